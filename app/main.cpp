@@ -1,0 +1,3 @@
+#include "app/uStartup.h"
+
+int main(int argc, char** argv) { return zlt::RunStartup(argc, argv); }

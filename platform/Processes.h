@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace zlt::platform {
+
+// One process of a snapshot: its id and the bare file name of the executable it runs
+// ("Upd.exe", "updater"), never a folder, at most 260 characters.
+struct TProcessEntry {
+    quint32 ProcessId = 0;
+    QString ExeFile;
+};
+
+// All running processes, in the order the system lists them. Processes that end while the
+// snapshot is taken are left out. nullopt when no snapshot can be taken at all.
+std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot();
+
+// Ends a process at once, without letting it clean up, with the given exit status where the
+// system keeps one. Does not wait for the process to go. false when the process can't be
+// opened for termination: it does not exist, or it is not ours to end.
+bool TerminateProcessById(quint32 AProcessId, quint32 AExitCode);
+
+} // namespace zlt::platform

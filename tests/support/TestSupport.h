@@ -1,0 +1,160 @@
+#pragma once
+
+// Fixtures shared by the test programs. Servers run on 127.0.0.1 at free ports chosen at run
+// time, each in a temporary folder of its own, and stop when the object goes.
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zlt::test {
+
+QString SourceDir();  // the repository
+QString BinDir();     // the build's bin/ folder (updater, zlt_sample_app)
+QString SupportDir(); // tests/support in the repository
+
+// A temporary folder removed with the object.
+class TTempDir {
+public:
+    TTempDir();
+    QString Path() const;
+    QString File(const QString& ARelative) const; // Path() + "/" + ARelative
+private:
+    QTemporaryDir FDir;
+};
+
+quint16 FreePort();
+void WriteFile(const QString& APath, const QByteArray& AData); // creates missing folders
+QByteArray ReadFile(const QString& APath);                     // empty when missing
+// A file of ASize pseudo-random bytes (seeded), written in pieces.
+void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASeed = 1);
+// Runs a program to its end; returns its exit code, its output in AOutput when given.
+int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput = nullptr,
+               const QString& AWorkingDir = QString(), int ATimeoutMs = 120000);
+// Skips the current test with a reason when a program is not installed.
+bool HaveProgram(const QString& AProgram);
+// Polls ACondition (processing Qt events) until true or ATimeoutMs passed.
+bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 10000);
+
+// A test certificate authority and a server certificate that it signs.
+struct TTestCa {
+    // AHostNames go into the server certificate's subjectAltName ("IP:127.0.0.1",
+    // "DNS:localhost"); give another name to make a certificate for the wrong host.
+    explicit TTestCa(const QStringList& AHostNames = {QStringLiteral("IP:127.0.0.1"), QStringLiteral("DNS:localhost")});
+    QString CaFile;   // PEM of the CA, for TZLTHttpDefaults::CaFile
+    QString CertFile; // server certificate
+    QString KeyFile;  // server key
+private:
+    TTempDir FDir;
+};
+
+// nginx serving ARoot. HTTPS when ACa is given; ASslProtocols limits the offered versions
+// ("TLSv1.3"); ALimitRate ("100k") slows every body.
+struct TNginxOptions {
+    const TTestCa* Ca = nullptr;
+    QString SslProtocols = QStringLiteral("TLSv1.2 TLSv1.3");
+    QString LimitRate;
+    QString ExtraServerConfig; // lines placed inside server { }
+};
+class TNginx {
+public:
+    explicit TNginx(const QString& ARoot, const TNginxOptions& AOptions = {});
+    ~TNginx();
+    quint16 Port() const { return FPort; }
+    QString Url(const QString& APath) const; // "http(s)://127.0.0.1:PORT" + APath
+    QString AccessLog() const;               // the request lines seen so far
+private:
+    TTempDir FDir;
+    quint16 FPort = 0;
+    bool FHttps = false;
+    QProcess FProcess;
+};
+
+// tinyproxy on loopback with basic authentication.
+class TTinyProxy {
+public:
+    TTinyProxy(const QString& AUser, const QString& APassword);
+    ~TTinyProxy();
+    quint16 Port() const { return FPort; }
+    int RequestsSeen() const; // requests that the proxy forwarded, from its log
+private:
+    TTempDir FDir;
+    quint16 FPort = 0;
+    QProcess FProcess;
+};
+
+// php -S serving ARoot.
+class TPhpServer {
+public:
+    explicit TPhpServer(const QString& ARoot);
+    ~TPhpServer();
+    QString Url(const QString& APath) const;
+private:
+    quint16 FPort = 0;
+    QProcess FProcess;
+};
+
+// tests/support/fault_server.py: the cases nobody else plays. Paths:
+//   /ok/N            N bytes, with Content-Length
+//   /drop/N          Content-Length N, half the body, then the connection is cut
+//   /short/N         Content-Length N, N/2 bytes, then the connection is closed cleanly
+//   /stall           headers and a few bytes, then nothing
+//   /status/CODE     status CODE with the body "Outdated error page"
+//   /redirect/K      K redirects, then /ok/100
+//   /loop            redirects to itself forever
+//   /text?body=B&charset=C   body B with the declared charset C
+//   /headers         200; body: the request line, then the request headers, one per line
+//   /setcookie       sets cookie zlt=1; /needcookie answers 200 only when it came back (else 403)
+class TFaultServer {
+public:
+    TFaultServer();
+    ~TFaultServer();
+    QString Url(const QString& APath) const;
+    QStringList RequestLines() const; // request lines seen so far, in order
+private:
+    TTempDir FDir;
+    quint16 FPort = 0;
+    QProcess FProcess;
+};
+
+// Records message boxes instead of showing them while alive.
+class TMessageBoxRecorder {
+public:
+    struct TBox { QString Text; QString Caption; quint32 Flags; };
+    TMessageBoxRecorder();
+    ~TMessageBoxRecorder();
+    std::vector<TBox> Boxes;
+};
+
+// Records shell "open" calls instead of performing them while alive.
+class TShellRecorder {
+public:
+    struct TCall { QString FileName; QString Parameters; };
+    TShellRecorder();
+    ~TShellRecorder();
+    std::vector<TCall> Calls;
+};
+
+// Makes the executable's folder a temporary one while alive (settings file, Updates/).
+class TExeFolder {
+public:
+    explicit TExeFolder(const QString& AExeName = QStringLiteral("updater"));
+    ~TExeFolder();
+    QString Folder() const;     // ends without '/'
+    QString ExePath() const;
+    QString SettingsFile() const;
+private:
+    TTempDir FDir;
+    QString FExeName;
+};
+
+} // namespace zlt::test

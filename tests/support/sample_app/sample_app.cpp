@@ -1,0 +1,44 @@
+// The sample application of the demo and of the process tests. It writes one line about
+// itself to sample_app.log beside its executable:
+//   pid=<pid> version=<version.txt beside it> args=<its arguments>
+// then, by its arguments:
+//   Upd=1            ends at once (the updater restarted it)
+//   --run-updater X  starts ./updater beside it with "VER=<version>" and X..., then waits
+//   anything else    waits until it is killed (ten minutes at most)
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QDir folder(QCoreApplication::applicationDirPath());
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+
+    QFile versionFile(folder.filePath(QStringLiteral("version.txt")));
+    QString version;
+    if (versionFile.open(QIODevice::ReadOnly)) version = QString::fromUtf8(versionFile.readAll()).trimmed();
+
+    QFile log(folder.filePath(QStringLiteral("sample_app.log")));
+    if (log.open(QIODevice::Append | QIODevice::Text)) {
+        log.write(QStringLiteral("pid=%1 version=%2 args=%3\n")
+                      .arg(QString::number(::getpid()), version, arguments.join(u' '))
+                      .toUtf8());
+        log.close();
+    }
+
+    if (arguments.contains(QStringLiteral("Upd=1"))) return 0;
+
+    const qsizetype runUpdater = arguments.indexOf(QStringLiteral("--run-updater"));
+    if (runUpdater >= 0) {
+        QStringList updaterArguments{QStringLiteral("VER=") + version};
+        updaterArguments += arguments.mid(runUpdater + 1);
+        QProcess::startDetached(folder.filePath(QStringLiteral("updater")), updaterArguments, folder.path());
+    }
+    for (int second = 0; second < 600; ++second) QThread::sleep(1);
+    return 0;
+}
