@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -17,6 +18,12 @@ struct TProcessEntry {
 // All running processes, in the order the system lists them. Processes that end while the
 // snapshot is taken are left out. nullopt when no snapshot can be taken at all.
 std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot();
+
+// The snapshot that the process utilities take: CreateProcessSnapshot, or what a test hook
+// gives in its place (a hook may also throw, to play a failing system).
+std::optional<std::vector<TProcessEntry>> TakeProcessSnapshot();
+using TProcessSnapshotHook = std::function<std::optional<std::vector<TProcessEntry>>()>;
+TProcessSnapshotHook SetProcessSnapshotHook(TProcessSnapshotHook AHook);
 
 // Ends a process at once, without letting it clean up, with the given exit status where the
 // system keeps one. Does not wait for the process to go. false when the process can't be
