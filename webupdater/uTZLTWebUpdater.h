@@ -14,6 +14,7 @@ namespace zlt {
 
 class TZLTHttp;
 class TZLTCookieManager;
+class TfrmUpdater;
 
 // Id of the registered window message "MESAGE_UPDATE_APPLY"; 0 until a host registers it.
 extern quint32 UpdateApplyMessage;
@@ -90,10 +91,20 @@ private:
     void DoWorkBegin(std::int64_t AWorkCountMax);
     void DoWork(std::int64_t AWorkCount);
     void AttachWorkHandlers(TZLTHttp* AClient);
+    TZLTHttp* EnsureHttpClient();
     void ReleaseHttpClient();
+    // The default dialog while it is in use, else nullptr.
+    TfrmUpdater* Dialog() const;
+    QString CheckRequestUrl() const;
+    // Sets AResult (before OnUpdateFound runs, so that a raising handler keeps it) or clears
+    // the active flag.
+    void ReadCheckAnswer(const QString& AAnswer, bool& AResult);
+    // Names, creates and fills the package file. Errors in naming or creating the file pass;
+    // a failed transfer deletes the partial file and throws TTransferFailed.
+    void FetchPackage(TZLTHttp& AClient, QString& AFileName);
+    void RequireDialogForDownload() const;
+    void FinishDownload(const QString& AFileName);
     void Dispatch(const QString& AFileName);
-    bool HasDialog() const;
-    bool ReadCheckAnswer(const QString& AAnswer);
 
     bool FbolUseDefFrm = false;
     QString FstrCheckUrl_;
