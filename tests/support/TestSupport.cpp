@@ -1,0 +1,440 @@
+#include "tests/support/TestSupport.h"
+
+#include "platform/MessageBox.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <utility>
+
+namespace zlt::test {
+
+namespace {
+
+[[noreturn]] void Fail(const QString& AMessage) {
+    throw std::runtime_error(AMessage.toStdString());
+}
+
+// A socket descriptor closed on every path.
+class TSocket {
+public:
+    TSocket() : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (FFd < 0) Fail(QStringLiteral("socket() failed"));
+    }
+    ~TSocket() { ::close(FFd); }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+sockaddr_in LoopbackAddress(quint16 APort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(APort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool PortAccepts(quint16 APort) {
+    TSocket socket;
+    const sockaddr_in address = LoopbackAddress(APort);
+    return ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// A server outlives no test program, even one that crashes: the kernel sends it SIGTERM when
+// the test program goes.
+void DieWithParent(QProcess& AProcess) {
+    AProcess.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+void StopProcess(QProcess& AProcess) {
+    if (AProcess.state() == QProcess::NotRunning) return;
+    AProcess.terminate();
+    if (!AProcess.waitForFinished(5000)) {
+        AProcess.kill();
+        AProcess.waitForFinished(5000);
+    }
+}
+
+QString FindProgram(const QString& AProgram) {
+    if (AProgram.contains(u'/')) {
+        const QFileInfo info(AProgram);
+        return info.isFile() && info.isExecutable() ? info.absoluteFilePath() : QString();
+    }
+    QString found = QStandardPaths::findExecutable(AProgram);
+    // Servers such as nginx live in sbin, which a plain user's PATH may lack.
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(AProgram, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    return found;
+}
+
+// Starts a server at a free port and waits until the port accepts connections. AConfigure
+// writes the configuration for the port and returns the arguments. A port that someone else
+// took meanwhile makes the server end at once; it is then tried again at another port.
+quint16 StartServer(QProcess& AProcess, const QString& AProgram, const TTempDir& ADir,
+                    const std::function<QStringList(quint16)>& AConfigure) {
+    const QString program = FindProgram(AProgram);
+    if (program.isEmpty()) Fail(QStringLiteral("%1 is not installed").arg(AProgram));
+    QString lastError;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const quint16 port = FreePort();
+        const QStringList arguments = AConfigure(port);
+        AProcess.setProgram(program);
+        AProcess.setArguments(arguments);
+        AProcess.setStandardOutputFile(ADir.File(QStringLiteral("stdout.log")), QIODevice::Append);
+        AProcess.setStandardErrorFile(ADir.File(QStringLiteral("stderr.log")), QIODevice::Append);
+        DieWithParent(AProcess);
+        AProcess.start();
+        if (!AProcess.waitForStarted(10000)) Fail(QStringLiteral("cannot start %1: %2").arg(program, AProcess.errorString()));
+        const bool ready = WaitFor([&] { return AProcess.state() != QProcess::Running || PortAccepts(port); }, 20000) &&
+                           AProcess.state() == QProcess::Running;
+        if (ready) return port;
+        StopProcess(AProcess);
+        lastError = QString::fromLocal8Bit(ReadFile(ADir.File(QStringLiteral("stderr.log"))));
+    }
+    Fail(QStringLiteral("%1 did not start: %2").arg(AProgram, lastError));
+}
+
+QString LoopbackUrl(const QString& AScheme, quint16 APort, const QString& APath) {
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(AScheme, QString::number(APort), APath);
+}
+
+} // namespace
+
+QString SourceDir() { return QStringLiteral(ZLT_SOURCE_DIR); }
+QString BinDir() { return QStringLiteral(ZLT_BINARY_DIR "/bin"); }
+QString SupportDir() { return SourceDir() + QStringLiteral("/tests/support"); }
+
+// --- files and processes -----------------------------------------------------------------
+
+TTempDir::TTempDir() : FDir(QDir::tempPath() + QStringLiteral("/zlt-test-XXXXXX")) {
+    if (!FDir.isValid()) Fail(QStringLiteral("cannot create a temporary folder: %1").arg(FDir.errorString()));
+}
+
+QString TTempDir::Path() const { return FDir.path(); }
+QString TTempDir::File(const QString& ARelative) const { return FDir.path() + u'/' + ARelative; }
+
+quint16 FreePort() {
+    TSocket socket;
+    sockaddr_in address = LoopbackAddress(0);
+    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        Fail(QStringLiteral("bind() to a free port failed"));
+    socklen_t length = sizeof address;
+    if (::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Fail(QStringLiteral("getsockname() failed"));
+    return ntohs(address.sin_port);
+}
+
+void WriteFile(const QString& APath, const QByteArray& AData) {
+    QDir().mkpath(QFileInfo(APath).absolutePath());
+    QFile file(APath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(AData) != AData.size())
+        Fail(QStringLiteral("cannot write %1: %2").arg(APath, file.errorString()));
+}
+
+QByteArray ReadFile(const QString& APath) {
+    QFile file(APath);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASeed) {
+    QDir().mkpath(QFileInfo(APath).absolutePath());
+    QFile file(APath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) Fail(QStringLiteral("cannot write %1").arg(APath));
+    // splitmix64: fast enough for files of gigabytes, and the same bytes for the same seed.
+    std::uint64_t state = ASeed;
+    std::vector<std::uint64_t> piece(1 << 17); // 1 MiB
+    std::int64_t left = ASize;
+    while (left > 0) {
+        for (auto& word : piece) {
+            std::uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+            word = z ^ (z >> 31);
+        }
+        const auto bytes = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size() * sizeof(std::uint64_t)));
+        if (file.write(reinterpret_cast<const char*>(piece.data()), bytes) != bytes)
+            Fail(QStringLiteral("cannot write %1: %2").arg(APath, file.errorString()));
+        left -= bytes;
+    }
+}
+
+int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
+               int ATimeoutMs) {
+    QProcess process;
+    process.setProgram(AProgram);
+    process.setArguments(AArguments);
+    if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(10000)) return -1;
+    if (!process.waitForFinished(ATimeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    if (AOutput) *AOutput = process.readAllStandardOutput();
+    const QByteArray errors = process.readAllStandardError();
+    if (process.exitStatus() != QProcess::NormalExit) return -1;
+    if (process.exitCode() != 0 && !errors.isEmpty()) {
+        // Kept visible for the test log; callers decide whether the code is a failure.
+        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
+    }
+    return process.exitCode();
+}
+
+bool HaveProgram(const QString& AProgram) { return !FindProgram(AProgram).isEmpty(); }
+
+bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        if (ACondition()) return true;
+        if (timer.elapsed() >= ATimeoutMs) return false;
+        if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+}
+
+// --- certificates ------------------------------------------------------------------------
+
+TTestCa::TTestCa(const QStringList& AHostNames) {
+    if (!HaveProgram(QStringLiteral("openssl"))) Fail(QStringLiteral("openssl is not installed"));
+    CaFile = FDir.File(QStringLiteral("ca.pem"));
+    CertFile = FDir.File(QStringLiteral("server.pem"));
+    KeyFile = FDir.File(QStringLiteral("server.key"));
+    const QString caKey = FDir.File(QStringLiteral("ca.key"));
+    const QString request = FDir.File(QStringLiteral("server.csr"));
+    const QString config = FDir.File(QStringLiteral("openssl.cnf"));
+    // An own configuration, so that the machine's openssl.cnf adds nothing unexpected.
+    WriteFile(config, QStringLiteral("[req]\n"
+                                     "distinguished_name = dn\n"
+                                     "prompt = no\n"
+                                     "[dn]\n"
+                                     "CN = ZLT Test CA\n"
+                                     "[ca_ext]\n"
+                                     "basicConstraints = critical,CA:TRUE\n"
+                                     "keyUsage = critical,keyCertSign,cRLSign\n"
+                                     "subjectKeyIdentifier = hash\n"
+                                     "[server_ext]\n"
+                                     "basicConstraints = CA:FALSE\n"
+                                     "keyUsage = critical,digitalSignature\n"
+                                     "extendedKeyUsage = serverAuth\n"
+                                     "subjectKeyIdentifier = hash\n"
+                                     "authorityKeyIdentifier = keyid\n"
+                                     "subjectAltName = %1\n")
+                          .arg(AHostNames.join(u','))
+                          .toUtf8());
+    const QString openssl = QStringLiteral("openssl");
+    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                            QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes")};
+    const QList<QStringList> steps{
+        QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-config"), config,
+                    QStringLiteral("-extensions"), QStringLiteral("ca_ext"), QStringLiteral("-subj"),
+                    QStringLiteral("/CN=ZLT Test CA"), QStringLiteral("-days"), QStringLiteral("3650"),
+                    QStringLiteral("-keyout"), caKey, QStringLiteral("-out"), CaFile}
+            + ecKey,
+        QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), config,
+                    QStringLiteral("-subj"), QStringLiteral("/CN=zlt-test-server"), QStringLiteral("-keyout"),
+                    KeyFile, QStringLiteral("-out"), request}
+            + ecKey,
+        QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
+                    QStringLiteral("-CA"), CaFile, QStringLiteral("-CAkey"), caKey, QStringLiteral("-set_serial"),
+                    QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff)), QStringLiteral("-days"),
+                    QStringLiteral("825"), QStringLiteral("-extfile"), config, QStringLiteral("-extensions"),
+                    QStringLiteral("server_ext"), QStringLiteral("-out"), CertFile},
+    };
+    for (const QStringList& step : steps) {
+        if (RunProgram(openssl, step, nullptr, FDir.Path()) != 0)
+            Fail(QStringLiteral("openssl %1 failed").arg(step.join(u' ')));
+    }
+}
+
+// --- nginx -------------------------------------------------------------------------------
+
+TNginx::TNginx(const QString& ARoot, const TNginxOptions& AOptions) : FHttps(AOptions.Ca != nullptr) {
+    const QString dir = FDir.Path();
+    QDir().mkpath(FDir.File(QStringLiteral("tmp")));
+    const QString config = FDir.File(QStringLiteral("nginx.conf"));
+    FPort = StartServer(FProcess, QStringLiteral("nginx"), FDir, [&](quint16 APort) {
+        QString text;
+        // Workers would otherwise run as nobody and could not read our private folders.
+        if (::geteuid() == 0) text += QStringLiteral("user root;\n");
+        text += QStringLiteral("daemon off;\n"
+                               "worker_processes 1;\n"
+                               "pid %1/nginx.pid;\n"
+                               "error_log %1/error.log info;\n"
+                               "events { worker_connections 256; }\n"
+                               "http {\n"
+                               "  include /etc/nginx/mime.types;\n"
+                               "  default_type application/octet-stream;\n"
+                               "  log_format zlt '$request $status $body_bytes_sent';\n"
+                               "  access_log %1/access.log zlt;\n"
+                               "  client_body_temp_path %1/tmp/body;\n"
+                               "  proxy_temp_path %1/tmp/proxy;\n"
+                               "  fastcgi_temp_path %1/tmp/fastcgi;\n"
+                               "  uwsgi_temp_path %1/tmp/uwsgi;\n"
+                               "  scgi_temp_path %1/tmp/scgi;\n"
+                               "  sendfile on;\n"
+                               "  tcp_nopush on;\n"
+                               "  server {\n"
+                               "    listen 127.0.0.1:%2%3;\n"
+                               "    root %4;\n")
+                    .arg(dir, QString::number(APort), FHttps ? QStringLiteral(" ssl") : QString(), ARoot);
+        if (FHttps) {
+            text += QStringLiteral("    ssl_certificate %1;\n"
+                                   "    ssl_certificate_key %2;\n"
+                                   "    ssl_protocols %3;\n")
+                        .arg(AOptions.Ca->CertFile, AOptions.Ca->KeyFile, AOptions.SslProtocols);
+        }
+        if (!AOptions.LimitRate.isEmpty()) text += QStringLiteral("    limit_rate %1;\n").arg(AOptions.LimitRate);
+        if (!AOptions.ExtraServerConfig.isEmpty()) text += AOptions.ExtraServerConfig + u'\n';
+        text += QStringLiteral("  }\n}\n");
+        WriteFile(config, text.toUtf8());
+        return QStringList{QStringLiteral("-c"), config, QStringLiteral("-e"), FDir.File(QStringLiteral("error.log"))};
+    });
+}
+
+TNginx::~TNginx() { StopProcess(FProcess); }
+
+QString TNginx::Url(const QString& APath) const {
+    return LoopbackUrl(FHttps ? QStringLiteral("https") : QStringLiteral("http"), FPort, APath);
+}
+
+QString TNginx::AccessLog() const { return QString::fromUtf8(ReadFile(FDir.File(QStringLiteral("access.log")))); }
+
+// --- tinyproxy ---------------------------------------------------------------------------
+
+TTinyProxy::TTinyProxy(const QString& AUser, const QString& APassword) {
+    const QString config = FDir.File(QStringLiteral("tinyproxy.conf"));
+    FPort = StartServer(FProcess, QStringLiteral("tinyproxy"), FDir, [&](quint16 APort) {
+        // No ConnectPort line: CONNECT is allowed to every port.
+        WriteFile(config, QStringLiteral("Port %1\n"
+                                         "Listen 127.0.0.1\n"
+                                         "Timeout 60\n"
+                                         "MaxClients 32\n"
+                                         "Allow 127.0.0.1\n"
+                                         "BasicAuth %2 %3\n"
+                                         "LogFile \"%4\"\n"
+                                         "LogLevel Info\n"
+                                         "DisableViaHeader Yes\n")
+                              .arg(QString::number(APort), AUser, APassword, FDir.File(QStringLiteral("tinyproxy.log")))
+                              .toUtf8());
+        return QStringList{QStringLiteral("-d"), QStringLiteral("-c"), config};
+    });
+}
+
+TTinyProxy::~TTinyProxy() { StopProcess(FProcess); }
+
+int TTinyProxy::RequestsSeen() const {
+    // tinyproxy logs this line once it has passed a request on to its server; refused
+    // requests never get that far.
+    return static_cast<int>(ReadFile(FDir.File(QStringLiteral("tinyproxy.log"))).count("Established connection to host"));
+}
+
+// --- php ---------------------------------------------------------------------------------
+
+TPhpServer::TPhpServer(const QString& ARoot) {
+    FPort = StartServer(FProcess, QStringLiteral("php"), FDir, [&](quint16 APort) {
+        return QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(APort), QStringLiteral("-t"), ARoot};
+    });
+}
+
+TPhpServer::~TPhpServer() { StopProcess(FProcess); }
+
+QString TPhpServer::Url(const QString& APath) const { return LoopbackUrl(QStringLiteral("http"), FPort, APath); }
+
+// --- fault server ------------------------------------------------------------------------
+
+TFaultServer::TFaultServer() {
+    const QString python = FindProgram(QStringLiteral("python3"));
+    if (python.isEmpty()) Fail(QStringLiteral("python3 is not installed"));
+    FProcess.setProgram(python);
+    FProcess.setArguments({SupportDir() + QStringLiteral("/fault_server.py"), FDir.File(QStringLiteral("requests.log"))});
+    FProcess.setStandardErrorFile(FDir.File(QStringLiteral("stderr.log")));
+    DieWithParent(FProcess);
+    FProcess.start();
+    // The server binds a port of the system's choice and tells it on its first line.
+    if (!FProcess.waitForStarted(10000)) Fail(QStringLiteral("cannot start the fault server"));
+    if (!WaitFor([&] { return FProcess.canReadLine() || FProcess.state() != QProcess::Running; }, 20000) ||
+        !FProcess.canReadLine()) {
+        StopProcess(FProcess);
+        Fail(QStringLiteral("the fault server did not start: %1")
+                 .arg(QString::fromLocal8Bit(ReadFile(FDir.File(QStringLiteral("stderr.log"))))));
+    }
+    bool ok = false;
+    const uint port = FProcess.readLine().trimmed().toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) Fail(QStringLiteral("the fault server named no port"));
+    FPort = static_cast<quint16>(port);
+}
+
+TFaultServer::~TFaultServer() { StopProcess(FProcess); }
+
+QString TFaultServer::Url(const QString& APath) const { return LoopbackUrl(QStringLiteral("http"), FPort, APath); }
+
+QStringList TFaultServer::RequestLines() const {
+    return QString::fromUtf8(ReadFile(FDir.File(QStringLiteral("requests.log")))).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// --- recorders ---------------------------------------------------------------------------
+
+namespace {
+platform::TMessageBoxSink GPreviousMessageBoxSink;
+platform::TShellExecuteHook GPreviousShellHook;
+} // namespace
+
+TMessageBoxRecorder::TMessageBoxRecorder() {
+    GPreviousMessageBoxSink = platform::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
+        Boxes.push_back({AText, ACaption, AFlags});
+        return platform::IDOK;
+    });
+}
+
+TMessageBoxRecorder::~TMessageBoxRecorder() { platform::SetMessageBoxSink(std::exchange(GPreviousMessageBoxSink, {})); }
+
+TShellRecorder::TShellRecorder() {
+    GPreviousShellHook = platform::SetShellExecuteHook([this](const QString& AFileName, const QString& AParameters) {
+        Calls.push_back({AFileName, AParameters});
+        return true;
+    });
+}
+
+TShellRecorder::~TShellRecorder() { platform::SetShellExecuteHook(std::exchange(GPreviousShellHook, {})); }
+
+TExeFolder::TExeFolder(const QString& AExeName) : FExeName(AExeName) {
+    platform::SetExecutablePathOverride(ExePath());
+}
+
+TExeFolder::~TExeFolder() { platform::SetExecutablePathOverride(QString()); }
+
+QString TExeFolder::Folder() const { return FDir.Path(); }
+QString TExeFolder::ExePath() const { return FDir.File(FExeName); }
+
+QString TExeFolder::SettingsFile() const {
+    const QString suffix = QFileInfo(FExeName).suffix();
+    const QString base = suffix.isEmpty() ? FExeName : FExeName.chopped(suffix.size() + 1);
+    return FDir.File(base + QStringLiteral(".cfi"));
+}
+
+} // namespace zlt::test

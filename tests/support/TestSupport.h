@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,8 +42,14 @@ void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASe
 // Runs a program to its end; returns its exit code, its output in AOutput when given.
 int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput = nullptr,
                const QString& AWorkingDir = QString(), int ATimeoutMs = 120000);
-// Skips the current test with a reason when a program is not installed.
+// Whether a program (a bare name looked up along PATH, or a path) can be run. Use
+// ZLT_REQUIRE_PROGRAM to skip the current test with a reason when it cannot.
 bool HaveProgram(const QString& AProgram);
+#define ZLT_REQUIRE_PROGRAM(AProgram)                                                              \
+    do {                                                                                           \
+        if (!::zlt::test::HaveProgram(AProgram))                                                   \
+            GTEST_SKIP() << "needs " << ::QString(AProgram).toStdString() << ", not installed";   \
+    } while (false)
 // Polls ACondition (processing Qt events) until true or ATimeoutMs passed.
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 10000);
 
@@ -71,7 +79,8 @@ public:
     ~TNginx();
     quint16 Port() const { return FPort; }
     QString Url(const QString& APath) const; // "http(s)://127.0.0.1:PORT" + APath
-    QString AccessLog() const;               // the request lines seen so far
+    // One line per request seen so far: "<request line> <status> <body bytes sent>".
+    QString AccessLog() const;
 private:
     TTempDir FDir;
     quint16 FPort = 0;
@@ -79,7 +88,7 @@ private:
     QProcess FProcess;
 };
 
-// tinyproxy on loopback with basic authentication.
+// tinyproxy on loopback with basic authentication. Plain requests and CONNECT to any port.
 class TTinyProxy {
 public:
     TTinyProxy(const QString& AUser, const QString& APassword);
@@ -98,27 +107,33 @@ public:
     explicit TPhpServer(const QString& ARoot);
     ~TPhpServer();
     QString Url(const QString& APath) const;
+    quint16 Port() const { return FPort; }
 private:
+    TTempDir FDir;
     quint16 FPort = 0;
     QProcess FProcess;
 };
 
 // tests/support/fault_server.py: the cases nobody else plays. Paths:
-//   /ok/N            N bytes, with Content-Length
-//   /drop/N          Content-Length N, half the body, then the connection is cut
+//   /ok/N            N bytes ("0123456789" repeated), with Content-Length
+//   /nolength/N      N bytes without Content-Length, ended by closing the connection
+//   /drop/N          Content-Length N, half the body, then the connection is reset
 //   /short/N         Content-Length N, N/2 bytes, then the connection is closed cleanly
-//   /stall           headers and a few bytes, then nothing
+//   /stall           headers (Content-Length 1000000) and 10 bytes, then nothing for minutes
 //   /status/CODE     status CODE with the body "Outdated error page"
-//   /redirect/K      K redirects, then /ok/100
+//   /redirect/K      K redirects (302), then /ok/100
 //   /loop            redirects to itself forever
-//   /text?body=B&charset=C   body B with the declared charset C
+//   /text?body=B&charset=C   the bytes of B (percent-decoded, sent as they are) as text/plain,
+//                    declaring charset C; without a charset parameter when C is not given
 //   /headers         200; body: the request line, then the request headers, one per line
 //   /setcookie       sets cookie zlt=1; /needcookie answers 200 only when it came back (else 403)
+//   anything else    404
 class TFaultServer {
 public:
     TFaultServer();
     ~TFaultServer();
     QString Url(const QString& APath) const;
+    quint16 Port() const { return FPort; }
     QStringList RequestLines() const; // request lines seen so far, in order
 private:
     TTempDir FDir;

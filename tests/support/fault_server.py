@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""An HTTP/1.1 server on 127.0.0.1 that plays the answers well-behaved servers never give.
+
+Usage: fault_server.py LOGFILE
+
+Binds a free port chosen by the system, prints it on its own line on stdout, then serves until
+it is terminated. Every request line is appended to LOGFILE as it arrives. The paths are listed
+in TestSupport.h (class TFaultServer).
+"""
+
+import http.server
+import select
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+import urllib.parse
+
+PATTERN = b"0123456789"
+LOG_LOCK = threading.Lock()
+LOG_PATH = None
+
+# Long enough to outlast any stall time-out of a test; the thread ends earlier when the client
+# goes, and the whole process ends when the test's fixture terminates it.
+STALL_SECONDS = 600
+
+
+def body_of(size):
+    whole, rest = divmod(size, len(PATTERN))
+    return PATTERN * whole + PATTERN[:rest]
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "ZltFaultServer/1"
+    sys_version = ""
+
+    def log_message(self, format, *args):  # noqa: A002 - the base class's signature
+        pass
+
+    def log_request_line(self):
+        with LOG_LOCK:
+            with open(LOG_PATH, "a", encoding="utf-8") as log:
+                log.write(self.requestline + "\n")
+
+    # --- answers -------------------------------------------------------------------------
+
+    def send_body(self, code, body, content_type="application/octet-stream", extra=()):
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+        self.wfile.flush()
+
+    def redirect(self, location):
+        self.send_body(302, b"moved", "text/plain", [("Location", location)])
+
+    def cut(self, declared, sent, reset):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(declared))
+        self.end_headers()
+        self.wfile.write(body_of(sent))
+        self.wfile.flush()
+        if reset:
+            # SO_LINGER with a zero time-out turns the close into a reset.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        else:
+            self.connection.shutdown(socket.SHUT_WR)
+        self.close_connection = True
+
+    def stall(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", "1000000")
+        self.end_headers()
+        self.wfile.write(body_of(10))
+        self.wfile.flush()
+        deadline = time.monotonic() + STALL_SECONDS
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], 1.0)
+            if readable:
+                try:
+                    if not self.connection.recv(4096):
+                        break  # the client gave up
+                except OSError:
+                    break
+        self.close_connection = True
+
+    def no_length(self, size):
+        # A body delimited by the end of the connection.
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body_of(size))
+        self.wfile.flush()
+        self.close_connection = True
+
+    def echo_headers(self):
+        lines = [self.requestline] + ["%s: %s" % (name, value) for name, value in self.headers.items()]
+        self.send_body(200, ("\n".join(lines) + "\n").encode("latin-1", "replace"), "text/plain; charset=iso-8859-1")
+
+    def text(self, query):
+        params = urllib.parse.parse_qs(query, keep_blank_values=True, encoding="latin-1")
+        body = urllib.parse.unquote_to_bytes(self.raw_param(query, "body"))
+        content_type = "text/plain"
+        if "charset" in params:
+            content_type += "; charset=" + params["charset"][0]
+        self.send_body(200, body, content_type)
+
+    @staticmethod
+    def raw_param(query, name):
+        for pair in query.split("&"):
+            key, _, value = pair.partition("=")
+            if key == name:
+                return value.replace("+", " ")
+        return ""
+
+    # --- dispatch ------------------------------------------------------------------------
+
+    def do_GET(self):
+        self.log_request_line()
+        url = urllib.parse.urlsplit(self.path)
+        parts = [p for p in url.path.split("/") if p]
+        head = parts[0] if parts else ""
+        arg = parts[1] if len(parts) > 1 else ""
+        try:
+            number = int(arg) if arg else 0
+        except ValueError:
+            number = -1
+        if head == "ok" and number >= 0:
+            self.send_body(200, body_of(number))
+        elif head == "nolength" and number >= 0:
+            self.no_length(number)
+        elif head == "drop" and number >= 0:
+            self.cut(number, number // 2, reset=True)
+        elif head == "short" and number >= 0:
+            self.cut(number, number // 2, reset=False)
+        elif head == "stall":
+            self.stall()
+        elif head == "status" and number >= 100:
+            self.send_body(number, b"Outdated error page", "text/html")
+        elif head == "redirect" and number >= 0:
+            if number == 0:
+                self.send_body(200, body_of(100))
+            elif number == 1:
+                self.redirect("/ok/100")
+            else:
+                self.redirect("/redirect/%d" % (number - 1))
+        elif head == "loop":
+            self.redirect("/loop")
+        elif head == "text":
+            self.text(url.query)
+        elif head == "headers":
+            self.echo_headers()
+        elif head == "setcookie":
+            self.send_body(200, b"cookie set", "text/plain", [("Set-Cookie", "zlt=1; Path=/")])
+        elif head == "needcookie":
+            cookies = self.headers.get("Cookie", "")
+            if "zlt=1" in [c.strip() for c in cookies.split(";")]:
+                self.send_body(200, b"cookie seen", "text/plain")
+            else:
+                self.send_body(403, b"no cookie", "text/plain")
+        else:
+            self.send_body(404, b"Not here", "text/plain")
+
+    do_HEAD = do_GET
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+def main():
+    global LOG_PATH
+    if len(sys.argv) != 2:
+        sys.stderr.write("usage: fault_server.py LOGFILE\n")
+        return 2
+    LOG_PATH = sys.argv[1]
+    open(LOG_PATH, "a").close()
+    server = Server(("127.0.0.1", 0), Handler)
+    sys.stdout.write("%d\n" % server.server_address[1])
+    sys.stdout.flush()
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
