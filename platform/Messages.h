@@ -18,11 +18,15 @@ public:
     quint32 Msg() const { return FMsg; }
     const QString& Text() const { return FText; }
     qintptr LParam() const { return FLParam; }
+    // The receiver's answer, handed back to the sender.
+    qintptr Result() const { return FResult; }
+    void SetResult(qintptr AResult) { FResult = AResult; }
 
 private:
     quint32 FMsg;
     QString FText;
     qintptr FLParam;
+    qintptr FResult = 0;
 };
 
 // Sends AMsg synchronously to the application's main window: handling has finished when the
