@@ -1,19 +1,23 @@
 #pragma once
 
+#include "app/uZLTUnZipper.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 
+class QCloseEvent;
 class QLabel;
 class QProgressBar;
+class QShowEvent;
 class QTimer;
 
 namespace zlt {
 
 class TZLTPanel;
-class TZLTUnZipper;
 class TZLTWebUpdater;
 
 // Run settings, written once by start-up before the window exists.
@@ -71,19 +75,37 @@ public:
     void wupPelmoraUpdaProgressEvent(TZLTWebUpdater* Sender, std::int32_t APosition);
     void wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* Sender, QString AFileName);
 
+    // The ZIP reader's handlers during the installation.
+    void UnZipperArchiveProgress(TZLTUnZipper* Sender, std::uint8_t Progress, bool& Abort);
+    void UnZipperConfirmOverwrite(TZLTUnZipper* Sender, QString& Name, bool& Confirm);
+    void UnZipperConfirmProcessItem(TZLTUnZipper* Sender, const TZLTZipItem& Item,
+                                    TZLTProcessType ProcessType, bool& Confirm);
+
     // How long the timer handler waits before the run (1000 ms); tests shorten it.
     static unsigned RunDelayMs;
-    // How many passes the stop loop makes before it gives up on the application.
+    // The stop loop gives up on an application that is still listed after StopAttempts
+    // passes, pausing StopPauseMs after each termination (500 x 20 ms: about ten seconds).
     static int StopAttempts;
+    static unsigned StopPauseMs;
+    // Tests only: called inside ConfigFileRead's guard after the settings are read. A hook that
+    // throws plays a settings reader that fails, which the real reader never does. Empty in
+    // the program.
+    static std::function<void()> ConfigFileReadTestHook;
+
+    // Centres the window on its screen before it is first shown.
+    void setVisible(bool AVisible) override;
 
 protected:
     void showEvent(QShowEvent* AEvent) override;
-    void closeEvent(QCloseEvent* AEvent) override;
+    void closeEvent(QCloseEvent* AEvent) override; // FormClose
 
 private:
+    void LoadFormResource();
     void RunUpdate();
     void HideTitleBar(bool AHide);
     void StopApplication();
+
+    bool FCentred = false;
 };
 
 } // namespace zlt
