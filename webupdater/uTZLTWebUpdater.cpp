@@ -102,6 +102,10 @@ void TZLTWebUpdater::SetPDialogOptions(TkvDialogOptions* AValue) {
     delete std::exchange(FdopDlgOption, AValue);
 }
 
+QProgressBar* TZLTWebUpdater::PProgressBar() const { return FpgbProgreBar.data(); }
+
+void TZLTWebUpdater::SetPProgressBar(QProgressBar* AValue) { FpgbProgreBar = AValue; }
+
 void TZLTWebUpdater::Loaded() {
     TComponent::Loaded();
     if (FumdUpdateMod == TUpdateMode::umAuto) Activate(true);

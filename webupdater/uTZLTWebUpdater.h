@@ -41,8 +41,9 @@ public:
     TkvDialogOptions* PDialogOptions() const { return FdopDlgOption; }
     // Takes ownership of AValue; the options held before are released.
     void SetPDialogOptions(TkvDialogOptions* AValue);
-    QProgressBar* PProgressBar() const { return FpgbProgreBar; }
-    void SetPProgressBar(QProgressBar* AValue) { FpgbProgreBar = AValue; }
+    // The host's bar, not owned; forgotten when the host releases it.
+    QProgressBar* PProgressBar() const;
+    void SetPProgressBar(QProgressBar* AValue);
     TFileTypeExt PFileType() const { return FftyFileType_; }
     void SetPFileType(TFileTypeExt AValue) { FftyFileType_ = AValue; }
     const QString& PVersionNumber() const { return FstrVerNumber; }

@@ -1,6 +1,7 @@
 // The update check against real servers: the script that CreateScript writes served by php,
 // the same behind nginx over HTTPS, answers of every kind, and what each variant leaves behind.
 
+#include "platform/Exceptions.h"
 #include "platform/Network.h"
 #include "tests/support/TestSupport.h"
 #include "webupdater/uTZLTWebUpdater.h"
@@ -229,7 +230,9 @@ TEST(Check, TheConstructorsClientReportsProgressForTheCheckAndGoesThroughTheProx
     TTinyProxy proxy(QStringLiteral("zlt"), QStringLiteral("secret"));
     QObject host;
     TZLTWebUpdater updater(&host);
-    updater.SetPCheckUrl(site.Url(QStringLiteral("/checkUpdates.php")));
+    // A static answer, so that its length is announced.
+    WriteFile(site.Root() + QStringLiteral("/outdated.txt"), "Outdated");
+    updater.SetPCheckUrl(site.Url(QStringLiteral("/outdated.txt")));
     updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
     std::vector<std::int32_t> starts;
     updater.OnDownLoadStart = [&](TZLTWebUpdater*, std::int32_t AMax) { starts.push_back(AMax); };

@@ -2,6 +2,7 @@
 // settings, and the routing of transfer progress to the dialog, the host's bar and events.
 
 #include "platform/Application.h"
+#include "platform/Exceptions.h"
 #include "platform/MessageBox.h"
 #include "tests/support/TestSupport.h"
 #include "webupdater/uTZLTWebUpdater.h"

@@ -3,6 +3,7 @@
 // redirects. After every failure nothing may be left behind.
 
 #include "platform/Application.h"
+#include "platform/Exceptions.h"
 #include "platform/Messages.h"
 #include "platform/Network.h"
 #include "tests/support/TestSupport.h"
