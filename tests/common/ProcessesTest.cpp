@@ -1,0 +1,145 @@
+// FindProcess, CountProcess and KillProcess against real child processes: copies of the
+// sample program under chosen file names, which sleep until they are killed. Names carry this
+// test's process id so that other test runs on the machine can't be counted.
+
+#include "common/uZLTGlobal.h"
+#include "platform/Processes.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace zlt::test {
+namespace {
+
+QString Unique(const char* APattern) {
+    return QString::fromUtf8(APattern).arg(QCoreApplication::applicationPid());
+}
+
+// Sample programs started under given file names in a temporary folder; killed at the end.
+class TChildren {
+public:
+    ~TChildren() {
+        for (const auto& process : FProcesses) {
+            process->kill();
+            process->waitForFinished(10000);
+        }
+    }
+
+    QString Path(const QString& AName) const { return FDir.File(AName); }
+
+    quint32 Start(const QString& AName) {
+        const QString path = Path(AName);
+        if (!QFile::exists(path)) Install(path);
+        auto process = std::make_unique<QProcess>();
+        process->start(path, {});
+        // Started means the file was executed: the process shows its new name from now on.
+        EXPECT_TRUE(process->waitForStarted(10000)) << process->errorString().toStdString();
+        const auto id = static_cast<quint32>(process->processId());
+        FProcesses.push_back(std::move(process));
+        return id;
+    }
+
+    QProcess& Last() { return *FProcesses.back(); }
+
+    static void Install(const QString& APath) {
+        QFile::remove(APath);
+        ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), APath)) << APath.toStdString();
+        QFile::setPermissions(APath, QFile::permissions(APath) | QFile::ExeOwner | QFile::ReadOwner);
+    }
+
+private:
+    TTempDir FDir;
+    std::vector<std::unique_ptr<QProcess>> FProcesses;
+};
+
+quint32 FirstListed(const QString& AName) {
+    const auto snapshot = platform::CreateProcessSnapshot();
+    if (snapshot)
+        for (const platform::TProcessEntry& entry : *snapshot)
+            if (entry.ExeFile == AName) return entry.ProcessId;
+    return 0;
+}
+
+TEST(ProcessWalk, MatchesWholeBareNamesExactly) {
+    TChildren children;
+    const QString app = Unique("App%1.exe");
+    const QString longName = Unique("AVeryLongProgramFileName%1.exe");
+    const quint32 first = children.Start(app);
+    const quint32 second = children.Start(app);
+    const quint32 lone = children.Start(longName);
+
+    const struct {
+        const char* Name;
+        QString ExeName;
+        int Count;
+    } cases[] = {
+        {"two copies", app, 2},
+        {"other letter case", app.toLower(), 0},
+        {"upper case", app.toUpper(), 0},
+        {"with its folder", children.Path(app), 0},
+        {"without extension", app.chopped(4), 0},
+        {"a name longer than the kernel's 15-character process name", longName, 1},
+        {"the first 15 characters of the long name", longName.left(15), 0},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.Name);
+        EXPECT_EQ(CountProcess(item.ExeName), item.Count);
+        quint32 found = 12345;
+        FindProcess(item.ExeName, found);
+        if (item.Count == 0) {
+            EXPECT_EQ(found, 0u);
+        }
+    }
+
+    quint32 found = 0;
+    FindProcess(app, found);
+    EXPECT_TRUE(found == first || found == second) << found;
+    EXPECT_EQ(found, FirstListed(app)) << "not the first process the snapshot lists";
+    FindProcess(longName, found);
+    EXPECT_EQ(found, lone);
+}
+
+TEST(ProcessWalk, ReplacedExecutableKeepsItsOriginalName) {
+    TChildren children;
+    const QString name = Unique("Replaced%1.exe");
+    const quint32 id = children.Start(name);
+    // An update writes the new file beside the old one and renames it into place.
+    TChildren::Install(children.Path(name) + QStringLiteral(".new"));
+    ASSERT_EQ(::rename(QFile::encodeName(children.Path(name) + QStringLiteral(".new")).constData(),
+                       QFile::encodeName(children.Path(name)).constData()),
+              0);
+
+    quint32 found = 0;
+    FindProcess(name, found);
+    EXPECT_EQ(found, id);
+    const auto snapshot = platform::CreateProcessSnapshot();
+    ASSERT_TRUE(snapshot.has_value());
+    for (const platform::TProcessEntry& entry : *snapshot)
+        if (entry.ProcessId == id) {
+            EXPECT_EQ(entry.ExeFile, name);
+        }
+}
+
+TEST(KillProcess, EndsARunningProcessAndRefusesOnesThatAreGone) {
+    TChildren children;
+    const quint32 id = children.Start(Unique("Victim%1.exe"));
+    EXPECT_TRUE(KillProcess(id));
+    ASSERT_TRUE(children.Last().waitForFinished(30000));
+    EXPECT_EQ(children.Last().exitStatus(), QProcess::CrashExit) << "ended by itself, not killed";
+
+    // Reaped by now: the id names no process.
+    EXPECT_FALSE(KillProcess(id));
+    // Ids the system would read as process groups, ours included.
+    EXPECT_FALSE(KillProcess(0));
+    EXPECT_FALSE(KillProcess(0x80000000u));
+}
+
+} // namespace
+} // namespace zlt::test

@@ -1,0 +1,110 @@
+// The shell's "open" with the real shell: which file a bare name means, how an executable is
+// started, and where a document goes. Probes are small scripts that leave a marker file.
+
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace zlt::test {
+namespace {
+
+// Restores the current folder and PATH that a test changes.
+class TShellScene {
+public:
+    TShellScene() : FOldFolder(QDir::currentPath()), FOldPath(qgetenv("PATH")) {
+        platform::SetExecutablePathOverride(ExeDir() + QStringLiteral("/updater"));
+        QDir::setCurrent(CurrentDir());
+        qputenv("PATH", (PathDir() + u':').toLocal8Bit() + FOldPath);
+    }
+    ~TShellScene() {
+        qputenv("PATH", FOldPath);
+        QDir::setCurrent(FOldFolder);
+        platform::SetExecutablePathOverride(QString());
+    }
+
+    QString ExeDir() const { return FExe.Path(); }
+    QString CurrentDir() const { return FCurrent.Path(); }
+    QString PathDir() const { return FPath.Path(); }
+    QString Marker() const { return FMarkers.File(QStringLiteral("marker")); }
+
+    // A script that records who it is, its working folder and its arguments, one per line.
+    void PlaceProbe(const QString& AFolder, const QString& AName, const QString& AWho) const {
+        const QString path = AFolder + u'/' + AName;
+        WriteFile(path, QStringLiteral("#!/bin/sh\n{ echo %1; pwd; for a in \"$@\"; do echo \"$a\"; done; } > '%2.tmp'\n"
+                                       "mv '%2.tmp' '%2'\n")
+                            .arg(AWho, Marker())
+                            .toLocal8Bit());
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+    }
+
+    QStringList WaitForMarker() const {
+        if (!WaitFor([&] { return QFile::exists(Marker()); }, 60000)) return {};
+        return QString::fromLocal8Bit(ReadFile(Marker())).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    TTempDir FExe, FCurrent, FPath, FMarkers;
+    QString FOldFolder;
+    QByteArray FOldPath;
+};
+
+TEST(ShellOpen, BareNameLooksInCurrentFolderThenProgramFolderThenPath) {
+    const QString name = QStringLiteral("zlt-probe-%1").arg(QCoreApplication::applicationPid());
+    const struct {
+        const char* Case;
+        bool InCurrent, InExe, InPath;
+        const char* Expected; // who runs; nullptr: nothing is found
+    } cases[] = {
+        {"only beside the program", false, true, false, "exe"},
+        {"current folder first", true, true, true, "current"},
+        {"program folder before PATH", false, true, true, "exe"},
+        {"PATH last", false, false, true, "path"},
+        {"nowhere", false, false, false, nullptr},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.Case);
+        TShellScene scene;
+        if (item.InCurrent) scene.PlaceProbe(scene.CurrentDir(), name, QStringLiteral("current"));
+        if (item.InExe) scene.PlaceProbe(scene.ExeDir(), name, QStringLiteral("exe"));
+        if (item.InPath) scene.PlaceProbe(scene.PathDir(), name, QStringLiteral("path"));
+
+        const bool started = platform::ShellExecuteOpen(name, QStringLiteral("Upd=1 \"two words\""));
+        if (item.Expected == nullptr) {
+            EXPECT_FALSE(started);
+            continue;
+        }
+        ASSERT_TRUE(started);
+        const QStringList lines = scene.WaitForMarker();
+        ASSERT_EQ(lines.size(), 4) << lines.join(u'|').toStdString();
+        EXPECT_EQ(lines[0], QString::fromLatin1(item.Expected));
+        const QString folder = item.Expected == QByteArrayView("exe")       ? scene.ExeDir()
+                               : item.Expected == QByteArrayView("current") ? scene.CurrentDir()
+                                                                            : scene.PathDir();
+        EXPECT_EQ(QDir(lines[1]).canonicalPath(), QDir(folder).canonicalPath()) << "runs in its own folder";
+        EXPECT_EQ(lines[2], QStringLiteral("Upd=1"));
+        EXPECT_EQ(lines[3], QStringLiteral("two words"));
+    }
+}
+
+TEST(ShellOpen, DocumentGoesToTheDesktopOpener) {
+    TShellScene scene;
+    // The desktop's opener, as found along PATH.
+    WriteFile(scene.PathDir() + QStringLiteral("/xdg-open"),
+              QStringLiteral("#!/bin/sh\necho \"$1\" > '%1.tmp'\nmv '%1.tmp' '%1'\n").arg(scene.Marker()).toLocal8Bit());
+    QFile::setPermissions(scene.PathDir() + QStringLiteral("/xdg-open"),
+                          QFile::permissions(scene.PathDir() + QStringLiteral("/xdg-open")) | QFile::ExeOwner);
+    const QString document = scene.ExeDir() + QStringLiteral("/Updates/update20250101_120000.exe");
+    WriteFile(document, "not marked executable");
+
+    ASSERT_TRUE(platform::ShellExecuteOpen(document, QStringLiteral("Upd=1")));
+    EXPECT_EQ(scene.WaitForMarker(), QStringList{document});
+}
+
+} // namespace
+} // namespace zlt::test
