@@ -1,0 +1,47 @@
+// Installs a package as the updater does: folders created, stored paths kept, every
+// confirmation answered yes, the progress handler called after each entry.
+//
+//   zlt_install_bench PACKAGE.zip FOLDER
+//
+// Exit code 0 when every entry landed, 1 when some were skipped (listed on stderr), 2 on error.
+
+#include "app/uZLTUnZipper.h"
+#include "platform/Exceptions.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 3) {
+        std::fprintf(stderr, "usage: zlt_install_bench PACKAGE.zip FOLDER\n");
+        return 2;
+    }
+    try {
+        QObject owner;
+        zlt::TZLTUnZipper unzipper(&owner);
+        int lastProgress = -1;
+        unzipper.OnArchiveProgress = [&](zlt::TZLTUnZipper*, std::uint8_t AProgress, bool&) {
+            lastProgress = AProgress;
+        };
+        unzipper.OnConfirmOverwrite = [](zlt::TZLTUnZipper*, QString&, bool& AConfirm) { AConfirm = true; };
+        unzipper.OnConfirmProcessItem = [](zlt::TZLTUnZipper*, const zlt::TZLTZipItem&, zlt::TZLTProcessType,
+                                           bool& AConfirm) { AConfirm = true; };
+        unzipper.CreateDirs = true;
+        unzipper.RestorePath = true;
+        unzipper.Open(arguments[1]);
+        unzipper.BaseDirectory = arguments[2] + u'/';
+        unzipper.ExtractFiles(QStringLiteral("*"));
+        if (lastProgress != 100) {
+            std::fprintf(stderr, "the progress ended at %d\n", lastProgress);
+            return 2;
+        }
+        for (const QString& line : unzipper.SkippedEntries()) std::fprintf(stderr, "skipped %s\n", qPrintable(line));
+        return unzipper.SkippedEntries().isEmpty() ? 0 : 1;
+    } catch (const zlt::Exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
+}
