@@ -68,7 +68,8 @@ TEST(Startup, ParametersBecomeRunSettings) {
 // in such an environment made no window.
 QProcessEnvironment WithoutDisplay() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(QString::fromLatin1(name));
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        environment.remove(QString::fromLatin1(name));
     return environment;
 }
 

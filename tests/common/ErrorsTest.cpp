@@ -5,15 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <typeinfo>
+#include <vector>
 
 namespace zlt::test {
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
 
-QString Line(const char* ALabel) { return QString::fromUtf8("Error al ejecutar la funci\u00F3n %1.").arg(QString::fromUtf8(ALabel)); }
+using TSnapshot = std::optional<std::vector<platform::TProcessEntry>>;
+
+QString Line(const char* ALabel) {
+    return QString::fromUtf8("Error al ejecutar la funci\u00F3n %1.").arg(QString::fromUtf8(ALabel));
+}
 
 TEST(RaiseRoutineError, ComposesTwoLinesWithThePlainCommonType) {
     try {
@@ -45,7 +51,9 @@ TEST(Guarded, NestedLabelsReadOutermostFirstAndEndWithTheCause) {
 
 TEST(Guarded, OtherExceptionTypesPassUntouched) {
     try {
-        Guarded(QStringLiteral("Outer"), [] { Guarded(QStringLiteral("Inner"), [] { throw std::runtime_error("raw"); }); });
+        Guarded(QStringLiteral("Outer"), [] {
+            Guarded(QStringLiteral("Inner"), [] { throw std::runtime_error("raw"); });
+        });
         FAIL() << "nothing was raised";
     } catch (const Exception&) {
         FAIL() << "a foreign exception was wrapped";
@@ -55,8 +63,8 @@ TEST(Guarded, OtherExceptionTypesPassUntouched) {
 }
 
 TEST(Guarded, ProcessRoutinesWrapTheSnapshotFailureButCountProcessDoesNot) {
-    const auto previous = platform::SetProcessSnapshotHook(
-        []() -> std::optional<std::vector<platform::TProcessEntry>> { throw Exception(QStringLiteral("no snapshot")); });
+    const auto previous =
+        platform::SetProcessSnapshotHook([]() -> TSnapshot { throw Exception(QStringLiteral("no snapshot")); });
     quint32 id = 99;
     try {
         FindProcess(QStringLiteral("App.exe"), id);
@@ -74,8 +82,7 @@ TEST(Guarded, ProcessRoutinesWrapTheSnapshotFailureButCountProcessDoesNot) {
 }
 
 TEST(ProcessWalk, NoSnapshotMeansNoProcess) {
-    const auto previous =
-        platform::SetProcessSnapshotHook([]() -> std::optional<std::vector<platform::TProcessEntry>> { return std::nullopt; });
+    const auto previous = platform::SetProcessSnapshotHook([]() -> TSnapshot { return std::nullopt; });
     quint32 id = 99;
     FindProcess(QStringLiteral("App.exe"), id);
     EXPECT_EQ(id, 0u);

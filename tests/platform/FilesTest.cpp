@@ -124,8 +124,9 @@ TEST(ExclusiveFile, FullDiskRaisesTheSystemText) {
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
     run.start(QStringLiteral("unshare"),
-              {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), mount + QStringLiteral(" && exec \"$2\" \"$3\""),
-               QStringLiteral("sh"), mountPoint.Path(), QCoreApplication::applicationFilePath(),
+              {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+               mount + QStringLiteral(" && exec \"$2\" \"$3\""), QStringLiteral("sh"), mountPoint.Path(),
+               QCoreApplication::applicationFilePath(),
                QStringLiteral("--gtest_filter=ExclusiveFile.FullDiskRaisesTheSystemText")});
     ASSERT_TRUE(run.waitForFinished(120000));
     const QString output = QString::fromLocal8Bit(run.readAll());

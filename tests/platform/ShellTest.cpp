@@ -36,7 +36,8 @@ public:
     // A script that records who it is, its working folder and its arguments, one per line.
     void PlaceProbe(const QString& AFolder, const QString& AName, const QString& AWho) const {
         const QString path = AFolder + u'/' + AName;
-        WriteFile(path, QStringLiteral("#!/bin/sh\n{ echo %1; pwd; for a in \"$@\"; do echo \"$a\"; done; } > '%2.tmp'\n"
+        WriteFile(path, QStringLiteral("#!/bin/sh\n"
+                                       "{ echo %1; pwd; for a in \"$@\"; do echo \"$a\"; done; } > '%2.tmp'\n"
                                        "mv '%2.tmp' '%2'\n")
                             .arg(AWho, Marker())
                             .toLocal8Bit());
@@ -95,10 +96,10 @@ TEST(ShellOpen, BareNameLooksInCurrentFolderThenProgramFolderThenPath) {
 TEST(ShellOpen, DocumentGoesToTheDesktopOpener) {
     TShellScene scene;
     // The desktop's opener, as found along PATH.
-    WriteFile(scene.PathDir() + QStringLiteral("/xdg-open"),
-              QStringLiteral("#!/bin/sh\necho \"$1\" > '%1.tmp'\nmv '%1.tmp' '%1'\n").arg(scene.Marker()).toLocal8Bit());
-    QFile::setPermissions(scene.PathDir() + QStringLiteral("/xdg-open"),
-                          QFile::permissions(scene.PathDir() + QStringLiteral("/xdg-open")) | QFile::ExeOwner);
+    const QString opener = scene.PathDir() + QStringLiteral("/xdg-open");
+    const QString script = QStringLiteral("#!/bin/sh\necho \"$1\" > '%1.tmp'\nmv '%1.tmp' '%1'\n");
+    WriteFile(opener, script.arg(scene.Marker()).toLocal8Bit());
+    QFile::setPermissions(opener, QFile::permissions(opener) | QFile::ExeOwner);
     const QString document = scene.ExeDir() + QStringLiteral("/Updates/update20250101_120000.exe");
     WriteFile(document, "not marked executable");
 
