@@ -13,12 +13,17 @@
 #include "webupdater/uTZLTWebUpdater.h"
 
 #include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QProgressBar>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -58,6 +63,34 @@ void SetFontColor(QWidget* AControl, TColor AColor) {
     AControl->setPalette(palette);
 }
 
+// A label that emboldens a bitmap face the way the Windows text renderer does: the glyphs
+// drawn twice, one pixel apart, each advancing one pixel more. "MS Sans Serif" is such a face without a bold variant, and the
+// toolkit emboldens only outline glyphs, so its bold would come out as regular text.
+class TRasterBoldLabel : public QLabel {
+public:
+    TRasterBoldLabel(const QString& AText, QWidget* AParent) : QLabel(AText, AParent) {}
+
+protected:
+    void paintEvent(QPaintEvent* AEvent) override {
+        const QFontInfo face(font());
+        if (!font().bold() || QFontDatabase::bold(face.family(), face.styleName()) ||
+            QFontDatabase::isSmoothlyScalable(face.family(), face.styleName())) {
+            QLabel::paintEvent(AEvent);
+            return;
+        }
+        // Each emboldened glyph is one pixel wider, as with the system's own emboldening.
+        QFont wider = font();
+        wider.setLetterSpacing(QFont::AbsoluteSpacing, 1);
+        QPainter painter(this);
+        painter.setFont(wider);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QFontMetrics metrics(wider);
+        const QSize textSize(metrics.horizontalAdvance(text()) + 1, metrics.height());
+        const QRect box = QStyle::alignedRect(layoutDirection(), alignment(), textSize, contentsRect());
+        for (const int offset : {0, 1}) painter.drawText(box.left() + offset, box.top() + metrics.ascent(), text());
+    }
+};
+
 QLabel* CreateLabel(QWidget* AParent, const char* AName, const QRect& AGeometry, const QString& AText) {
     TFont font;
     font.Name = QStringLiteral("MS Sans Serif");
@@ -65,7 +98,7 @@ QLabel* CreateLabel(QWidget* AParent, const char* AName, const QRect& AGeometry,
     font.Color = clWhite;
     font.Style = std::uint8_t(TFontStyle::fsBold);
 
-    auto* label = new QLabel(AText, AParent);
+    auto* label = new TRasterBoldLabel(AText, AParent);
     label->setObjectName(QString::fromLatin1(AName));
     label->setGeometry(AGeometry);
     label->setFont(font.ToQFont());

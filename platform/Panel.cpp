@@ -58,7 +58,10 @@ void TZLTPanel::AlignControls(QWidget* AParent, const QRect& AArea) {
     QList<TZLTPanel*> panels;
     for (QObject* child : AParent->children()) {
         auto* panel = dynamic_cast<TZLTPanel*>(child);
-        if (panel != nullptr && panel->FAlign != TAlign::alNone && !panel->isWindow() && !panel->isHidden())
+        // Children of a window not yet shown count as hidden until it is; only an explicit
+        // hide takes a panel out of the layout.
+        const bool hidden = panel != nullptr && panel->isHidden() && panel->testAttribute(Qt::WA_WState_ExplicitShowHide);
+        if (panel != nullptr && panel->FAlign != TAlign::alNone && !panel->isWindow() && !hidden)
             panels.append(panel);
     }
 
@@ -112,6 +115,12 @@ void TZLTPanel::paintEvent(QPaintEvent* /*AEvent*/) {
 void TZLTPanel::resizeEvent(QResizeEvent* AEvent) {
     QWidget::resizeEvent(AEvent);
     RealignChildren();
+}
+
+bool TZLTPanel::event(QEvent* AEvent) {
+    const bool result = QWidget::event(AEvent);
+    if (AEvent->type() == QEvent::ShowToParent || AEvent->type() == QEvent::HideToParent) RealignParent();
+    return result;
 }
 
 bool TZLTPanel::eventFilter(QObject* AWatched, QEvent* AEvent) {

@@ -48,6 +48,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* AEvent) override;
     void resizeEvent(QResizeEvent* AEvent) override;
+    bool event(QEvent* AEvent) override; // showing or hiding realigns the siblings
     bool eventFilter(QObject* AWatched, QEvent* AEvent) override;
 
 private:

@@ -1,0 +1,50 @@
+#include "tests/app/WindowFixture.h"
+
+#include "platform/Application.h"
+#include "platform/Processes.h"
+
+#include <QTimer>
+
+namespace zlt::test {
+
+void TWindowFixture::SetUp() {
+    FSavedTestMode = TestMode;
+    FSavedVersion = ParamVersion;
+    FSavedStopAttempts = TfrmMainUpdater_::StopAttempts;
+    TestMode = false;
+    ParamVersion.clear();
+    TfrmMainUpdater_::RunDelayMs = 0;
+    Application().ResetTerminated();
+}
+
+void TWindowFixture::TearDown() {
+    delete FWindow.data();
+    TestMode = FSavedTestMode;
+    ParamVersion = FSavedVersion;
+    TfrmMainUpdater_::RunDelayMs = 1000;
+    TfrmMainUpdater_::StopAttempts = FSavedStopAttempts;
+    TfrmMainUpdater_::ConfigFileReadTestHook = {};
+    platform::SetProcessSnapshotHook({});
+    Application().ResetTerminated();
+}
+
+void TWindowFixture::WriteSettings(const QString& AText) { WriteFile(FExe.SettingsFile(), AText.toUtf8()); }
+
+QString TWindowFixture::Settings(const QString& AAppName, const QString& AAppExe, const QString& AServer,
+                                 const QString& APath, const QString& AFilePhp, const QString& AFileZip) {
+    return QStringLiteral("[UPDATE]\nAPPNAME=%1\nAPPEXE=%2\nSERVER1=%3\nPATHUPD=%4\nFILEPHP=%5\nFILEZIP=%6\n")
+        .arg(AAppName, AAppExe, AServer, APath, AFilePhp, AFileZip);
+}
+
+TfrmMainUpdater_* TWindowFixture::CreateWindow() {
+    FWindow = new TfrmMainUpdater_();
+    return FWindow.data();
+}
+
+bool TWindowFixture::RunThroughTimer(const TMessageBoxRecorder& ABoxes) {
+    if (FWindow.isNull() || !FWindow->isVisible()) return false;
+    FWindow->tmrFormTimer___->start(0);
+    return WaitFor([&] { return FWindow.isNull() || !FWindow->isVisible() || !ABoxes.Boxes.empty(); }, 120000);
+}
+
+} // namespace zlt::test

@@ -1,0 +1,45 @@
+#pragma once
+
+// The updater window in a temporary executable folder, with the run settings and the window's
+// tunables put back after each test.
+
+#include "app/uFrmMainUpdater_.h"
+#include "tests/support/TestSupport.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+namespace zlt::test {
+
+class TWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The settings file beside the executable, as UTF-8 text.
+    void WriteSettings(const QString& AText);
+    // "[UPDATE]" with the six keys; SERVER1 and the rest as given.
+    static QString Settings(const QString& AAppName, const QString& AAppExe, const QString& AServer,
+                            const QString& APath, const QString& AFilePhp, const QString& AFileZip);
+
+    // Creates the window (form resource and FormCreate). The fixture deletes it unless its own
+    // close did.
+    TfrmMainUpdater_* CreateWindow();
+
+    // Fires the start timer at once through the event loop, as the program would a second after
+    // start-up, and waits until the run is over: the window closed, or an error box shown.
+    // The window must be visible. false when neither happened in time.
+    bool RunThroughTimer(const TMessageBoxRecorder& ABoxes);
+
+    TExeFolder FExe;
+    QPointer<TfrmMainUpdater_> FWindow;
+
+private:
+    bool FSavedTestMode = false;
+    QString FSavedVersion;
+    int FSavedStopAttempts = 0;
+};
+
+} // namespace zlt::test
