@@ -301,7 +301,9 @@ TNginx::TNginx(const QString& ARoot, const TNginxOptions& AOptions) : FHttps(AOp
                                "  server {\n"
                                "    listen 127.0.0.1:%2%3;\n"
                                "    root %4;\n")
-                    .arg(dir, QString::number(APort), FHttps ? QStringLiteral(" ssl") : QString(), ARoot);
+                    .arg(dir, QString::number(APort),
+                         QString(FHttps ? QStringLiteral(" ssl") : QString()) + (AOptions.Http2 ? QStringLiteral(" http2") : QString()),
+                         ARoot);
         if (FHttps) {
             text += QStringLiteral("    ssl_certificate %1;\n"
                                    "    ssl_certificate_key %2;\n"

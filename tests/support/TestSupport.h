@@ -14,9 +14,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <optional>
 #include <vector>
+
+// GoogleTest prints QString values in failure messages as text.
+inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
 
 namespace zlt::test {
 
@@ -66,12 +70,13 @@ private:
 };
 
 // nginx serving ARoot. HTTPS when ACa is given; ASslProtocols limits the offered versions
-// ("TLSv1.3"); ALimitRate ("100k") slows every body.
+// ("TLSv1.3"); ALimitRate ("100k") slows every body; Http2 offers HTTP/2 besides HTTP/1.1.
 struct TNginxOptions {
     const TTestCa* Ca = nullptr;
     QString SslProtocols = QStringLiteral("TLSv1.2 TLSv1.3");
     QString LimitRate;
     QString ExtraServerConfig; // lines placed inside server { }
+    bool Http2 = false;
 };
 class TNginx {
 public:
@@ -79,7 +84,8 @@ public:
     ~TNginx();
     quint16 Port() const { return FPort; }
     QString Url(const QString& APath) const; // "http(s)://127.0.0.1:PORT" + APath
-    // One line per request seen so far: "<request line> <status> <body bytes sent>".
+    // One line per request seen so far: "<request line> <status> <body bytes sent>". nginx
+    // writes the line after the answer has gone out: poll it with WaitFor.
     QString AccessLog() const;
 private:
     TTempDir FDir;

@@ -34,6 +34,7 @@ def body_of(size):
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    disable_nagle_algorithm = True
     server_version = "ZltFaultServer/1"
     sys_version = ""
 
