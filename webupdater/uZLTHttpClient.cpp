@@ -170,6 +170,8 @@ void* TZLTCookieManager::Share() const { return FImpl->Share.get(); }
 
 struct TZLTHttp::TImpl {
     using TClock = std::chrono::steady_clock;
+    static constexpr std::int64_t WorkStepBytes = 512 * 1024;
+    static constexpr TClock::duration WorkStepTime = std::chrono::milliseconds(100);
 
     explicit TImpl(TZLTHttp& AOwner) : Owner(AOwner) {
         EnsureCurlGlobalInit();
@@ -188,6 +190,8 @@ struct TZLTHttp::TImpl {
     bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
     bool Stalled = false;
     std::int64_t Received = 0;
+    std::int64_t Reported = 0; // the count of the last work event
+    TClock::time_point LastReport;
     QByteArray StatusLine;
     TClock::time_point LastActivity;
     curl_off_t LastDownloaded = 0;
@@ -200,6 +204,7 @@ struct TZLTHttp::TImpl {
         StatusRefused = false;
         Stalled = false;
         Received = 0;
+        Reported = 0;
         StatusLine.clear();
         LastDownloaded = 0;
         LastActivity = TClock::now();
@@ -214,6 +219,7 @@ struct TZLTHttp::TImpl {
 
     void FireWorkBegin(std::int64_t AExpected) {
         BodyBegun = true;
+        LastReport = TClock::now();
         if (Owner.OnWorkBegin) Owner.OnWorkBegin(&Owner, TWorkMode::wmRead, AExpected);
     }
 
@@ -234,8 +240,17 @@ struct TZLTHttp::TImpl {
         }
         if (Sink != nullptr && *Sink) (*Sink)(AData, ASize);
         Received += static_cast<std::int64_t>(ASize);
-        if (Owner.OnWork) Owner.OnWork(&Owner, TWorkMode::wmRead, Received);
+        // libcurl hands over what one read returned, often only a few KiB on a fast link;
+        // a work event for each would make a progress display that repaints cost more than
+        // the transfer itself.
+        if (Received - Reported >= WorkStepBytes || LastActivity - LastReport >= WorkStepTime) FireWork();
         return true;
+    }
+
+    void FireWork() {
+        Reported = Received;
+        LastReport = TClock::now();
+        if (Owner.OnWork) Owner.OnWork(&Owner, TWorkMode::wmRead, Received);
     }
 
     void Header(const char* AData, std::size_t ASize) {
@@ -324,12 +339,16 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     Set(CURLOPT_HTTPHEADER, AHeaders.Get());
 
     // Only the settings of this client decide about a proxy; the environment's http_proxy
-    // and no_proxy do not.
+    // and no_proxy do not, unless the client takes the system's proxy.
     const TZLTProxySettings& proxy = Owner.ProxyParams;
-    Set(CURLOPT_NOPROXY, "");
-    if (proxy.ProxyServer.isEmpty()) {
+    if (proxy.ProxyServer.isEmpty() && Owner.UseSystemProxy) {
+        Set(CURLOPT_NOPROXY, static_cast<const char*>(nullptr));
+        Set(CURLOPT_PROXY, static_cast<const char*>(nullptr));
+    } else if (proxy.ProxyServer.isEmpty()) {
+        Set(CURLOPT_NOPROXY, "");
         Set(CURLOPT_PROXY, "");
     } else {
+        Set(CURLOPT_NOPROXY, "");
         Set(CURLOPT_PROXY, proxy.ProxyServer.toUtf8().constData());
         Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
         if (proxy.ProxyPort > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.ProxyPort));
@@ -415,6 +434,7 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink) {
     }
     // An empty body never reached the write callback.
     if (!BodyBegun) FireWorkBegin(0);
+    if (Received != Reported) FireWork();
 }
 
 TZLTHttp::TZLTHttp(QObject* AOwner)
@@ -449,6 +469,7 @@ std::unique_ptr<TZLTHttp> CreatePlatformHttpClient() {
     client->HandleRedirects = true;
     client->UserAgent.clear();
     client->Accept.clear();
+    client->UseSystemProxy = true;
     return client;
 }
 

@@ -87,9 +87,13 @@ public:
     QString Accept = QStringLiteral("text/html, */*");                        // empty: no header
     QString ContentEncoding;                                                  // empty: no header
     TZLTProxySettings ProxyParams;
+    // With no proxy server of its own, take the system's proxy (http_proxy, https_proxy and
+    // no_proxy of the environment) instead of going direct.
+    bool UseSystemProxy = false;
     std::int32_t ConnectTimeoutMs; // from TZLTHttpDefaults
-    std::int32_t StallTimeoutMs;   // from TZLTHttpDefaults
-    QString CaFile;                // used when no TLS handler is attached
+    std::int32_t StallTimeoutMs;   // from TZLTHttpDefaults; counts from the start of a request,
+                                   // each header line or piece of body starts it anew
+    QString CaFile;                // used unless an attached TLS handler names its own
 
     // Not owned; forgotten automatically when released elsewhere.
     TZLTCookieManager* CookieManager() const { return FCookieManager; }
@@ -97,13 +101,17 @@ public:
     TZLTSslHandler* IOHandler() const { return FIOHandler; }
     void SetIOHandler(TZLTSslHandler* AHandler) { FIOHandler = AHandler; }
 
-    // Fired as the body arrives: once when it begins (expected size, 0 when unknown), then with
-    // the count received so far after every piece. An exception thrown by a handler aborts the
-    // transfer and leaves the Get call as its failure.
+    // Fired as the body of a 2xx answer arrives: once when it begins (expected size, 0 when
+    // unknown; also for an empty body), then with the count handed to the sink so far, each
+    // time another 512 KiB or 100 ms have passed, and once more with the whole count at the end.
+    // An exception thrown by a handler aborts the transfer and leaves the Get call unchanged.
     std::function<void(TZLTHttp* ASender, TWorkMode AWorkMode, std::int64_t AWorkCountMax)> OnWorkBegin;
     std::function<void(TZLTHttp* ASender, TWorkMode AWorkMode, std::int64_t AWorkCount)> OnWork;
 
-    // GET, the body handed to ASink piece by piece as it arrives, never held whole.
+    // GET, the body handed to ASink piece by piece as it arrives, never held whole. A final
+    // status outside 2xx throws Exception("HTTP/1.1 404 Not Found", the server's status line)
+    // and none of that answer's body reaches ASink. An exception thrown by ASink ends the
+    // transfer and leaves Get unchanged.
     using TSink = std::function<void(const char* AData, std::size_t ASize)>;
     void Get(const QString& AURL, const TSink& ASink);
     QByteArray GetBytes(const QString& AURL);
@@ -124,7 +132,7 @@ private:
 };
 
 // The platform's own HTTP client, as a fresh one per transfer: redirects followed, no
-// User-Agent or Accept header of its own, nothing attached.
+// User-Agent or Accept header of its own, nothing attached, the system's proxy.
 std::unique_ptr<TZLTHttp> CreatePlatformHttpClient();
 
 } // namespace zlt
