@@ -43,8 +43,10 @@ TfrmMainUpdater_* TWindowFixture::CreateWindow() {
 
 bool TWindowFixture::RunThroughTimer(const TMessageBoxRecorder& ABoxes) {
     if (FWindow.isNull() || !FWindow->isVisible()) return false;
+    const std::size_t boxesBefore = ABoxes.Boxes.size();
     FWindow->tmrFormTimer___->start(0);
-    return WaitFor([&] { return FWindow.isNull() || !FWindow->isVisible() || !ABoxes.Boxes.empty(); }, 120000);
+    return WaitFor([&] { return FWindow.isNull() || !FWindow->isVisible() || ABoxes.Boxes.size() > boxesBefore; },
+                   120000);
 }
 
 } // namespace zlt::test

@@ -29,7 +29,7 @@ protected:
     TfrmMainUpdater_* CreateWindow();
 
     // Fires the start timer at once through the event loop, as the program would a second after
-    // start-up, and waits until the run is over: the window closed, or an error box shown.
+    // start-up, and waits until the run is over: the window closed, or a further error box shown.
     // The window must be visible. false when neither happened in time.
     bool RunThroughTimer(const TMessageBoxRecorder& ABoxes);
 
