@@ -11,7 +11,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <memory>
@@ -89,15 +94,37 @@ TArchiveReader OpenZipReader(const QString& AFileName) {
     return reader;
 }
 
-// Makes BaseDirectory the working directory while alive: libarchive's secure extraction checks
-// relative paths against the working directory, and refuses absolute ones.
+// Owns one file descriptor. Move-only.
+class TFileHandle {
+public:
+    explicit TFileHandle(int AHandle) noexcept : FHandle(AHandle) {}
+    TFileHandle(TFileHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, -1)) {}
+    TFileHandle& operator=(TFileHandle&&) = delete;
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+    ~TFileHandle() {
+        if (FHandle >= 0) ::close(FHandle);
+    }
+    int Get() const noexcept { return FHandle; }
+
+private:
+    int FHandle = -1;
+};
+
+TFileHandle OpenFolder(const QByteArray& APath) {
+    TFileHandle folder(::open(APath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Get() < 0)
+        throw Exception(QStringLiteral("Cannot open the folder \"%1\": %2")
+                            .arg(QFile::decodeName(APath), QString::fromLocal8Bit(std::strerror(errno))));
+    return folder;
+}
+
+// Makes the base folder the working directory while alive: libarchive's secure extraction
+// checks relative paths against the working directory, and refuses absolute ones. Switching
+// through open folders keeps the switch cheap enough to make around every handler call.
 class TWorkingDirectory {
 public:
-    explicit TWorkingDirectory(const fs::path& AFolder) : FFolder(AFolder) {
-        std::error_code error;
-        FPrevious = fs::current_path(error);
-        if (error)
-            throw Exception(QStringLiteral("The current folder cannot be read: %1").arg(SystemErrorText(error)));
+    explicit TWorkingDirectory(const QByteArray& AFolder) : FPrevious(OpenFolder(".")), FFolder(OpenFolder(AFolder)) {
         Enter();
     }
     TWorkingDirectory(const TWorkingDirectory&) = delete;
@@ -105,20 +132,15 @@ public:
     ~TWorkingDirectory() { Leave(); }
 
     void Enter() {
-        std::error_code error;
-        fs::current_path(FFolder, error);
-        if (error)
-            throw Exception(QStringLiteral("Cannot enter the folder \"%1\": %2")
-                                .arg(QFile::decodeName(FFolder.c_str()), SystemErrorText(error)));
+        if (::fchdir(FFolder.Get()) != 0)
+            throw Exception(QStringLiteral("Cannot enter the target folder: %1")
+                                .arg(QString::fromLocal8Bit(std::strerror(errno))));
     }
-    void Leave() noexcept {
-        std::error_code error;
-        fs::current_path(FPrevious, error);
-    }
+    void Leave() noexcept { static_cast<void>(::fchdir(FPrevious.Get())); }
 
 private:
-    fs::path FFolder;
-    fs::path FPrevious;
+    TFileHandle FPrevious;
+    TFileHandle FFolder;
 };
 
 // Runs a handler in the process's own working directory, not in the base folder.
@@ -209,7 +231,7 @@ public:
           FBase(ABase),
           FArchivePath(QFile::encodeName(AArchive).toStdString()),
           FReader(OpenZipReader(AArchive)),
-          FCwd(fs::path(QFile::encodeName(ABase).toStdString())),
+          FCwd(QFile::encodeName(ABase)),
           FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(KExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
 

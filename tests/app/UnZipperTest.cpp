@@ -463,6 +463,7 @@ struct TRecipe {
     const char* Program; // skipped with a reason when missing
     // Arguments; OUT is the archive, SRC the source folder (also the working directory).
     std::vector<const char*> Arguments;
+    bool ManyEntries = false; // the source tree with 10,000 more files
 };
 
 // Python's zipfile: every folder as an entry, files by the method given in argv[3]; "zip64"
@@ -486,27 +487,35 @@ with zipfile.ZipFile(out, 'w', method) as z:
 
 class UnZipperTools : public testing::TestWithParam<TRecipe> {
 protected:
-    // One source tree for all recipes: a program, a compressible file, an empty file, an
-    // empty folder, non-ASCII names, and a folder of 10,000 small files.
-    static void SetUpTestSuite() {
-        Source = new TTempDir;
-        WriteRandomFile(Source->File(QStringLiteral("app.exe")), 300000, 7);
+    // A program, a compressible file, an empty file, an empty folder, non-ASCII names; the
+    // second tree adds a folder of 10,000 small files.
+    static void FillTree(const TTempDir& ADir, bool AManyEntries) {
+        WriteRandomFile(ADir.File(QStringLiteral("app.exe")), 300000, 7);
         QByteArray text;
         for (int n = 0; n < 20000; ++n) text += "row " + QByteArray::number(n) + " of the base\n";
-        WriteFile(Source->File(QStringLiteral("data/base.db")), text);
-        WriteFile(Source->File(QStringLiteral("data/empty.txt")), "");
-        QDir().mkpath(Source->File(QStringLiteral("logs/empty")));
-        WriteFile(Source->File(QStringLiteral("ñandú/café.txt")), "café con leche");
+        WriteFile(ADir.File(QStringLiteral("data/base.db")), text);
+        WriteFile(ADir.File(QStringLiteral("data/empty.txt")), "");
+        QDir().mkpath(ADir.File(QStringLiteral("logs/empty")));
+        WriteFile(ADir.File(QStringLiteral("ñandú/café.txt")), "café con leche");
+        if (!AManyEntries) return;
         for (int n = 0; n < 10000; ++n)
-            WriteFile(Source->File(QStringLiteral("many/%1/f%2.txt").arg(n / 1000).arg(n)), QByteArray::number(n));
-        Expected = new TTree(ReadTree(Source->Path()));
+            WriteFile(ADir.File(QStringLiteral("many/%1/f%2.txt").arg(n / 1000).arg(n)), QByteArray::number(n));
+    }
+    static void SetUpTestSuite() {
+        for (const bool many : {false, true}) {
+            Sources[many] = new TTempDir;
+            FillTree(*Sources[many], many);
+            Expected[many] = new TTree(ReadTree(Sources[many]->Path()));
+        }
     }
     static void TearDownTestSuite() {
-        delete Expected;
-        delete Source;
+        for (const bool many : {false, true}) {
+            delete Expected[many];
+            delete Sources[many];
+        }
     }
-    static inline TTempDir* Source = nullptr;
-    static inline TTree* Expected = nullptr;
+    static inline TTempDir* Sources[2] = {};
+    static inline TTree* Expected[2] = {};
 };
 
 TEST_P(UnZipperTools, ExtractToTheSameTree) {
@@ -520,32 +529,36 @@ TEST_P(UnZipperTools, ExtractToTheSameTree) {
     for (const char* argument : recipe.Arguments)
         arguments << QString::fromUtf8(argument)
                          .replace(QStringLiteral("OUT"), zip)
-                         .replace(QStringLiteral("SRC"), Source->Path())
+                         .replace(QStringLiteral("SRC"), Sources[recipe.ManyEntries]->Path())
                          .replace(QStringLiteral("PYTHON"), QString::fromUtf8(KPythonRecipe));
     QByteArray output;
-    ASSERT_EQ(RunProgram(QStringLiteral("env"), arguments, &output, Source->Path()), 0) << output.toStdString();
+    ASSERT_EQ(RunProgram(QStringLiteral("env"), arguments, &output, Sources[recipe.ManyEntries]->Path()), 0)
+        << output.toStdString();
 
     const QString folder = dir.File(QStringLiteral("app"));
     TInstaller installer;
     installer.Install(zip, folder);
     EXPECT_TRUE(installer.UnZipper.SkippedEntries().isEmpty())
         << installer.UnZipper.SkippedEntries().mid(0, 5).join(u'\n').toStdString();
-    ExpectSameTree(ReadTree(folder), *Expected);
+    ExpectSameTree(ReadTree(folder), *Expected[recipe.ManyEntries]);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, UnZipperTools,
     testing::Values(
         TRecipe{"zip_deflated", "zip", {"-q", "-r", "OUT", "."}},
+        TRecipe{"zip_10000_entries", "zip", {"-q", "-r", "OUT", "."}, true},
         TRecipe{"zip_stored", "zip", {"-q", "-r", "-0", "OUT", "."}},
         TRecipe{"zip_zip64", "zip", {"-q", "-r", "-fz", "OUT", "."}},
         TRecipe{"7z_deflated", "7z", {"a", "-tzip", "-bd", "-mcu=on", "OUT", "*"}},
         TRecipe{"7z_stored", "7z", {"a", "-tzip", "-bd", "-mcu=on", "-mx0", "OUT", "*"}},
         TRecipe{"bsdtar_deflated", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}},
+        TRecipe{"bsdtar_10000_entries", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}, true},
         TRecipe{"bsdtar_stored", "bsdtar", {"--format", "zip", "--options", "zip:compression=store", "-cf", "OUT", "."}},
         TRecipe{"python_deflated", "python3", {"-c", "PYTHON", "OUT", "SRC", "deflated"}},
         TRecipe{"python_stored", "python3", {"-c", "PYTHON", "OUT", "SRC", "stored"}},
-        TRecipe{"python_zip64", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}}),
+        TRecipe{"python_zip64", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}},
+        TRecipe{"python_zip64_10000_entries", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}, true}),
     [](const testing::TestParamInfo<TRecipe>& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace
