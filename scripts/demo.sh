@@ -63,10 +63,12 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 0.1; done
 fi
 unset QT_QPA_PLATFORM
+export XDG_RUNTIME_DIR=$DEMO/runtime
+mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; sleep 0.1; done
 
 echo "Installed: acme $(cat "$DEMO/app/version.txt"); update server http://127.0.0.1:$PORT/acme/Produccion/acme.zip"
-(cd "$DEMO/app" && ./acme --run-updater &)
+(cd "$DEMO/app" && setsid -f ./acme --run-updater >/dev/null 2>&1)
 sleep 1.6
 import -window root "$DEMO/updater-window.png" 2>/dev/null && echo "Screenshot of the updater at work: $DEMO/updater-window.png"
 

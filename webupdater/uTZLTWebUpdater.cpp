@@ -12,6 +12,7 @@
 #include "webupdater/uZLTHttpClient.h"
 #include "webupdater/ufrmUpdater__.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -242,7 +243,9 @@ QString TZLTWebUpdater::PackageFileName() const {
 
 void TZLTWebUpdater::FetchPackage(TZLTHttp& AClient, QString& AFileName) {
     AFileName = PackageFileName();
-    platform::ForceDirectories(platform::ExecutableFolder() + QStringLiteral("Updates"));
+    const QString folder = platform::ExecutableFolder() + QStringLiteral("Updates");
+    const bool folderExisted = QDir(folder).exists();
+    platform::ForceDirectories(folder);
     platform::TExclusiveFile file = platform::TExclusiveFile::Create(AFileName);
     try {
         AClient.Get(FstrDownloUrl, [&file](const char* AData, std::size_t ASize) { file.Write(AData, ASize); });
@@ -250,6 +253,9 @@ void TZLTWebUpdater::FetchPackage(TZLTHttp& AClient, QString& AFileName) {
     } catch (...) {
         file.Abandon();
         DeleteIfExists(AFileName);
+        // A failed update leaves the application's folder as it found it: the folder goes too
+        // when this call made it and nothing else is in it (rmdir leaves a folder with files).
+        if (!folderExisted) QDir().rmdir(folder);
         throw TTransferFailed{};
     }
 }

@@ -239,6 +239,7 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
             EXPECT_TRUE(run.Handed.isEmpty());
             EXPECT_TRUE(shell.Calls.empty());
             EXPECT_TRUE(run.PackageFiles().isEmpty()) << run.PackageFiles().join(u' ').toStdString();
+            EXPECT_FALSE(QDir(run.Exe.Folder() + QStringLiteral("/Updates")).exists()) << "the folder it made goes too";
             EXPECT_FALSE(Application().Terminated());
             EXPECT_FALSE(run.Updater.Busy());
         }
