@@ -1,0 +1,138 @@
+// The whole update with nothing standing in for anything: the real updater program, a real
+// application running twice, nginx serving the package made by zip, the real shell start.
+
+#include "platform/Network.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zlt::test {
+namespace {
+
+// Every file and folder below AFolder, with the files' contents.
+QMap<QString, QByteArray> Tree(const QString& AFolder) {
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(AFolder, QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(AFolder).relativeFilePath(path);
+        tree.insert(relative, it.fileInfo().isDir() ? QByteArray("<dir>") : ReadFile(path));
+    }
+    return tree;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::ForceConnectedState(std::nullopt);
+        const bool connected = platform::InternetGetConnectedState();
+        platform::ForceConnectedState(true);
+        if (!connected) GTEST_SKIP() << "the machine has no network interface besides loopback: the updater would not start a download";
+        ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
+
+        // A name of its own, so that no other program's processes are stopped.
+        AppExe = QStringLiteral("acme_%1").arg(QCoreApplication::applicationPid());
+        App = Root.File(QStringLiteral("app"));
+        QDir().mkpath(App);
+        ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/updater"), App + QStringLiteral("/updater")));
+        ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), App + u'/' + AppExe));
+        WriteFile(App + QStringLiteral("/version.txt"), "1.0\n");
+        WriteFile(App + QStringLiteral("/notes.txt"), "the user's own file\n");
+
+        const QString package = Root.File(QStringLiteral("package"));
+        QDir().mkpath(package + QStringLiteral("/data"));
+        ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), package + u'/' + AppExe));
+        WriteFile(package + QStringLiteral("/version.txt"), "2.0\n");
+        WriteRandomFile(package + QStringLiteral("/data/base.db"), 200000, 3);
+        const QString zip = Root.File(QStringLiteral("www/acme/Produccion/acme.zip"));
+        QDir().mkpath(QFileInfo(zip).path());
+        ASSERT_EQ(RunProgram(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")}, nullptr, package), 0);
+    }
+
+    void WriteSettings(quint16 APort) {
+        WriteFile(App + QStringLiteral("/updater.cfi"),
+                  QStringLiteral("[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
+                                 "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n")
+                      .arg(AppExe)
+                      .arg(APort)
+                      .toUtf8());
+    }
+
+    // Two running copies of the application, each having written its line.
+    void StartApplicationTwice() {
+        for (auto& copy : Copies) {
+            copy = std::make_unique<QProcess>();
+            copy->setWorkingDirectory(App);
+            copy->start(App + u'/' + AppExe, {});
+            ASSERT_TRUE(copy->waitForStarted());
+        }
+        ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).count('\n') == 2; }));
+    }
+
+    int RunUpdater() {
+        QProcess updater;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        updater.setProcessEnvironment(environment);
+        updater.setWorkingDirectory(App);
+        updater.start(App + QStringLiteral("/updater"), {QStringLiteral("VER=1.0")});
+        EXPECT_TRUE(updater.waitForFinished(60000)) << "the updater did not end";
+        EXPECT_EQ(updater.exitStatus(), QProcess::NormalExit);
+        return updater.exitCode();
+    }
+
+    void ExpectBothCopiesStopped() {
+        for (auto& copy : Copies) {
+            EXPECT_TRUE(copy->waitForFinished(5000));
+            EXPECT_EQ(copy->exitStatus(), QProcess::CrashExit) << "killed, not ended by itself";
+        }
+    }
+
+    TTempDir Root;
+    QString App;
+    QString AppExe;
+    std::unique_ptr<QProcess> Copies[2];
+};
+
+TEST_F(EndToEnd, StopsDownloadsInstallsAndRestartsTheApplication) {
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    StartApplicationTwice();
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); }))
+        << "the application was not started again";
+    const QList<QByteArray> starts = ReadFile(App + QStringLiteral("/sample_app.log")).trimmed().split('\n');
+    ASSERT_EQ(starts.size(), 3);
+    EXPECT_TRUE(starts[2].contains("version=2.0 args=Upd=1")) << starts[2].toStdString();
+
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "2.0\n");
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/data/base.db")), ReadFile(Root.File(QStringLiteral("package/data/base.db"))));
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/notes.txt")), "the user's own file\n") << "files outside the package stay";
+    EXPECT_TRUE(QFileInfo(App + u'/' + AppExe).isExecutable());
+    EXPECT_TRUE(server.AccessLog().contains("GET /acme/Produccion/acme.zip HTTP/1.1 200"));
+}
+
+TEST_F(EndToEnd, WithTheServerDownTheApplicationStaysStoppedAndNothingChanges) {
+    WriteSettings(FreePort());
+    StartApplicationTwice();
+    const QMap<QString, QByteArray> before = Tree(App);
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    EXPECT_EQ(Tree(App), before);
+    EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+}
+
+} // namespace
+} // namespace zlt::test
