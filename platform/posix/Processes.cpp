@@ -1,5 +1,6 @@
 #include "platform/Processes.h"
 
+#include "platform/posix/ProcExe.h"
 #include "platform/posix/UniqueFd.h"
 
 #include <QFile>
@@ -30,28 +31,6 @@ using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
 std::string BaseName(const std::string& APath) {
     const std::string::size_type slash = APath.rfind('/');
     return slash == std::string::npos ? APath : APath.substr(slash + 1);
-}
-
-// The file the process executes. The kernel marks a file that was deleted or replaced after
-// the start with " (deleted)"; the process still runs its original name, so the mark goes,
-// unless a file of that very name is the one running.
-std::string ExecutedFile(const std::string& AProcessFolder) {
-    const std::string link = AProcessFolder + "/exe";
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(link.c_str(), target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
-    target.resize(static_cast<std::size_t>(length));
-
-    static const std::string DeletedMark = " (deleted)";
-    if (target.size() > DeletedMark.size() &&
-        target.compare(target.size() - DeletedMark.size(), DeletedMark.size(), DeletedMark) == 0) {
-        struct stat running {};
-        struct stat named {};
-        const bool sameFile = ::stat(link.c_str(), &running) == 0 && ::stat(target.c_str(), &named) == 0 &&
-                              running.st_dev == named.st_dev && running.st_ino == named.st_ino;
-        if (!sameFile) target.resize(target.size() - DeletedMark.size());
-    }
-    return target;
 }
 
 // The first argument the process was started with, for processes whose executable link can't
@@ -97,7 +76,7 @@ std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
         quint32 processId = 0;
         if (!ParseProcessId(entry->d_name, processId)) continue;
         const std::string folder = std::string("/proc/") + entry->d_name;
-        std::string file = ExecutedFile(folder);
+        std::string file = posix::ReadExecutableLink(folder + "/exe");
         if (file.empty()) file = FirstArgument(folder);
         // Kernel threads, zombies and processes that ended meanwhile have neither.
         const std::string name = BaseName(file);

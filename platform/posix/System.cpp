@@ -1,5 +1,7 @@
 #include "platform/System.h"
 
+#include "platform/posix/ProcExe.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -26,26 +28,7 @@ QStringList& Arguments() {
     return arguments;
 }
 
-// /proc/self/exe names the running file. After an update replaced the program's own file the
-// kernel shows it as "NAME (deleted)"; the program is still NAME to its settings and to the
-// shell, so the mark goes unless a file of that very name is the one running.
-QString RunningExecutable() {
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink("/proc/self/exe", target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return {};
-    target.resize(static_cast<std::size_t>(length));
-
-    static const std::string DeletedMark = " (deleted)";
-    if (target.size() > DeletedMark.size() &&
-        target.compare(target.size() - DeletedMark.size(), DeletedMark.size(), DeletedMark) == 0) {
-        struct stat running {};
-        struct stat named {};
-        const bool sameFile = ::stat("/proc/self/exe", &running) == 0 && ::stat(target.c_str(), &named) == 0 &&
-                              running.st_dev == named.st_dev && running.st_ino == named.st_ino;
-        if (!sameFile) target.resize(target.size() - DeletedMark.size());
-    }
-    return QFile::decodeName(target.c_str());
-}
+QString RunningExecutable() { return QFile::decodeName(posix::ReadExecutableLink("/proc/self/exe").c_str()); }
 
 } // namespace
 
