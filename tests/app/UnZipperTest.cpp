@@ -285,6 +285,8 @@ struct TMaliciousCase {
     std::vector<const char*> MustBeSkipped;
 };
 
+void PrintTo(const TMaliciousCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
 class UnZipperMalicious : public testing::TestWithParam<TMaliciousCase> {};
 
 TEST_P(UnZipperMalicious, WritesNothingOutsideTheFolder) {
@@ -372,6 +374,8 @@ struct TDamageCase {
     const char* Spoil;
     bool ExtractionGoesOn; // libarchive grades a bad checksum WARN, a broken stream FATAL
 };
+
+void PrintTo(const TDamageCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
 
 class UnZipperDamaged : public testing::TestWithParam<TDamageCase> {};
 
@@ -484,6 +488,8 @@ with zipfile.ZipFile(out, 'w', method) as z:
             with open(path, 'rb') as i, z.open(info, 'w', force_zip64=(kind == 'zip64')) as o:
                 o.write(i.read())
 )";
+
+void PrintTo(const TRecipe& ARecipe, std::ostream* AOut) { *AOut << ARecipe.Name; }
 
 class UnZipperTools : public testing::TestWithParam<TRecipe> {
 protected:
