@@ -8,7 +8,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-image-formats-plugins
   libcurl4-openssl-dev libarchive-dev
   nginx-light php-cli tinyproxy socat openssl ca-certificates
   zip unzip p7zip-full libarchive-tools python3
