@@ -153,8 +153,11 @@ void TZLTWebUpdater::DoWork(std::int64_t AWorkCount) {
             // The thread does not return to the event loop during a transfer: repaint by hand.
             dialog->prb1->setValue(position);
             dialog->prb1->repaint();
-            dialog->lblProgress->setText(QStringLiteral("%1 of %2 bytes").arg(AWorkCount).arg(dialog->prb1->maximum()));
-            dialog->lblProgress->adjustSize();
+            const QString caption = QStringLiteral("%1 of %2 bytes").arg(AWorkCount).arg(dialog->prb1->maximum());
+            // The label is sized to its text; its size changes only with the text's length.
+            const bool resize = caption.size() != dialog->lblProgress->text().size();
+            dialog->lblProgress->setText(caption);
+            if (resize) dialog->lblProgress->adjustSize();
             dialog->lblProgress->repaint();
         } else if (FpgbProgreBar) {
             FpgbProgreBar->setValue(position);

@@ -322,7 +322,8 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     Set(CURLOPT_FOLLOWLOCATION, Owner.HandleRedirects ? 1L : 0L);
     Set(CURLOPT_MAXREDIRS, static_cast<long>(Owner.RedirectMaximum < 0 ? -1 : Owner.RedirectMaximum));
 
-    // Large pieces keep the per-piece work (sink call, work event) rare on fast links.
+    // Larger socket reads; the write callback still gets at most 16 KiB at a time, which is
+    // why the work events are batched.
     Set(CURLOPT_BUFFERSIZE, 512L * 1024L);
     Set(CURLOPT_WRITEFUNCTION, &TImpl::WriteCallback);
     Set(CURLOPT_WRITEDATA, this);

@@ -59,7 +59,11 @@ TExclusiveFile TExclusiveFile::Create(const QString& AFileName) {
                                    : SystemErrorText(error);
         throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, reason));
     }
-    if (::ftruncate(handle, 0) != 0) {
+    // Only a file that holds something is cut: truncating a new, empty file would make ext4
+    // flush the whole file to disk when it is closed (its guard for files rewritten in place).
+    struct stat status {};
+    const bool empty = ::fstat(handle, &status) == 0 && status.st_size == 0;
+    if (!empty && ::ftruncate(handle, 0) != 0) {
         const int error = errno;
         throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(error)));
     }
