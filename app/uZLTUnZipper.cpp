@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 
 // Large enough that a stored entry of some megabytes costs few reads; the seekable ZIP reader
 // moves forward inside this buffer from one small entry to the next without a system call.
-constexpr std::size_t KReadBlockSize = 256 * 1024;
+constexpr std::size_t ReadBlockSize = 256 * 1024;
 
 // Owns one archive handle (reader or disk writer) and frees it once. Move-only.
 template <int (*Free)(archive*)>
@@ -88,7 +88,7 @@ TArchiveReader OpenZipReader(const QString& AFileName) {
     if (archive_read_support_format_zip_seekable(reader.Get()) != ARCHIVE_OK)
         throw Exception(QStringLiteral("The ZIP reader is not available: %1").arg(ErrorText(reader.Get())));
     const QByteArray name = QFile::encodeName(AFileName);
-    if (archive_read_open_filename(reader.Get(), name.constData(), KReadBlockSize) != ARCHIVE_OK)
+    if (archive_read_open_filename(reader.Get(), name.constData(), ReadBlockSize) != ARCHIVE_OK)
         throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2")
                             .arg(QDir::toNativeSeparators(AFileName), ErrorText(reader.Get())));
     return reader;
@@ -218,7 +218,7 @@ QByteArray ParentWithSlash(const QByteArray& APath) {
     return slash < 0 ? QByteArray() : APath.left(slash + 1);
 }
 
-constexpr int KExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                               ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
                               ARCHIVE_EXTRACT_TIME;
 
@@ -233,7 +233,7 @@ public:
           FReader(OpenZipReader(AArchive)),
           FCwd(QFile::encodeName(ABase)),
           FWriter(archive_write_disk_new(), "a disk writer"),
-          FFlags(KExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
+          FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
 
     // Extracts the entries matching AMask; AEntryCount is the total for the progress share.
     void Run(const QByteArray& AMask, std::int64_t AEntryCount) {

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 // Helpers every Python-made archive may use: put() with any name, mode and method, link() for
 // a symbolic link (Unix mode in the external attributes, the target as the data).
-constexpr const char* KPythonPreamble = R"(
+constexpr const char* PythonPreamble = R"(
 import os, sys, zipfile
 Z = sys.argv[1]
 def put(z, name, data, mode=0o644, method=zipfile.ZIP_DEFLATED):
@@ -51,7 +51,7 @@ def link(z, name, target):
 void MakeZipWithPython(const QString& AZip, const QString& APython, const QStringList& AArguments = {}) {
     QByteArray output;
     const int code = RunProgram(QStringLiteral("python3"),
-                                QStringList{QStringLiteral("-c"), QString::fromUtf8(KPythonPreamble) + APython, AZip} +
+                                QStringList{QStringLiteral("-c"), QString::fromUtf8(PythonPreamble) + APython, AZip} +
                                     AArguments,
                                 &output);
     ASSERT_EQ(code, 0) << "python3 could not make " << AZip.toStdString();
@@ -472,7 +472,7 @@ struct TRecipe {
 
 // Python's zipfile: every folder as an entry, files by the method given in argv[3]; "zip64"
 // forces the zip64 records on every file.
-constexpr const char* KPythonRecipe = R"(
+constexpr const char* PythonRecipe = R"(
 import os, sys, zipfile
 out, src, kind = sys.argv[1:4]
 method = zipfile.ZIP_STORED if kind == 'stored' else zipfile.ZIP_DEFLATED
@@ -536,7 +536,7 @@ TEST_P(UnZipperTools, ExtractToTheSameTree) {
         arguments << QString::fromUtf8(argument)
                          .replace(QStringLiteral("OUT"), zip)
                          .replace(QStringLiteral("SRC"), Sources[recipe.ManyEntries]->Path())
-                         .replace(QStringLiteral("PYTHON"), QString::fromUtf8(KPythonRecipe));
+                         .replace(QStringLiteral("PYTHON"), QString::fromUtf8(PythonRecipe));
     QByteArray output;
     ASSERT_EQ(RunProgram(QStringLiteral("env"), arguments, &output, Sources[recipe.ManyEntries]->Path()), 0)
         << output.toStdString();
