@@ -185,6 +185,18 @@ void TZLTWebUpdater::ReadCheckAnswer(const QString& AAnswer, bool& AResult) {
     }
 }
 
+TZLTHttp* TZLTWebUpdater::PrepareRestClient(std::unique_ptr<TZLTSslHandler>& AHandler) {
+    TZLTHttp* client = EnsureHttpClient();
+    AHandler = std::make_unique<TZLTSslHandler>(nullptr);
+    AHandler->SetMethod(TSSLVersion::sslvTLSv1_2); // TLS 1.2 and nothing else
+    client->SetIOHandler(AHandler.get());
+    client->HandleRedirects = true;
+    client->Accept = IndyAccept;
+    client->UserAgent = IndyUserAgent;
+    client->ContentEncoding = QStringLiteral("utf-8");
+    return client;
+}
+
 QString TZLTWebUpdater::CheckRequestUrl() const { return FstrCheckUrl_ + QStringLiteral("?ver=") + FstrVerNumber; }
 
 bool TZLTWebUpdater::CheckForUpdates() {
@@ -218,14 +230,7 @@ bool TZLTWebUpdater::CheckForUpdatesRest() {
     try {
         if (FbolRunning__ && IsInternetConnected()) {
             if (FbolUseDefFrm) CreateUpdaterDialog()->PrepareForCheck(*FdopDlgOption);
-            TZLTHttp* client = EnsureHttpClient();
-            handler = std::make_unique<TZLTSslHandler>(nullptr);
-            handler->SetMethod(TSSLVersion::sslvTLSv1_2);
-            client->SetIOHandler(handler.get());
-            client->HandleRedirects = true;
-            client->Accept = IndyAccept;
-            client->UserAgent = IndyUserAgent;
-            client->ContentEncoding = QStringLiteral("utf-8");
+            TZLTHttp* client = PrepareRestClient(handler);
             const QString answer = client->GetText(CheckRequestUrl());
             if (TfrmUpdater* dialog = Dialog()) dialog->EndCheck();
             ReadCheckAnswer(answer, result);
@@ -321,14 +326,7 @@ void TZLTWebUpdater::DownloadUpdatesRest() {
     QString fileName;
     try {
         RequireDialogForDownload();
-        TZLTHttp* client = EnsureHttpClient();
-        handler = std::make_unique<TZLTSslHandler>(nullptr);
-        handler->SetSSLVersions(TSSLVersion::sslvTLSv1_2, TSSLVersion::sslvTLSv1_2);
-        client->SetIOHandler(handler.get());
-        client->HandleRedirects = true;
-        client->Accept = IndyAccept;
-        client->UserAgent = IndyUserAgent;
-        client->ContentEncoding = QStringLiteral("utf-8");
+        TZLTHttp* client = PrepareRestClient(handler);
         FetchPackage(*client, fileName);
         if (platform::FileExists(fileName)) handler.reset();
         FinishDownload(fileName);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 class QProgressBar;
 
@@ -14,6 +15,7 @@ namespace zlt {
 
 class TZLTHttp;
 class TZLTCookieManager;
+class TZLTSslHandler;
 class TfrmUpdater;
 
 // Id of the registered window message "MESAGE_UPDATE_APPLY"; 0 until a host registers it.
@@ -94,6 +96,9 @@ private:
     void AttachWorkHandlers(TZLTHttp* AClient);
     TZLTHttp* EnsureHttpClient();
     void ReleaseHttpClient();
+    // The client of the Rest routines (made plain when there is none) with their fixed
+    // headers and a TLS 1.2-only handler that the caller owns through AHandler.
+    TZLTHttp* PrepareRestClient(std::unique_ptr<TZLTSslHandler>& AHandler);
     // The default dialog while it is in use, else nullptr.
     TfrmUpdater* Dialog() const;
     QString CheckRequestUrl() const;
