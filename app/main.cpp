@@ -1,3 +1,3 @@
-#include "app/uStartup.h"
+#include "app/Startup.h"
 
-int main(int argc, char** argv) { return zlt::RunStartup(argc, argv); }
+int main(int argc, char** argv) { return zlt::app::RunStartup(argc, argv); }

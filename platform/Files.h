@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Handle.h"
+
 #include <QString>
 
 #include <cstddef>
@@ -10,6 +12,10 @@ bool FileExists(const QString& AFileName); // follows links; false for a folder
 bool ForceDirectories(const QString& AFolder); // creates every missing level
 bool DeleteFile(const QString& AFileName);     // false when it could not be deleted
 
+// Whether AName matches the shell wildcard APattern ("*", "?", "[...]"); "*" matches "/" too,
+// so "*" takes every stored path of an archive.
+bool MatchesWildcard(const QString& APattern, const QString& AName);
+
 // A file created anew (an existing one is truncated) for reading and writing, held
 // exclusively while open: a second opener of the same file through this class is refused.
 // Move-only; closes on destruction. Throws Exception with the system's text on any failure,
@@ -19,23 +25,39 @@ public:
     static TExclusiveFile Create(const QString& AFileName);
 
     TExclusiveFile() = default;
-    TExclusiveFile(TExclusiveFile&& AOther) noexcept;
-    TExclusiveFile& operator=(TExclusiveFile&& AOther) noexcept;
-    TExclusiveFile(const TExclusiveFile&) = delete;
-    TExclusiveFile& operator=(const TExclusiveFile&) = delete;
-    ~TExclusiveFile();
+    TExclusiveFile(TExclusiveFile&&) noexcept = default;
+    TExclusiveFile& operator=(TExclusiveFile&&) noexcept = default;
 
-    bool IsOpen() const noexcept { return FHandle >= 0; }
+    bool IsOpen() const noexcept { return FHandle.Valid(); }
     const QString& FileName() const noexcept { return FFileName; }
     void Write(const char* AData, std::size_t ASize);
     // Flushes what was written to the file; throws when the system reports a late failure.
     void Close();
     // Closes without reporting anything, for failure paths.
-    void Abandon() noexcept;
+    void Abandon() noexcept { FHandle.Reset(); }
 
 private:
-    int FHandle = -1;
+    TUniqueHandle FHandle;
     QString FFileName;
+};
+
+// Makes AFolder the process's working folder while alive and restores the one before at the
+// end. Leave and Enter switch back and forth through open folder handles, cheap enough to do
+// around every callback. Throws Exception when a folder can't be opened or entered. Not
+// thread-safe: the working folder belongs to the whole process.
+class TWorkingFolder {
+public:
+    explicit TWorkingFolder(const QString& AFolder);
+    TWorkingFolder(const TWorkingFolder&) = delete;
+    TWorkingFolder& operator=(const TWorkingFolder&) = delete;
+    ~TWorkingFolder() { Leave(); }
+
+    void Enter();
+    void Leave() noexcept;
+
+private:
+    TUniqueHandle FPrevious;
+    TUniqueHandle FFolder;
 };
 
 } // namespace zlt::platform

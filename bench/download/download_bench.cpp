@@ -4,13 +4,13 @@
 // the timed run, as curl's output does (deleting a freshly written gigabyte takes a good part
 // of a second on ext4).
 
-#include "platform/Application.h"
+#include "ui/Application.h"
 #include "platform/Files.h"
-#include "platform/Graphics.h"
+#include "ui/Graphics.h"
 #include "platform/Network.h"
 #include "platform/System.h"
-#include "webupdater/uTZLTWebUpdater.h"
-#include "webupdater/ufrmUpdater__.h"
+#include "webupdater/WebUpdater.h"
+#include "webupdater/ProgressDialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -25,6 +25,8 @@
 #include <exception>
 
 namespace zlt {
+using namespace zlt::webupdater;
+
 namespace {
 
 enum class TTransport : std::uint8_t { tComponent, tRest, tPlatform };
@@ -126,7 +128,7 @@ int Run(const TBenchOptions& AOptions) {
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
 
     FreeUpdaterDialog();
-    Application().ReleaseOwned();
+    ui::Application().ReleaseOwned();
 
     if (package.isEmpty()) {
         std::printf("no package was handed over after %.3f s\n", seconds.count());
@@ -147,7 +149,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     try {
         const zlt::TBenchOptions options = zlt::ParseOptions(app);
-        zlt::LoadWindowsFonts();
+        zlt::ui::LoadWindowsFonts();
         zlt::platform::ForceConnectedState(true);
         return zlt::Run(options);
     } catch (const std::exception& error) {

@@ -5,8 +5,8 @@
 //
 // Exit code 0 when every entry landed, 1 when some were skipped (listed on stderr), 2 on error.
 
-#include "app/uZLTUnZipper.h"
-#include "platform/Exceptions.h"
+#include "install/Unzipper.h"
+#include "platform/Exception.h"
 
 #include <QCoreApplication>
 
@@ -21,13 +21,13 @@ int main(int argc, char** argv) {
     }
     try {
         QObject owner;
-        zlt::TZLTUnZipper unzipper(&owner);
+        zlt::install::TZLTUnZipper unzipper(&owner);
         int lastProgress = -1;
-        unzipper.OnArchiveProgress = [&](zlt::TZLTUnZipper*, std::uint8_t AProgress, bool&) {
+        unzipper.OnArchiveProgress = [&](zlt::install::TZLTUnZipper*, std::uint8_t AProgress, bool&) {
             lastProgress = AProgress;
         };
-        unzipper.OnConfirmOverwrite = [](zlt::TZLTUnZipper*, QString&, bool& AConfirm) { AConfirm = true; };
-        unzipper.OnConfirmProcessItem = [](zlt::TZLTUnZipper*, const zlt::TZLTZipItem&, zlt::TZLTProcessType,
+        unzipper.OnConfirmOverwrite = [](zlt::install::TZLTUnZipper*, QString&, bool& AConfirm) { AConfirm = true; };
+        unzipper.OnConfirmProcessItem = [](zlt::install::TZLTUnZipper*, const zlt::install::TZLTZipItem&, zlt::install::TZLTProcessType,
                                            bool& AConfirm) { AConfirm = true; };
         unzipper.CreateDirs = true;
         unzipper.RestorePath = true;
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         }
         for (const QString& line : unzipper.SkippedEntries()) std::fprintf(stderr, "skipped %s\n", qPrintable(line));
         return unzipper.SkippedEntries().isEmpty() ? 0 : 1;
-    } catch (const zlt::Exception& e) {
+    } catch (const zlt::platform::Exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 2;
     }

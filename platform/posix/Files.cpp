@@ -1,11 +1,13 @@
 #include "platform/Files.h"
 
-#include "platform/Exceptions.h"
+#include "platform/Exception.h"
+#include "platform/posix/Posix.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,16 +15,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <utility>
 
 namespace zlt::platform {
 
-namespace {
-
-QString SystemErrorText(int AError) { return QString::fromLocal8Bit(std::strerror(AError)); }
-
-} // namespace
+using posix::SystemErrorText;
 
 bool FileExists(const QString& AFileName) {
     struct stat status {};
@@ -47,7 +44,7 @@ TExclusiveFile TExclusiveFile::Create(const QString& AFileName) {
     }
 
     TExclusiveFile file;
-    file.FHandle = handle;
+    file.FHandle = posix::Own(handle);
     file.FFileName = AFileName;
     int result = 0;
     do result = ::flock(handle, LOCK_EX | LOCK_NB);
@@ -70,24 +67,10 @@ TExclusiveFile TExclusiveFile::Create(const QString& AFileName) {
     return file;
 }
 
-TExclusiveFile::TExclusiveFile(TExclusiveFile&& AOther) noexcept
-    : FHandle(std::exchange(AOther.FHandle, -1)), FFileName(std::move(AOther.FFileName)) {}
-
-TExclusiveFile& TExclusiveFile::operator=(TExclusiveFile&& AOther) noexcept {
-    if (this != &AOther) {
-        Abandon();
-        FHandle = std::exchange(AOther.FHandle, -1);
-        FFileName = std::move(AOther.FFileName);
-    }
-    return *this;
-}
-
-TExclusiveFile::~TExclusiveFile() { Abandon(); }
-
 void TExclusiveFile::Write(const char* AData, std::size_t ASize) {
     if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
     while (ASize > 0) {
-        const ssize_t written = ::write(FHandle, AData, std::min<std::size_t>(ASize, SSIZE_MAX));
+        const ssize_t written = ::write(posix::Fd(FHandle), AData, std::min<std::size_t>(ASize, SSIZE_MAX));
         if (written < 0 && errno == EINTR) continue;
         // A regular file takes nothing only when the device is full.
         const int error = written < 0 ? errno : ENOSPC;
@@ -101,16 +84,38 @@ void TExclusiveFile::Write(const char* AData, std::size_t ASize) {
 void TExclusiveFile::Close() {
     if (!IsOpen()) return;
     // The descriptor is gone after close() whatever it reports, so it is never closed twice.
-    const int handle = std::exchange(FHandle, -1);
-    if (::close(handle) != 0) {
+    if (::close(static_cast<int>(FHandle.Release())) != 0) {
         const int error = errno;
         if (error != EINTR)
             throw Exception(QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(error)));
     }
 }
 
-void TExclusiveFile::Abandon() noexcept {
-    if (IsOpen()) ::close(std::exchange(FHandle, -1));
+bool MatchesWildcard(const QString& APattern, const QString& AName) {
+    return ::fnmatch(QFile::encodeName(APattern).constData(), QFile::encodeName(AName).constData(), 0) == 0;
 }
+
+namespace {
+
+TUniqueHandle OpenFolder(const QString& AFolder) {
+    TUniqueHandle folder = posix::Own(::open(QFile::encodeName(AFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid())
+        throw Exception(QStringLiteral("Cannot open the folder \"%1\": %2").arg(AFolder, SystemErrorText(errno)));
+    return folder;
+}
+
+} // namespace
+
+TWorkingFolder::TWorkingFolder(const QString& AFolder)
+    : FPrevious(OpenFolder(QStringLiteral("."))), FFolder(OpenFolder(AFolder)) {
+    Enter();
+}
+
+void TWorkingFolder::Enter() {
+    if (::fchdir(posix::Fd(FFolder)) != 0)
+        throw Exception(QStringLiteral("Cannot enter the target folder: %1").arg(SystemErrorText(errno)));
+}
+
+void TWorkingFolder::Leave() noexcept { static_cast<void>(::fchdir(posix::Fd(FPrevious))); }
 
 } // namespace zlt::platform

@@ -1,7 +1,7 @@
 #include "platform/Processes.h"
 
 #include "platform/posix/ProcExe.h"
-#include "platform/posix/UniqueFd.h"
+#include "platform/posix/Posix.h"
 
 #include <QFile>
 
@@ -36,12 +36,12 @@ std::string BaseName(const std::string& APath) {
 // The first argument the process was started with, for processes whose executable link can't
 // be read (those of other users when we are not privileged).
 std::string FirstArgument(const std::string& AProcessFolder) {
-    const TUniqueFd file(::open((AProcessFolder + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) return {};
+    const TUniqueHandle file = posix::Own(::open((AProcessFolder + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.Valid()) return {};
     std::string argument;
     char buffer[512];
     for (;;) {
-        const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
+        const ssize_t count = ::read(posix::Fd(file), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count <= 0) break;
         const std::string_view chunk(buffer, static_cast<std::size_t>(count));

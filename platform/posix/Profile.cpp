@@ -1,7 +1,7 @@
 #include "platform/Profile.h"
 
 #include "platform/AnsiCodePage.h"
-#include "platform/posix/UniqueFd.h"
+#include "platform/posix/Posix.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -24,15 +24,15 @@ namespace {
 // pipe or a device in the file's place reads as a missing file (and a pipe never blocks us).
 std::optional<QByteArray> ReadRegularFile(const QString& AFileName) {
     if (AFileName.isEmpty()) return std::nullopt;
-    const TUniqueFd file(::open(QFile::encodeName(AFileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const TUniqueHandle file = posix::Own(::open(QFile::encodeName(AFileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.Valid()) return std::nullopt;
     struct stat status {};
-    if (::fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    if (::fstat(posix::Fd(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
 
     QByteArray content;
     char buffer[16384];
     for (;;) {
-        const ssize_t count = ::read(file.Get(), buffer, sizeof buffer);
+        const ssize_t count = ::read(posix::Fd(file), buffer, sizeof buffer);
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) return std::nullopt;
         if (count == 0) break;

@@ -1,16 +1,21 @@
 // The updater window: its look on a grabbed image, the settings file and the addresses it
 // builds, and the update run with its error chains, driven through the real start timer.
 
-#include "app/uFrmMainUpdater_.h"
-#include "platform/Application.h"
-#include "platform/Exceptions.h"
-#include "platform/MessageBox.h"
-#include "platform/Messages.h"
-#include "platform/Panel.h"
+#include "app/MainWindow.h"
+#include "app/RunSettings.h"
+#include "common/Errors.h"
+#include "common/Processes.h"
+#include "common/Settings.h"
+#include "common/Text.h"
+#include "ui/Application.h"
+#include "platform/Exception.h"
+#include "ui/MessageBox.h"
+#include "ui/WindowMessages.h"
+#include "ui/Panel.h"
 #include "platform/Processes.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +35,12 @@
 #include <vector>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+using namespace zlt::webupdater;
+using namespace zlt::install;
+using namespace zlt::ui;
+
 namespace {
 
 const QString AcmeName = QStringLiteral("Acme Contabilidad");
@@ -306,7 +317,7 @@ TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStil
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text, ErrorLine("ConfigFileRead") + QStringLiteral("disco ilegible."));
     EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("updater"));
-    EXPECT_EQ(boxes.Boxes[0].Flags, platform::MB_ICONERROR);
+    EXPECT_EQ(boxes.Boxes[0].Flags, ui::MB_ICONERROR);
     // The rest of FormCreate was skipped; the addresses stay empty.
     EXPECT_EQ(window->windowTitle(), QStringLiteral("frmMainUpdater_"));
     EXPECT_EQ(Application().Title(), QStringLiteral("updater"));
@@ -329,7 +340,7 @@ TEST_F(MainWindowRunTest, SuccessfulCreationRegistersTheMessage) {
     UpdateApplyMessage = 0;
     CreateWindow();
     EXPECT_NE(UpdateApplyMessage, 0u);
-    EXPECT_EQ(UpdateApplyMessage, platform::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY")));
+    EXPECT_EQ(UpdateApplyMessage, ui::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY")));
 }
 
 TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheWindowStays) {
@@ -346,7 +357,7 @@ TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheWindowStays) 
     EXPECT_EQ(boxes.Boxes[0].Text, ErrorLine("tmrFormTimer___Timer") + ErrorLine("FormShow") +
                                        ErrorLine("FindProcess") + QStringLiteral("boom."));
     EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Pelmora actualizador - ") + AcmeName);
-    EXPECT_EQ(boxes.Boxes[0].Flags, platform::MB_ICONERROR);
+    EXPECT_EQ(boxes.Boxes[0].Flags, ui::MB_ICONERROR);
     ASSERT_FALSE(FWindow.isNull());
     EXPECT_TRUE(FWindow->isVisible()) << "the window stays open after a failed run";
     EXPECT_FALSE(FWindow->tmrFormTimer___->isActive()) << "the handler ran once";

@@ -2,12 +2,13 @@
 // real archives made by zip: what lands in the executable's folder, what the shell is asked
 // to start, the progress bar, and the packages that are refused.
 
-#include "app/uFrmMainUpdater_.h"
-#include "app/uZLTUnZipper.h"
-#include "platform/Exceptions.h"
+#include "app/MainWindow.h"
+#include "common/Errors.h"
+#include "install/Unzipper.h"
+#include "platform/Exception.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,6 +21,12 @@
 #include <vector>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+using namespace zlt::webupdater;
+using namespace zlt::install;
+using namespace zlt::ui;
+
 namespace {
 
 const QString Guard = QStringLiteral("Error al ejecutar la función wupPelmoraUpdaUpdateDownloaded.\r\n");

@@ -1,7 +1,7 @@
 // The updater's icon drawn by code: eight square sizes in 32-bit colour with transparency,
 // each showing the blue globe and the orange arrow.
 
-#include "app/uUpdaterIcon.h"
+#include "app/UpdaterIcon.h"
 
 #include <QColor>
 #include <QImage>
@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+
 namespace {
 
 TEST(UpdaterIconTest, HoldsEightSizesOfTheGlobeAndTheArrow) {

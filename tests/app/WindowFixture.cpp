@@ -1,11 +1,18 @@
 #include "tests/app/WindowFixture.h"
+#include "app/RunSettings.h"
 
-#include "platform/Application.h"
+#include "ui/Application.h"
 #include "platform/Processes.h"
 
 #include <QTimer>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+using namespace zlt::webupdater;
+using namespace zlt::install;
+using namespace zlt::ui;
+
 
 void TWindowFixture::SetUp() {
     FSavedTestMode = TestMode;

@@ -3,7 +3,7 @@
 // The updater window in a temporary executable folder, with the run settings and the window's
 // tunables put back after each test.
 
-#include "app/uFrmMainUpdater_.h"
+#include "app/MainWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <QPointer>
@@ -12,6 +12,12 @@
 #include <gtest/gtest.h>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+using namespace zlt::webupdater;
+using namespace zlt::install;
+using namespace zlt::ui;
+
 
 class TWindowFixture : public ::testing::Test {
 protected:

@@ -1,6 +1,9 @@
 // The error wrapper and the small text routines of uZLTGlobal.
 
-#include "common/uZLTGlobal.h"
+#include "common/Errors.h"
+#include "common/Processes.h"
+#include "common/Settings.h"
+#include "common/Text.h"
 #include "platform/Processes.h"
 
 #include <gtest/gtest.h>

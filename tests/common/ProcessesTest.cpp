@@ -2,7 +2,10 @@
 // sample program under chosen file names, which sleep until they are killed. Names carry this
 // test's process id so that other test runs on the machine can't be counted.
 
-#include "common/uZLTGlobal.h"
+#include "common/Errors.h"
+#include "common/Processes.h"
+#include "common/Settings.h"
+#include "common/Text.h"
 #include "platform/Processes.h"
 #include "tests/support/TestSupport.h"
 

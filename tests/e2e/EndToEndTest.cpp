@@ -16,6 +16,9 @@
 #include <memory>
 
 namespace zlt::test {
+
+using namespace zlt::app;
+
 namespace {
 
 // Every file and folder below AFolder, with the files' contents.

@@ -1,6 +1,7 @@
 // File services and the exclusive file that downloads write into.
 
-#include "platform/Exceptions.h"
+#include "platform/Exception.h"
+#include "common/Errors.h"
 #include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 

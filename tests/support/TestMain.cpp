@@ -1,4 +1,4 @@
-#include "platform/Graphics.h"
+#include "ui/Graphics.h"
 #include "platform/Network.h"
 
 #include <QApplication>
@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    zlt::LoadWindowsFonts();
+    zlt::ui::LoadWindowsFonts();
     zlt::platform::ForceConnectedState(true);
     return RUN_ALL_TESTS();
 }

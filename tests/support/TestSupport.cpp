@@ -1,6 +1,6 @@
 #include "tests/support/TestSupport.h"
 
-#include "platform/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 
@@ -402,18 +402,18 @@ QStringList TFaultServer::RequestLines() const {
 // --- recorders ---------------------------------------------------------------------------
 
 namespace {
-platform::TMessageBoxSink GPreviousMessageBoxSink;
+ui::TMessageBoxSink GPreviousMessageBoxSink;
 platform::TShellExecuteHook GPreviousShellHook;
 } // namespace
 
 TMessageBoxRecorder::TMessageBoxRecorder() {
-    GPreviousMessageBoxSink = platform::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
+    GPreviousMessageBoxSink = ui::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
         Boxes.push_back({AText, ACaption, AFlags});
-        return platform::IDOK;
+        return ui::IDOK;
     });
 }
 
-TMessageBoxRecorder::~TMessageBoxRecorder() { platform::SetMessageBoxSink(std::exchange(GPreviousMessageBoxSink, {})); }
+TMessageBoxRecorder::~TMessageBoxRecorder() { ui::SetMessageBoxSink(std::exchange(GPreviousMessageBoxSink, {})); }
 
 TShellRecorder::TShellRecorder() {
     GPreviousShellHook = platform::SetShellExecuteHook([this](const QString& AFileName, const QString& AParameters) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -22,11 +23,28 @@
 // GoogleTest prints QString values in failure messages as text.
 inline void PrintTo(const QString& AText, std::ostream* AStream) { *AStream << '"' << AText.toStdString() << '"'; }
 
+// The libraries' namespaces, so that a test program can name any of them in a using-directive.
+namespace zlt::platform {}
+namespace zlt::ui {}
+namespace zlt::http {}
+namespace zlt::install {}
+namespace zlt::webupdater {}
+namespace zlt::app {}
+
 namespace zlt::test {
 
 QString SourceDir();  // the repository
 QString BinDir();     // the build's bin/ folder (updater, zlt_sample_app)
 QString SupportDir(); // tests/support in the repository
+
+// The control of AParent named AName, found by its object name; the test fails when there is
+// none, and then gets nullptr.
+template <typename TControl>
+TControl* Control(const QObject* AParent, const char* AName) {
+    auto* control = AParent != nullptr ? AParent->findChild<TControl*>(QString::fromLatin1(AName)) : nullptr;
+    EXPECT_NE(control, nullptr) << "no control named " << AName;
+    return control;
+}
 
 // A temporary folder removed with the object.
 class TTempDir {

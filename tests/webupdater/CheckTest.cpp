@@ -1,12 +1,13 @@
 // The update check against real servers: the script that CreateScript writes served by php,
 // the same behind nginx over HTTPS, answers of every kind, and what each variant leaves behind.
 
-#include "platform/Exceptions.h"
+#include "platform/Exception.h"
+#include "common/Errors.h"
 #include "platform/Network.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
-#include "webupdater/uZLTHttpClient.h"
-#include "webupdater/ufrmUpdater__.h"
+#include "webupdater/WebUpdater.h"
+#include "http/HttpClient.h"
+#include "webupdater/ProgressDialog.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -18,6 +19,11 @@
 #include <stdexcept>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::http;
+using namespace zlt::ui;
+
 namespace {
 
 enum class TVariant { Plain, Rest };
@@ -259,7 +265,7 @@ TEST(Check, TheDefaultDialogOfEachVariant) {
         updater.CheckForUpdatesRest();
         ASSERT_FALSE(frmUpdater.isNull()) << "CheckForUpdatesRest leaves its dialog open";
         EXPECT_TRUE(frmUpdater->isVisible());
-        EXPECT_FALSE(frmUpdater->lblChecking->isVisible());
+        EXPECT_FALSE(Control<QLabel>(frmUpdater.data(), "lblChecking")->isVisible());
         FreeUpdaterDialog();
     }
 

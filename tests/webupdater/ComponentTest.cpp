@@ -1,13 +1,14 @@
 // The component's life: construction in run and design mode, the end of loading, the proxy
 // settings, and the routing of transfer progress to the dialog, the host's bar and events.
 
-#include "platform/Application.h"
-#include "platform/Exceptions.h"
-#include "platform/MessageBox.h"
+#include "ui/Application.h"
+#include "common/Errors.h"
+#include "platform/Exception.h"
+#include "ui/MessageBox.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
-#include "webupdater/uZLTHttpClient.h"
-#include "webupdater/ufrmUpdater__.h"
+#include "webupdater/WebUpdater.h"
+#include "http/HttpClient.h"
+#include "webupdater/ProgressDialog.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -17,6 +18,11 @@
 #include <memory>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::http;
+using namespace zlt::ui;
+
 namespace {
 
 struct TEvents {
@@ -84,7 +90,7 @@ TEST(Component, DesignModeHasNoClientAndReportsOneMissingAddressAtLoad) {
             ASSERT_EQ(boxes.Boxes.size(), 1u);
             EXPECT_EQ(boxes.Boxes[0].Text, QString::fromLatin1(c.Box));
             EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("WebUpdater"));
-            EXPECT_EQ(boxes.Boxes[0].Flags & platform::MB_ICONERROR, platform::MB_ICONERROR);
+            EXPECT_EQ(boxes.Boxes[0].Flags & ui::MB_ICONERROR, ui::MB_ICONERROR);
         }
         EXPECT_FALSE(updater.CheckForUpdates());
         EXPECT_FALSE(updater.CheckForUpdatesRest());
@@ -199,16 +205,16 @@ TEST(ProgressRouting, WithTheDialogTheBarAndLabelFollowTheFullCount) {
 
     client->OnWorkBegin(client, TWorkMode::wmRead, 2097152);
     client->OnWork(client, TWorkMode::wmRead, 1048576);
-    EXPECT_EQ(dialog->prb1->maximum(), 2097152);
-    EXPECT_EQ(dialog->prb1->value(), 1048576);
-    EXPECT_EQ(dialog->lblProgress->text(), QStringLiteral("1048576 of 2097152 bytes"));
+    EXPECT_EQ(Control<QProgressBar>(dialog, "prb1")->maximum(), 2097152);
+    EXPECT_EQ(Control<QProgressBar>(dialog, "prb1")->value(), 1048576);
+    EXPECT_EQ(Control<QLabel>(dialog, "lblProgress")->text(), QStringLiteral("1048576 of 2097152 bytes"));
     EXPECT_EQ(events.Starts, std::vector<std::int32_t>{2097152});
     EXPECT_EQ(events.Positions, std::vector<std::int32_t>{1048576});
 
     // Beyond 2 GiB the bar and the events get the low 32 bits, the label the full count.
     client->OnWork(client, TWorkMode::wmRead, (std::int64_t{1} << 32) + 7);
     EXPECT_EQ(events.Positions.back(), 7);
-    EXPECT_EQ(dialog->lblProgress->text(), QStringLiteral("4294967303 of 2097152 bytes"));
+    EXPECT_EQ(Control<QLabel>(dialog, "lblProgress")->text(), QStringLiteral("4294967303 of 2097152 bytes"));
     FreeUpdaterDialog();
     EXPECT_TRUE(frmUpdater.isNull());
 }

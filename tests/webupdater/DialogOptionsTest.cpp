@@ -1,9 +1,14 @@
-#include "platform/Exceptions.h"
-#include "webupdater/uZltWUTypes.h"
+#include "platform/Exception.h"
+#include "common/Errors.h"
+#include "webupdater/Types.h"
 
 #include <gtest/gtest.h>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::ui;
+
 namespace {
 
 TEST(DialogOptions, StartsWithButtonFaceNoPictureAndEmptyCaptions) {
@@ -17,23 +22,23 @@ TEST(DialogOptions, StartsWithButtonFaceNoPictureAndEmptyCaptions) {
 
 TEST(DialogOptions, FontWritersCopyIntoTheOwnedFontAndKeepNoReference) {
     TkvDialogOptions options;
-    TFont* const owned = options.PTitleLabelFont();
+    const TFont* const owned = &options.PTitleLabelFont();
     TFont callers;
     callers.Name = QStringLiteral("Courier");
     callers.Height = -20;
     options.SetPTitleLabelFont(callers);
     callers.Height = -40; // the caller keeps changing its own font
 
-    EXPECT_EQ(options.PTitleLabelFont(), owned);
-    EXPECT_EQ(options.PTitleLabelFont()->Height, -20);
-    EXPECT_EQ(options.PTitleLabelFont()->Name, QStringLiteral("Courier"));
+    EXPECT_EQ(&options.PTitleLabelFont(), owned);
+    EXPECT_EQ(options.PTitleLabelFont().Height, -20);
+    EXPECT_EQ(options.PTitleLabelFont().Name, QStringLiteral("Courier"));
     // The other two fonts are separate objects and stay as they were.
-    EXPECT_NE(options.PProgressLabelFont(), owned);
-    EXPECT_EQ(options.PProgressLabelFont()->Height, TFont().Height);
+    EXPECT_NE(&options.PProgressLabelFont(), owned);
+    EXPECT_EQ(options.PProgressLabelFont().Height, TFont().Height);
 
     // A host may also change the owned font in place.
-    options.PCheckingLabelFont()->Height = -9;
-    EXPECT_EQ(options.PCheckingLabelFont()->Height, -9);
+    options.PCheckingLabelFont().Height = -9;
+    EXPECT_EQ(options.PCheckingLabelFont().Height, -9);
 }
 
 TEST(DialogOptions, AssignRefusesAnySourceAndLeavesTheTargetUnchanged) {
@@ -51,7 +56,7 @@ TEST(DialogOptions, AssignRefusesAnySourceAndLeavesTheTargetUnchanged) {
         TkvDialogOptions target;
         target.SetPTitleCaption(QStringLiteral("kept"));
         target.SetPDialogColor(0x123456);
-        target.PTitleLabelFont()->Height = -17;
+        target.PTitleLabelFont().Height = -17;
         TkvDialogOptions source;
         source.SetPTitleCaption(QStringLiteral("other"));
         try {
@@ -62,19 +67,8 @@ TEST(DialogOptions, AssignRefusesAnySourceAndLeavesTheTargetUnchanged) {
         }
         EXPECT_EQ(target.PTitleCaption(), QStringLiteral("kept"));
         EXPECT_EQ(target.PDialogColor(), 0x123456u);
-        EXPECT_EQ(target.PTitleLabelFont()->Height, -17);
+        EXPECT_EQ(target.PTitleLabelFont().Height, -17);
     }
-}
-
-TEST(ProxyParams, ACopySharesNothingWithItsSource) {
-    TkvProxyParams source{true, QStringLiteral("proxy.local"), 3128, QStringLiteral("u"), QStringLiteral("p")};
-    TkvProxyParams copy = source;
-    copy.Server = QStringLiteral("elsewhere");
-    copy.Port = 1;
-    EXPECT_EQ(source.Server, QStringLiteral("proxy.local"));
-    EXPECT_EQ(source.Port, 3128);
-    EXPECT_EQ(sizeof(TUpdateMode), 1u);
-    EXPECT_EQ(sizeof(TFileTypeExt), 1u);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // The default dialog: its design, and the pictures it can show by their extension.
 
-#include "platform/Exceptions.h"
+#include "platform/Exception.h"
+#include "common/Errors.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uZltWUTypes.h"
-#include "webupdater/ufrmUpdater__.h"
+#include "webupdater/Types.h"
+#include "webupdater/ProgressDialog.h"
 
 #include <QImage>
 #include <QLabel>
@@ -13,21 +14,26 @@
 #include <gtest/gtest.h>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::http;
+using namespace zlt::ui;
+
 namespace {
 
 TEST(Dialog, DesignBeforeAnyPreparation) {
     const TfrmUpdater dialog;
     EXPECT_EQ(dialog.size(), QSize(311, 122));
     EXPECT_TRUE(dialog.windowTitle().isEmpty());
-    EXPECT_EQ(dialog.img1->geometry(), QRect(0, 0, 311, 122));
-    EXPECT_EQ(dialog.lblTitle->pos(), QPoint(37, 22));
-    EXPECT_EQ(dialog.lblProgress->pos(), QPoint(37, 44));
-    EXPECT_EQ(dialog.lblChecking->pos(), QPoint(88, 53));
-    EXPECT_EQ(dialog.prb1->geometry(), QRect(37, 75, 236, 17));
-    EXPECT_EQ(dialog.prb1->maximum(), 100);
-    EXPECT_EQ(dialog.lblTitle->text(), QStringLiteral("Please, wait while downloading updates..."));
-    EXPECT_EQ(dialog.lblProgress->text(), QStringLiteral("Percentage"));
-    EXPECT_EQ(dialog.lblChecking->text(), QStringLiteral("Checking for updates..."));
+    EXPECT_EQ(Control<QLabel>(&dialog, "img1")->geometry(), QRect(0, 0, 311, 122));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->pos(), QPoint(37, 22));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblProgress")->pos(), QPoint(37, 44));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblChecking")->pos(), QPoint(88, 53));
+    EXPECT_EQ(Control<QProgressBar>(&dialog, "prb1")->geometry(), QRect(37, 75, 236, 17));
+    EXPECT_EQ(Control<QProgressBar>(&dialog, "prb1")->maximum(), 100);
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->text(), QStringLiteral("Please, wait while downloading updates..."));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblProgress")->text(), QStringLiteral("Percentage"));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblChecking")->text(), QStringLiteral("Checking for updates..."));
 }
 
 TEST(Dialog, PicturesLoadByTheirExtension) {
@@ -51,8 +57,8 @@ TEST(Dialog, PicturesLoadByTheirExtension) {
         options.SetPPicture(path);
         TfrmUpdater dialog;
         dialog.PrepareForCheck(options);
-        EXPECT_TRUE(dialog.img1->isVisible());
-        EXPECT_EQ(dialog.img1->pixmap().size(), QSize(40, 30));
+        EXPECT_TRUE(Control<QLabel>(&dialog, "img1")->isVisible());
+        EXPECT_EQ(Control<QLabel>(&dialog, "img1")->pixmap().size(), QSize(40, 30));
     }
     const TCase refused[] = {{"p.wmf", nullptr}, {"p.emf", nullptr}, {"p.xyz", nullptr}, {"broken.bmp", nullptr}, {"missing.jpg", nullptr}};
     for (const TCase& c : refused) {

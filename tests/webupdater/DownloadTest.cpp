@@ -2,14 +2,15 @@
 // basic authentication, and the fault server for drops, stalls, wrong lengths, error pages and
 // redirects. After every failure nothing may be left behind.
 
-#include "platform/Application.h"
-#include "platform/Exceptions.h"
-#include "platform/Messages.h"
+#include "ui/Application.h"
+#include "common/Errors.h"
+#include "platform/Exception.h"
+#include "ui/WindowMessages.h"
 #include "platform/Network.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
-#include "webupdater/uZLTHttpClient.h"
-#include "webupdater/ufrmUpdater__.h"
+#include "webupdater/WebUpdater.h"
+#include "http/HttpClient.h"
+#include "webupdater/ProgressDialog.h"
 
 #include <QDir>
 #include <QLabel>
@@ -24,6 +25,11 @@
 #include <stdexcept>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::http;
+using namespace zlt::ui;
+
 namespace {
 
 enum class TTransport { Component, Rest, Platform };
@@ -56,8 +62,8 @@ public:
 
 protected:
     bool event(QEvent* AEvent) override {
-        if (AEvent->type() == platform::TWindowMessageEvent::EventType()) {
-            const auto* message = static_cast<platform::TWindowMessageEvent*>(AEvent);
+        if (AEvent->type() == ui::TWindowMessageEvent::EventType()) {
+            const auto* message = static_cast<ui::TWindowMessageEvent*>(AEvent);
             Messages.emplace_back(message->Msg(), message->Text());
             return true;
         }
@@ -181,7 +187,7 @@ TEST_F(DownloadTest, EachTransportThroughAForwardProxyWithBasicAuthentication) {
 }
 
 TEST_F(DownloadTest, WithoutAHandlerAnExecutableGoesToTheMainWindowAndAZipToTheShell) {
-    UpdateApplyMessage = platform::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY"));
+    UpdateApplyMessage = ui::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY"));
     for (const TTransport transport : AllTransports) {
         for (const TFileTypeExt type : {TFileTypeExt::tfeExe, TFileTypeExt::tfeZip}) {
             SCOPED_TRACE(std::string(TransportName(transport)) + (type == TFileTypeExt::tfeExe ? " exe" : " zip"));
@@ -359,7 +365,7 @@ TEST_F(DownloadTest, TheDefaultDialogOfEachDownload) {
             run.Updater.SetPDownloadUrl(Http->Url(QString::fromLatin1(path)));
             bool shown = false;
             run.Updater.OnProgressEvent = [&](TZLTWebUpdater*, std::int32_t) {
-                shown = !frmUpdater.isNull() && frmUpdater->isVisible() && frmUpdater->prb1->isVisible();
+                shown = !frmUpdater.isNull() && frmUpdater->isVisible() && Control<QProgressBar>(frmUpdater.data(), "prb1")->isVisible();
             };
             run.Updater.DownloadUpdates();
             EXPECT_EQ(shown, run.Handed.size() == 1);
@@ -387,9 +393,9 @@ TEST_F(DownloadTest, VisibilityThroughACheckAndADownloadOnOneDialog) {
         bool operator==(const TRow&) const = default;
     };
     const auto rowOf = [](const TfrmUpdater& ADialog) {
-        return TRow{ADialog.img1->isVisibleTo(&ADialog), ADialog.lblTitle->isVisibleTo(&ADialog),
-                    ADialog.lblProgress->isVisibleTo(&ADialog), ADialog.prb1->isVisibleTo(&ADialog),
-                    ADialog.lblChecking->isVisibleTo(&ADialog)};
+        return TRow{Control<QLabel>(&ADialog, "img1")->isVisibleTo(&ADialog), Control<QLabel>(&ADialog, "lblTitle")->isVisibleTo(&ADialog),
+                    Control<QLabel>(&ADialog, "lblProgress")->isVisibleTo(&ADialog), Control<QProgressBar>(&ADialog, "prb1")->isVisibleTo(&ADialog),
+                    Control<QLabel>(&ADialog, "lblChecking")->isVisibleTo(&ADialog)};
     };
     TDownloadRun run;
     run.Updater.SetPUseDefaultForm(true);
@@ -425,8 +431,8 @@ TEST_F(DownloadTest, TheRestDownloadLeavesTheDialogShowingItsProgressAfterAFailu
     CreateUpdaterDialog();
     run.Updater.DownloadUpdatesRest();
     ASSERT_FALSE(frmUpdater.isNull());
-    EXPECT_TRUE(frmUpdater->prb1->isVisibleTo(frmUpdater.data()));
-    EXPECT_TRUE(frmUpdater->lblTitle->isVisibleTo(frmUpdater.data()));
+    EXPECT_TRUE(Control<QProgressBar>(frmUpdater.data(), "prb1")->isVisibleTo(frmUpdater.data()));
+    EXPECT_TRUE(Control<QLabel>(frmUpdater.data(), "lblTitle")->isVisibleTo(frmUpdater.data()));
 }
 
 } // namespace

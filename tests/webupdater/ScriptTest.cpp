@@ -2,9 +2,9 @@
 // the boxes it shows, and what it does with a language it doesn't know or a folder it can't
 // write to.
 
-#include "platform/MessageBox.h"
+#include "ui/MessageBox.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/uTZLTWebUpdater.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +12,11 @@
 #include <gtest/gtest.h>
 
 namespace zlt::test {
+
+using namespace zlt::webupdater;
+using namespace zlt::http;
+using namespace zlt::ui;
+
 namespace {
 
 QByteArray Fixture(const QString& AName) {
@@ -36,7 +41,7 @@ TEST(Script, WritesEachLanguageByteForByteAndSaysSo) {
         EXPECT_EQ(boxes.Boxes[0].Text,
                   QStringLiteral("The script %1 has been correcly created in %2/").arg(name, exe.Folder()));
         EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Application.Title"));
-        EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, platform::MB_ICONINFORMATION);
+        EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, ui::MB_ICONINFORMATION);
     }
 }
 
@@ -81,7 +86,7 @@ TEST(Script, AFolderItCannotWriteToShowsTheErrorBoxAlone) {
     ASSERT_EQ(boxes.Boxes.size(), 1u);
     EXPECT_EQ(boxes.Boxes[0].Text, QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."));
     EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Application.Title"));
-    EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, platform::MB_ICONERROR);
+    EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, ui::MB_ICONERROR);
     EXPECT_TRUE(QFileInfo(exe.Folder() + QStringLiteral("/checkUpdates.php")).isDir());
 }
 

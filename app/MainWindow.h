@@ -1,0 +1,123 @@
+#pragma once
+
+#include "install/Unzipper.h"
+#include "webupdater/Types.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+class QCloseEvent;
+class QLabel;
+class QProgressBar;
+class QShowEvent;
+class QTimer;
+
+namespace zlt {
+
+namespace ui {
+class TZLTPanel;
+}
+namespace webupdater {
+class TZLTWebUpdater;
+}
+
+namespace app {
+
+using install::TZLTProcessType;
+using install::TZLTUnZipper;
+using install::TZLTZipItem;
+using ui::TZLTPanel;
+using webupdater::TZLTWebUpdater;
+
+class TfrmMainUpdater_;
+// The one updater window, set by start-up.
+extern QPointer<TfrmMainUpdater_> frmMainUpdater_;
+
+// The updater's only window: reads the settings file, stops the application, lets its
+// component download the package, installs it and restarts the application. The class spans
+// MainWindow.cpp (the form resource and the window's own handlers), SettingsFile.cpp,
+// UpdateRun.cpp (the timer, the stop loop, the transfer's progress) and PackageInstall.cpp.
+class TfrmMainUpdater_ : public QWidget {
+public:
+    // Loads the form resource (controls, component, timer, stored settings), sends Loaded to
+    // the component, then runs FormCreate. Errors of FormCreate go to the application's
+    // default error box and creation goes on.
+    TfrmMainUpdater_();
+    ~TfrmMainUpdater_() override;
+
+    void ConfigFileRead();
+
+    // The settings as read and the addresses as built.
+    QString strAppliName___;
+    QString strAppliExeFile;
+    QString strUpdaServer__;
+    QString strUpdaPath____;
+    QString strUpdaFilePhp_;
+    QString strUpdaFileZip_;
+    QString strUpdaCheckUrl;
+    QString strUpdaDownlUrl;
+
+    // Controls and parts, as the form resource lays them out.
+    TZLTPanel* cntFormMain____ = nullptr;
+    TZLTPanel* cntContaTop____ = nullptr;
+    TZLTPanel* cntFormIcon____ = nullptr;
+    QLabel* imgFormImage___ = nullptr;
+    TZLTPanel* cntContaClient_ = nullptr;
+    TZLTPanel* cntContaBotton_ = nullptr;
+    QLabel* lblUpdCaption__ = nullptr;
+    QLabel* lblUpdProduct__ = nullptr;
+    QLabel* lblUpdCaption2_ = nullptr;
+    QProgressBar* pbrFormProgress = nullptr;
+    QTimer* tmrFormTimer___ = nullptr;
+    TZLTWebUpdater* wupPelmoraUpda = nullptr;
+
+    // Handlers, public so that tests can drive them as the toolkit would.
+    void FormCreate();
+    void FormShow();
+    void tmrFormTimer___Timer();
+    void wupPelmoraUpdaDownLoadStart(TZLTWebUpdater* Sender, std::int32_t AMax);
+    void wupPelmoraUpdaProgressEvent(TZLTWebUpdater* Sender, std::int32_t APosition);
+    void wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* Sender, QString AFileName);
+
+    // The ZIP reader's handlers during the installation.
+    void UnZipperArchiveProgress(TZLTUnZipper* Sender, std::uint8_t Progress, bool& Abort);
+    void UnZipperConfirmOverwrite(TZLTUnZipper* Sender, QString& Name, bool& Confirm);
+    void UnZipperConfirmProcessItem(TZLTUnZipper* Sender, const TZLTZipItem& Item,
+                                    TZLTProcessType ProcessType, bool& Confirm);
+
+    // How long the timer handler waits before the run (1000 ms); tests shorten it.
+    static unsigned RunDelayMs;
+    // The stop loop gives up on an application that is still listed after StopAttempts
+    // passes, pausing StopPauseMs after each termination (500 x 20 ms: about ten seconds).
+    static int StopAttempts;
+    static unsigned StopPauseMs;
+    // Tests only: called inside ConfigFileRead's guard after the settings are read. A hook that
+    // throws plays a settings reader that fails, which the real reader never does. Empty in
+    // the program.
+    static std::function<void()> ConfigFileReadTestHook;
+
+    // Centres the window on its screen before it is first shown.
+    void setVisible(bool AVisible) override;
+
+protected:
+    void showEvent(QShowEvent* AEvent) override;
+    void closeEvent(QCloseEvent* AEvent) override; // FormClose
+
+private:
+    void LoadFormResource();
+    void RunUpdate();
+    void HideTitleBar(bool AHide);
+    void StopApplication();
+    // A native progress bar clamps a position outside its range; QProgressBar would ignore it.
+    static void SetBarPosition(QProgressBar* ABar, int APosition);
+
+    bool FCentred = false;
+};
+
+} // namespace app
+
+} // namespace zlt

@@ -1,0 +1,52 @@
+#include "app/MainWindow.h"
+
+#include "app/RunSettings.h"
+#include "common/Errors.h"
+#include "common/Settings.h"
+#include "common/Text.h"
+#include "webupdater/WebUpdater.h"
+
+#include <QLabel>
+
+namespace zlt::app {
+
+void TfrmMainUpdater_::ConfigFileRead() {
+    wupPelmoraUpda->SetPCheckUrl(QString());
+    wupPelmoraUpda->SetPDownloadUrl(QString());
+    Guarded(QStringLiteral("ConfigFileRead"), [this] {
+        const QString section = QStringLiteral("UPDATE");
+        IniFileLoad(section, QStringLiteral("APPNAME"), QString(), strAppliName___);
+        IniFileLoad(section, QStringLiteral("APPEXE"), QString(), strAppliExeFile);
+        IniFileLoad(section, QStringLiteral("SERVER1"), QString(), strUpdaServer__);
+        IniFileLoad(section, QStringLiteral("PATHUPD"), QString(), strUpdaPath____);
+        IniFileLoad(section, QStringLiteral("FILEPHP"), QString(), strUpdaFilePhp_);
+        IniFileLoad(section, QStringLiteral("FILEZIP"), QString(), strUpdaFileZip_);
+        if (ConfigFileReadTestHook) ConfigFileReadTestHook();
+
+        bool checkReady = false;
+        bool downloadReady = false;
+        if (!StringIsEmpty(strUpdaServer__)) {
+            strUpdaCheckUrl = strUpdaServer__;
+            strUpdaDownlUrl = strUpdaServer__;
+            if (!StringIsEmpty(strUpdaPath____)) {
+                const QString folder = strUpdaPath____ + u'/' +
+                                       (TestMode ? QStringLiteral("Pruebas/") : QStringLiteral("Produccion/"));
+                strUpdaCheckUrl += folder;
+                strUpdaDownlUrl += folder;
+                if (!StringIsEmpty(strUpdaFilePhp_)) {
+                    strUpdaCheckUrl += strUpdaFilePhp_;
+                    checkReady = true;
+                }
+                if (!StringIsEmpty(strUpdaFileZip_)) {
+                    strUpdaDownlUrl += strUpdaFileZip_;
+                    downloadReady = true;
+                }
+            }
+        }
+        if (checkReady) wupPelmoraUpda->SetPCheckUrl(strUpdaCheckUrl);
+        if (downloadReady) wupPelmoraUpda->SetPDownloadUrl(strUpdaDownlUrl);
+        lblUpdProduct__->setText(strAppliName___);
+    });
+}
+
+} // namespace zlt::app

@@ -1,0 +1,72 @@
+#include "app/MainWindow.h"
+
+#include "app/RunSettings.h"
+#include "common/Errors.h"
+#include "common/Processes.h"
+#include "platform/System.h"
+#include "webupdater/WebUpdater.h"
+
+#include <QProgressBar>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace zlt::app {
+
+void TfrmMainUpdater_::SetBarPosition(QProgressBar* ABar, int APosition) {
+    ABar->setValue(std::clamp(APosition, ABar->minimum(), std::max(ABar->minimum(), ABar->maximum())));
+}
+
+void TfrmMainUpdater_::tmrFormTimer___Timer() {
+    Guarded(QStringLiteral("tmrFormTimer___Timer"), [this] {
+        tmrFormTimer___->stop();
+        platform::Sleep(RunDelayMs);
+        RunUpdate();
+    });
+}
+
+void TfrmMainUpdater_::RunUpdate() {
+    // The run is what showing the window sets going, so its failures carry the label of the
+    // show handler: the error box then names the step the user saw begin.
+    Guarded(QStringLiteral("FormShow"), [this] {
+        wupPelmoraUpda->SetPVersionNumber(ParamVersion);
+        StopApplication();
+        wupPelmoraUpda->SetPProgressBar(pbrFormProgress);
+        wupPelmoraUpda->DownloadUpdatesNetHTTPClient();
+        close();
+    });
+}
+
+void TfrmMainUpdater_::StopApplication() {
+    // Each pass ends the first copy found. The termination does not wait for the process to go,
+    // hence the pause; and a copy that cannot be ended (not ours) must not hold the run forever.
+    quint32 processId = 0;
+    FindProcess(strAppliExeFile, processId);
+    for (int pass = 0; processId != 0; ++pass) {
+        if (pass >= StopAttempts)
+            throw Exception(QStringLiteral("No se pudo detener la aplicación ") + strAppliExeFile + u'.');
+        KillProcess(processId);
+        platform::Sleep(StopPauseMs);
+        FindProcess(strAppliExeFile, processId);
+    }
+}
+
+void TfrmMainUpdater_::wupPelmoraUpdaDownLoadStart(TZLTWebUpdater* /*Sender*/, std::int32_t AMax) {
+    Guarded(QStringLiteral("wupPelmoraUpdaDownLoadStart"), [this, AMax] {
+        pbrFormProgress->setVisible(true);
+        SetBarPosition(pbrFormProgress, 0);
+        pbrFormProgress->setMinimum(0);
+        pbrFormProgress->setMaximum(AMax);
+        // The event loop is blocked during a transfer.
+        pbrFormProgress->repaint();
+    });
+}
+
+void TfrmMainUpdater_::wupPelmoraUpdaProgressEvent(TZLTWebUpdater* /*Sender*/, std::int32_t APosition) {
+    Guarded(QStringLiteral("wupPelmoraUpdaProgressEvent"), [this, APosition] {
+        SetBarPosition(pbrFormProgress, APosition);
+        pbrFormProgress->repaint();
+    });
+}
+
+} // namespace zlt::app

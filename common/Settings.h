@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace zlt {
+
+// The value of AKey in ASection of the settings file (the executable's path with the
+// extension ".cfi"), or ADefault when the file, the section or the key is missing. Read anew
+// on every call.
+void IniFileLoad(const QString& ASection, const QString& AKey, const QString& ADefault, QString& AValue);
+
+// The settings file beside the running executable.
+QString SettingsFileName();
+
+} // namespace zlt

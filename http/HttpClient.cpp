@@ -1,0 +1,378 @@
+#include "http/HttpClient.h"
+
+#include "http/Curl.h"
+
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <chrono>
+#include <exception>
+#include <utility>
+
+namespace zlt::http {
+
+namespace {
+
+long SslVersionOption(const TZLTSslHandler* AHandler) {
+    constexpr long openEnded = CURL_SSLVERSION_MAX_DEFAULT;
+    if (AHandler == nullptr) return long{CURL_SSLVERSION_TLSv1_2} | openEnded;
+    auto minimum = [](TSSLVersion AVersion) -> long {
+        switch (AVersion) {
+        case TSSLVersion::sslvTLSv1: return CURL_SSLVERSION_TLSv1_0;
+        case TSSLVersion::sslvTLSv1_1: return CURL_SSLVERSION_TLSv1_1;
+        case TSSLVersion::sslvTLSv1_2: return CURL_SSLVERSION_TLSv1_2;
+        case TSSLVersion::sslvTLSv1_3: return CURL_SSLVERSION_TLSv1_3;
+        }
+        return CURL_SSLVERSION_TLSv1_2;
+    };
+    auto maximum = [](TSSLVersion AVersion) -> long {
+        switch (AVersion) {
+        case TSSLVersion::sslvTLSv1: return CURL_SSLVERSION_MAX_TLSv1_0;
+        case TSSLVersion::sslvTLSv1_1: return CURL_SSLVERSION_MAX_TLSv1_1;
+        case TSSLVersion::sslvTLSv1_2: return CURL_SSLVERSION_MAX_TLSv1_2;
+        case TSSLVersion::sslvTLSv1_3: return CURL_SSLVERSION_MAX_TLSv1_3;
+        }
+        return CURL_SSLVERSION_MAX_DEFAULT;
+    };
+    return minimum(AHandler->MinVersion()) |
+           (AHandler->OpenEnded() ? openEnded : maximum(AHandler->MaxVersion()));
+}
+
+// The address as libcurl wants it: ASCII as given (libcurl judges it), anything else
+// percent-encoded as UTF-8.
+QByteArray EncodedUrl(const QString& AURL) {
+    bool ascii = true;
+    for (const QChar c : AURL) ascii = ascii && c.unicode() < 0x80;
+    if (ascii) return AURL.toLatin1();
+    const QUrl url(AURL);
+    if (!url.isValid()) throw Exception(QStringLiteral("Malformed address %1: %2").arg(AURL, url.errorString()));
+    return url.toEncoded();
+}
+
+// The address for a message, without any user name or password in it.
+QString DisplayUrl(const QString& AURL) {
+    const QUrl url(AURL);
+    return url.isValid() && !url.userInfo().isEmpty() ? url.toDisplayString(QUrl::RemoveUserInfo) : AURL;
+}
+
+QByteArray CharsetOf(const QString& AContentType) {
+    for (const QString& parameter : AContentType.split(u';').mid(1)) {
+        const QString item = parameter.trimmed();
+        if (item.startsWith(QLatin1String("charset="), Qt::CaseInsensitive)) {
+            QString value = item.mid(8).trimmed();
+            if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"')) value = value.mid(1, value.size() - 2);
+            return value.toLatin1();
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+struct TZLTHttp::TImpl {
+    using TClock = std::chrono::steady_clock;
+    static constexpr std::int64_t WorkStepBytes = 512 * 1024;
+    static constexpr TClock::duration WorkStepTime = std::chrono::milliseconds(100);
+
+    explicit TImpl(TZLTHttp& AOwner) : Owner(AOwner) {
+        EnsureCurlGlobalInit();
+        Easy.reset(curl_easy_init());
+        if (!Easy) throw Exception(QStringLiteral("Cannot create an HTTP client (curl_easy_init failed)"));
+    }
+
+    TZLTHttp& Owner;
+    TCurlEasy Easy;
+    char ErrorBuffer[CURL_ERROR_SIZE] = {};
+
+    // State of the running request.
+    const TSink* Sink = nullptr;
+    std::exception_ptr Error;  // thrown inside a callback, rethrown after the transfer
+    bool BodyBegun = false;
+    bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
+    bool Stalled = false;
+    std::int64_t Received = 0;
+    std::int64_t Reported = 0; // the count of the last work event
+    TClock::time_point LastReport;
+    QByteArray StatusLine;
+    TClock::time_point LastActivity;
+    curl_off_t LastDownloaded = 0;
+    TClock::duration StallLimit{};
+
+    void Begin(const TSink* ASink) {
+        Sink = ASink;
+        Error = nullptr;
+        BodyBegun = false;
+        StatusRefused = false;
+        Stalled = false;
+        Received = 0;
+        Reported = 0;
+        StatusLine.clear();
+        LastDownloaded = 0;
+        LastActivity = TClock::now();
+        ErrorBuffer[0] = '\0';
+    }
+
+    long ResponseCode() const {
+        long code = 0;
+        curl_easy_getinfo(Easy.get(), CURLINFO_RESPONSE_CODE, &code);
+        return code;
+    }
+
+    void FireWorkBegin(std::int64_t AExpected) {
+        BodyBegun = true;
+        LastReport = TClock::now();
+        if (Owner.OnWorkBegin) Owner.OnWorkBegin(&Owner, TWorkMode::wmRead, AExpected);
+    }
+
+    // false: the transfer ends here.
+    bool Body(const char* AData, std::size_t ASize) {
+        LastActivity = TClock::now();
+        if (!BodyBegun) {
+            // Redirect bodies never get here, so this is the final response: an error page
+            // must not reach the sink.
+            const long code = ResponseCode();
+            if (code < 200 || code > 299) {
+                StatusRefused = true;
+                return false;
+            }
+            curl_off_t expected = -1;
+            curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+            FireWorkBegin(expected > 0 ? static_cast<std::int64_t>(expected) : 0);
+        }
+        if (Sink != nullptr && *Sink) (*Sink)(AData, ASize);
+        Received += static_cast<std::int64_t>(ASize);
+        // libcurl hands over what one read returned, often only a few KiB on a fast link;
+        // a work event for each would make a progress display that repaints cost more than
+        // the transfer itself.
+        if (Received - Reported >= WorkStepBytes || LastActivity - LastReport >= WorkStepTime) FireWork();
+        return true;
+    }
+
+    void FireWork() {
+        Reported = Received;
+        LastReport = TClock::now();
+        if (Owner.OnWork) Owner.OnWork(&Owner, TWorkMode::wmRead, Received);
+    }
+
+    void Header(const char* AData, std::size_t ASize) {
+        LastActivity = TClock::now();
+        if (ASize > 5 && qstrncmp(AData, "HTTP/", 5) == 0) StatusLine = QByteArray(AData, static_cast<qsizetype>(ASize)).trimmed();
+    }
+
+    // false: nothing arrived for longer than the stall limit.
+    bool Progress(curl_off_t ADownloaded) {
+        const TClock::time_point now = TClock::now();
+        if (ADownloaded != LastDownloaded) {
+            LastDownloaded = ADownloaded;
+            LastActivity = now;
+        }
+        if (now - LastActivity > StallLimit) {
+            Stalled = true;
+            return false;
+        }
+        return true;
+    }
+
+    static std::size_t WriteCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) noexcept {
+        auto* self = static_cast<TImpl*>(AUser);
+        try {
+            return self->Body(AData, ASize * ACount) ? ASize * ACount : CURL_WRITEFUNC_ERROR;
+        } catch (...) {
+            self->Error = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
+
+    static std::size_t HeaderCallback(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) noexcept {
+        auto* self = static_cast<TImpl*>(AUser);
+        try {
+            self->Header(AData, ASize * ACount);
+            return ASize * ACount;
+        } catch (...) {
+            self->Error = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
+
+    static int ProgressCallback(void* AUser, curl_off_t, curl_off_t ADownloaded, curl_off_t, curl_off_t) noexcept {
+        return static_cast<TImpl*>(AUser)->Progress(ADownloaded) ? 0 : 1;
+    }
+
+    template <typename TValue>
+    void Set(CURLoption AOption, TValue AValue) {
+        const CURLcode result = curl_easy_setopt(Easy.get(), AOption, AValue);
+        if (result != CURLE_OK)
+            throw CurlError(QStringLiteral("Cannot configure the HTTP request"), result);
+    }
+
+    void Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders);
+    void Perform(const QString& AURL, const TSink* ASink);
+};
+
+void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) {
+    CURL* easy = Easy.get();
+    // Every request starts from libcurl's defaults, so nothing of an earlier request's
+    // settings lingers; live connections and the session cache survive the reset.
+    curl_easy_reset(easy);
+    Set(CURLOPT_ERRORBUFFER, ErrorBuffer);
+    Set(CURLOPT_URL, AUrl.constData());
+    Set(CURLOPT_NOSIGNAL, 1L);
+    Set(CURLOPT_PROTOCOLS_STR, "http,https");
+    Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    Set(CURLOPT_FOLLOWLOCATION, Owner.HandleRedirects ? 1L : 0L);
+    Set(CURLOPT_MAXREDIRS, static_cast<long>(Owner.RedirectMaximum < 0 ? -1 : Owner.RedirectMaximum));
+
+    // Larger socket reads; the write callback still gets at most 16 KiB at a time, which is
+    // why the work events are batched.
+    Set(CURLOPT_BUFFERSIZE, 512L * 1024L);
+    Set(CURLOPT_WRITEFUNCTION, &TImpl::WriteCallback);
+    Set(CURLOPT_WRITEDATA, this);
+    Set(CURLOPT_HEADERFUNCTION, &TImpl::HeaderCallback);
+    Set(CURLOPT_HEADERDATA, this);
+
+    // An empty value removes the header; libcurl would otherwise send "Accept: */*" itself.
+    AHeaders.Append("Accept:" + (Owner.Accept.isEmpty() ? QByteArray() : " " + Owner.Accept.toUtf8()));
+    if (Owner.UserAgent.isEmpty())
+        AHeaders.Append("User-Agent:");
+    else
+        Set(CURLOPT_USERAGENT, Owner.UserAgent.toUtf8().constData());
+    if (!Owner.ContentEncoding.isEmpty()) AHeaders.Append("Content-Encoding: " + Owner.ContentEncoding.toUtf8());
+    Set(CURLOPT_HTTPHEADER, AHeaders.Get());
+
+    // Only the settings of this client decide about a proxy; the environment's http_proxy
+    // and no_proxy do not, unless the client takes the system's proxy.
+    const TZLTProxySettings& proxy = Owner.ProxyParams;
+    if (proxy.ProxyServer.isEmpty() && Owner.UseSystemProxy) {
+        Set(CURLOPT_NOPROXY, static_cast<const char*>(nullptr));
+        Set(CURLOPT_PROXY, static_cast<const char*>(nullptr));
+    } else if (proxy.ProxyServer.isEmpty()) {
+        Set(CURLOPT_NOPROXY, "");
+        Set(CURLOPT_PROXY, "");
+    } else {
+        Set(CURLOPT_NOPROXY, "");
+        Set(CURLOPT_PROXY, proxy.ProxyServer.toUtf8().constData());
+        Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+        if (proxy.ProxyPort > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.ProxyPort));
+        if (proxy.BasicAuthentication) {
+            Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
+            Set(CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.toUtf8().constData());
+            Set(CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.toUtf8().constData());
+        }
+    }
+
+    // Without a store no cookie of an earlier response travels with this request. The store's
+    // share is detached after every request anyway; clearing the handle's own jar keeps that
+    // true whatever libcurl's engine did on its own.
+    if (Owner.FCookieManager) {
+        Set(CURLOPT_SHARE, static_cast<CURLSH*>(Owner.FCookieManager->Share()));
+        Set(CURLOPT_COOKIEFILE, "");
+    } else {
+        Set(CURLOPT_SHARE, static_cast<CURLSH*>(nullptr));
+        Set(CURLOPT_COOKIELIST, "ALL");
+    }
+
+    const TZLTSslHandler* handler = Owner.FIOHandler.data();
+    Set(CURLOPT_SSL_VERIFYPEER, 1L);
+    Set(CURLOPT_SSL_VERIFYHOST, 2L);
+    Set(CURLOPT_SSLVERSION, SslVersionOption(handler));
+    // CAINFO replaces libcurl's default bundle; the system's certificate folder (CAPATH)
+    // stays in force beside it, so a private CA is trusted in addition to the system's.
+    const QString caFile = handler != nullptr && !handler->CaFile.isEmpty() ? handler->CaFile : Owner.CaFile;
+    if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+
+    if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
+    // The stall guard: checked in the progress callback, which libcurl calls at least once a
+    // second even when nothing arrives, so it ends a stalled transfer within a second of the
+    // limit; libcurl's own low-speed check only works in whole seconds over a sliding
+    // average, which would let a burst before the stall hide it for several seconds.
+    if (Owner.StallTimeoutMs > 0) {
+        StallLimit = std::chrono::milliseconds(Owner.StallTimeoutMs);
+        Set(CURLOPT_NOPROGRESS, 0L);
+        Set(CURLOPT_XFERINFOFUNCTION, &TImpl::ProgressCallback);
+        Set(CURLOPT_XFERINFODATA, this);
+    }
+}
+
+void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink) {
+    CURL* easy = Easy.get();
+    Owner.FResponseCode = 0;
+    Owner.FContentType.clear();
+    const QString shownUrl = DisplayUrl(AURL);
+    auto failure = [&](const QString& AReason) {
+        return Exception(QStringLiteral("GET %1 failed: %2").arg(shownUrl, AReason));
+    };
+    if (AURL.trimmed().isEmpty()) throw failure(QStringLiteral("the address is empty"));
+
+    // The headers must outlive the transfer; the share is detached on every path, so that a
+    // cookie store released between requests is never touched again.
+    TCurlHeaders headers;
+    struct TDetachShare {
+        CURL* Easy;
+        ~TDetachShare() { curl_easy_setopt(Easy, CURLOPT_SHARE, static_cast<CURLSH*>(nullptr)); }
+    } detach{easy};
+
+    Configure(EncodedUrl(AURL), headers);
+    Begin(ASink);
+    const CURLcode result = curl_easy_perform(easy);
+
+    Owner.FResponseCode = static_cast<std::int32_t>(ResponseCode());
+    const char* contentType = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
+        Owner.FContentType = QString::fromLatin1(contentType);
+
+    if (Error) std::rethrow_exception(std::exchange(Error, nullptr));
+
+    const bool statusFailed = StatusRefused || (result == CURLE_OK && (Owner.FResponseCode < 200 || Owner.FResponseCode > 299));
+    if (statusFailed) {
+        // The server's own status line, as HTTP clients traditionally report it.
+        const QString line = QString::fromLatin1(StatusLine);
+        throw Exception(line.isEmpty() ? QStringLiteral("HTTP/1.1 %1").arg(Owner.FResponseCode) : line);
+    }
+    if (Stalled) throw failure(QStringLiteral("no data received for %1 ms").arg(Owner.StallTimeoutMs));
+    if (result != CURLE_OK) {
+        const QString reason = ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer) : QString::fromUtf8(curl_easy_strerror(result));
+        throw failure(reason);
+    }
+    // An empty body never reached the write callback.
+    if (!BodyBegun) FireWorkBegin(0);
+    if (Received != Reported) FireWork();
+}
+
+TZLTHttp::TZLTHttp(QObject* AOwner)
+    : TComponent(AOwner),
+      ConnectTimeoutMs(TZLTHttpDefaults::Instance().ConnectTimeoutMs),
+      StallTimeoutMs(TZLTHttpDefaults::Instance().StallTimeoutMs),
+      CaFile(TZLTHttpDefaults::Instance().CaFile),
+      FImpl(std::make_unique<TImpl>(*this)) {}
+
+TZLTHttp::~TZLTHttp() = default;
+
+void TZLTHttp::Get(const QString& AURL, const TSink& ASink) { FImpl->Perform(AURL, &ASink); }
+
+QByteArray TZLTHttp::GetBytes(const QString& AURL) {
+    QByteArray body;
+    Get(AURL, [&body](const char* AData, std::size_t ASize) { body.append(AData, static_cast<qsizetype>(ASize)); });
+    return body;
+}
+
+QString TZLTHttp::GetText(const QString& AURL) {
+    const QByteArray body = GetBytes(AURL);
+    const QByteArray charset = CharsetOf(FContentType);
+    // HTTP's default for text is ISO-8859-1; a charset this platform does not know falls
+    // back to it as well rather than losing the answer.
+    QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.constData());
+    if (!decoder.isValid()) decoder = QStringDecoder(QStringDecoder::Latin1);
+    return decoder.decode(body);
+}
+
+std::unique_ptr<TZLTHttp> CreatePlatformHttpClient() {
+    auto client = std::make_unique<TZLTHttp>(nullptr);
+    client->HandleRedirects = true;
+    client->UserAgent.clear();
+    client->Accept.clear();
+    client->UseSystemProxy = true;
+    return client;
+}
+
+} // namespace zlt::http

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "common/Component.h"
+#include "http/CookieStore.h"
+#include "http/Defaults.h"
+#include "http/TlsHandler.h"
+
+#include <QByteArray>
+#include <QPointer>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace zlt::http {
+
+struct TZLTProxySettings {
+    bool BasicAuthentication = false;
+    QString ProxyServer; // empty: no proxy
+    std::int32_t ProxyPort = 0;
+    QString ProxyUsername;
+    QString ProxyPassword;
+};
+
+enum class TWorkMode : std::uint8_t { wmRead, wmWrite };
+
+// A blocking HTTP/1.1 client: one libcurl handle, kept between requests. Every failed request
+// throws Exception with a clear message: transport and TLS errors, a final status outside 2xx,
+// too many redirects, a malformed address. Use on one thread at a time.
+class TZLTHttp : public TComponent {
+public:
+    explicit TZLTHttp(QObject* AOwner);
+    ~TZLTHttp() override;
+
+    bool HandleRedirects = false;
+    std::int32_t RedirectMaximum = 15;
+    QString UserAgent = DefaultUserAgent; // empty: no header
+    QString Accept = DefaultAccept;       // empty: no header
+    QString ContentEncoding;                                                  // empty: no header
+    TZLTProxySettings ProxyParams;
+    // With no proxy server of its own, take the system's proxy (http_proxy, https_proxy and
+    // no_proxy of the environment) instead of going direct.
+    bool UseSystemProxy = false;
+    std::int32_t ConnectTimeoutMs; // from TZLTHttpDefaults
+    std::int32_t StallTimeoutMs;   // from TZLTHttpDefaults; counts from the start of a request,
+                                   // each header line or piece of body starts it anew
+    QString CaFile;                // used unless an attached TLS handler names its own
+
+    // Not owned; forgotten automatically when released elsewhere.
+    TZLTCookieManager* CookieManager() const { return FCookieManager; }
+    void SetCookieManager(TZLTCookieManager* AManager) { FCookieManager = AManager; }
+    TZLTSslHandler* IOHandler() const { return FIOHandler; }
+    void SetIOHandler(TZLTSslHandler* AHandler) { FIOHandler = AHandler; }
+
+    // Fired as the body of a 2xx answer arrives: once when it begins (expected size, 0 when
+    // unknown; also for an empty body), then with the count handed to the sink so far, each
+    // time another 512 KiB or 100 ms have passed, and once more with the whole count at the end.
+    // An exception thrown by a handler aborts the transfer and leaves the Get call unchanged.
+    std::function<void(TZLTHttp* ASender, TWorkMode AWorkMode, std::int64_t AWorkCountMax)> OnWorkBegin;
+    std::function<void(TZLTHttp* ASender, TWorkMode AWorkMode, std::int64_t AWorkCount)> OnWork;
+
+    // GET, the body handed to ASink piece by piece as it arrives, never held whole. A final
+    // status outside 2xx throws Exception("HTTP/1.1 404 Not Found", the server's status line)
+    // and none of that answer's body reaches ASink. An exception thrown by ASink ends the
+    // transfer and leaves Get unchanged.
+    using TSink = std::function<void(const char* AData, std::size_t ASize)>;
+    void Get(const QString& AURL, const TSink& ASink);
+    QByteArray GetBytes(const QString& AURL);
+    // The body decoded in the charset the response declares (ISO-8859-1 when none, as HTTP says).
+    QString GetText(const QString& AURL);
+
+    // Of the last request: the final status code (0 before any), its Content-Type.
+    std::int32_t ResponseCode() const { return FResponseCode; }
+    const QString& ContentType() const { return FContentType; }
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+    QPointer<TZLTCookieManager> FCookieManager;
+    QPointer<TZLTSslHandler> FIOHandler;
+    std::int32_t FResponseCode = 0;
+    QString FContentType;
+};
+
+// The platform's own HTTP client, as a fresh one per transfer: redirects followed, no
+// User-Agent or Accept header of its own, nothing attached, the system's proxy.
+std::unique_ptr<TZLTHttp> CreatePlatformHttpClient();
+
+} // namespace zlt::http

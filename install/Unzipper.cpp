@@ -1,0 +1,420 @@
+#include "install/Unzipper.h"
+
+#include "common/Errors.h"
+#include "platform/Files.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <utility>
+
+namespace zlt::install {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Large enough that a stored entry of some megabytes costs few reads; the seekable ZIP reader
+// moves forward inside this buffer from one small entry to the next without a system call.
+constexpr std::size_t ReadBlockSize = 256 * 1024;
+
+// Owns one archive handle (reader or disk writer) and frees it once. Move-only.
+template <int (*Free)(archive*)>
+class TArchiveHandle {
+public:
+    TArchiveHandle(archive* AHandle, const char* AWhat) : FHandle(AHandle) {
+        if (FHandle == nullptr)
+            throw Exception(QStringLiteral("libarchive could not create %1 (out of memory)")
+                                .arg(QLatin1String(AWhat)));
+    }
+    TArchiveHandle(TArchiveHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, nullptr)) {}
+    TArchiveHandle& operator=(TArchiveHandle&& AOther) noexcept {
+        if (this != &AOther) {
+            Reset();
+            FHandle = std::exchange(AOther.FHandle, nullptr);
+        }
+        return *this;
+    }
+    TArchiveHandle(const TArchiveHandle&) = delete;
+    TArchiveHandle& operator=(const TArchiveHandle&) = delete;
+    ~TArchiveHandle() { Reset(); }
+
+    archive* Get() const noexcept { return FHandle; }
+
+private:
+    void Reset() noexcept {
+        if (FHandle != nullptr) Free(FHandle);
+        FHandle = nullptr;
+    }
+    archive* FHandle = nullptr;
+};
+
+using TArchiveReader = TArchiveHandle<archive_read_free>;
+using TArchiveDiskWriter = TArchiveHandle<archive_write_free>;
+
+struct TEntryDeleter {
+    void operator()(archive_entry* AEntry) const noexcept { archive_entry_free(AEntry); }
+};
+using TEntryClone = std::unique_ptr<archive_entry, TEntryDeleter>;
+
+QString ErrorText(archive* AArchive) {
+    const char* text = archive_error_string(AArchive);
+    return text != nullptr ? QString::fromLocal8Bit(text) : QStringLiteral("unknown libarchive error");
+}
+
+QString ErrorCodeText(const std::error_code& AError) {
+    return QString::fromLocal8Bit(AError.message().c_str());
+}
+
+// A reader of the ZIP format only: a tar or 7z file, or an error page saved as the package, is
+// refused at opening instead of being unpacked as whatever it happens to be.
+TArchiveReader OpenZipReader(const QString& AFileName) {
+    TArchiveReader reader(archive_read_new(), "an archive reader");
+    if (archive_read_support_format_zip_seekable(reader.Get()) != ARCHIVE_OK)
+        throw Exception(QStringLiteral("The ZIP reader is not available: %1").arg(ErrorText(reader.Get())));
+    const QByteArray name = QFile::encodeName(AFileName);
+    if (archive_read_open_filename(reader.Get(), name.constData(), ReadBlockSize) != ARCHIVE_OK)
+        throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2")
+                            .arg(QDir::toNativeSeparators(AFileName), ErrorText(reader.Get())));
+    return reader;
+}
+
+// Runs a handler in the process's own working directory, not in the base folder.
+template <typename THandler, typename... TArgs>
+void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs&&... AArgs) {
+    ACwd.Leave();
+    try {
+        AHandler(std::forward<TArgs>(AArgs)...);
+    } catch (...) {
+        ACwd.Enter();
+        throw;
+    }
+    ACwd.Enter();
+}
+
+// A temporary file that is removed unless it was renamed into place.
+class TPendingFile {
+public:
+    explicit TPendingFile(fs::path APath) : FPath(std::move(APath)) {}
+    TPendingFile(const TPendingFile&) = delete;
+    TPendingFile& operator=(const TPendingFile&) = delete;
+    ~TPendingFile() {
+        if (FPath.empty()) return;
+        std::error_code error;
+        fs::remove(FPath, error);
+    }
+
+    // Replaces ATarget in one step; on failure the temporary goes when the object does.
+    std::error_code CommitTo(const fs::path& ATarget) noexcept {
+        std::error_code error;
+        fs::rename(FPath, ATarget, error);
+        if (!error) FPath.clear();
+        return error;
+    }
+
+private:
+    fs::path FPath;
+};
+
+// True when a symbolic link stored at ALinkPath (relative to the base folder) with the target
+// ATarget resolves inside the base folder. Only leading ".." components are accepted: a ".."
+// after a name could climb out through a link that the name itself is.
+bool LinkStaysInside(const QByteArray& ALinkPath, const QByteArray& ATarget) {
+    if (ATarget.isEmpty() || ATarget.startsWith('/')) return false;
+    qsizetype depth = 0;
+    const QList<QByteArray> linkParts = ALinkPath.split('/');
+    for (qsizetype i = 0; i + 1 < linkParts.size(); ++i) {
+        const QByteArray& part = linkParts[i];
+        if (part.isEmpty() || part == ".") continue;
+        if (part == "..") return false;
+        ++depth;
+    }
+    bool leading = true;
+    for (const QByteArray& part : ATarget.split('/')) {
+        if (part.isEmpty() || part == ".") continue;
+        if (part == "..") {
+            if (!leading || depth == 0) return false;
+            --depth;
+        } else {
+            leading = false;
+        }
+    }
+    return true;
+}
+
+QByteArray LastComponent(const QByteArray& APath) {
+    QByteArray path = APath;
+    while (path.endsWith('/')) path.chop(1);
+    const qsizetype slash = path.lastIndexOf('/');
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+QByteArray ParentWithSlash(const QByteArray& APath) {
+    const qsizetype slash = APath.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : APath.left(slash + 1);
+}
+
+constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
+                              ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
+                              ARCHIVE_EXTRACT_TIME;
+
+// One run of ExtractFiles: the reader, the disk writer and the working directory they share.
+class TExtraction {
+public:
+    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, const QString& AArchive, const QString& ABase)
+        : FOwner(AOwner),
+          FSkipped(ASkipped),
+          FBase(ABase),
+          FArchivePath(QFile::encodeName(AArchive).toStdString()),
+          FReader(OpenZipReader(AArchive)),
+          FCwd(ABase),
+          FWriter(archive_write_disk_new(), "a disk writer"),
+          FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
+
+    // Extracts the entries matching AMask; AEntryCount is the total for the progress share.
+    void Run(const QString& AMask, std::int64_t AEntryCount) {
+        std::int64_t done = 0;
+        bool abort = false;
+        archive_entry* entry = nullptr;
+        while (!abort) {
+            const int result = archive_read_next_header(FReader.Get(), &entry);
+            if (result == ARCHIVE_EOF) break;
+            if (result == ARCHIVE_FATAL) Stop(FReader.Get());
+            ExtractEntry(entry, result, AMask);
+            ++done;
+            const std::int64_t share = AEntryCount > 0 ? done * 100 / AEntryCount : 100;
+            Progress(static_cast<std::uint8_t>(share < 100 ? share : 100), abort);
+        }
+        if (abort) return;
+        if (archive_write_close(FWriter.Get()) < ARCHIVE_WARN)
+            Skip(QStringLiteral("(folder attributes)"), ErrorText(FWriter.Get()));
+        Progress(100, abort);
+    }
+
+private:
+    [[noreturn]] static void Stop(archive* AArchive) {
+        throw Exception(QStringLiteral("Extraction stopped: %1").arg(ErrorText(AArchive)));
+    }
+
+    void Skip(const QString& AName, const QString& AReason) {
+        FSkipped.append(QStringLiteral("%1: %2").arg(AName, AReason));
+    }
+
+    // False when the writer refused the step (the entry is skipped); throws when it cannot go on.
+    bool Written(int AResult) {
+        if (AResult == ARCHIVE_FATAL) Stop(FWriter.Get());
+        return AResult >= ARCHIVE_WARN;
+    }
+
+    void Progress(std::uint8_t AShare, bool& AAbort) {
+        if (FOwner.OnArchiveProgress) CallHandler(FCwd, FOwner.OnArchiveProgress, &FOwner, AShare, AAbort);
+    }
+
+    void ExtractEntry(archive_entry* AEntry, int AHeaderResult, const QString& AMask) {
+        const char* raw = archive_entry_pathname(AEntry);
+        const char* utf8 = archive_entry_pathname_utf8(AEntry);
+        const QByteArray path = raw != nullptr ? QByteArray(raw) : QByteArray();
+        const QString name = utf8 != nullptr ? QString::fromUtf8(utf8) : QFile::decodeName(path);
+
+        if (AHeaderResult == ARCHIVE_FAILED) return Skip(name, ErrorText(FReader.Get()));
+        if (path.isEmpty()) return Skip(name, QStringLiteral("the entry has no name"));
+        if (!platform::MatchesWildcard(AMask, QFile::decodeName(path))) return;
+
+        const auto type = archive_entry_filetype(AEntry);
+        if (FOwner.OnConfirmProcessItem) {
+            const TZLTZipItem item{name, type == AE_IFDIR, archive_entry_size(AEntry)};
+            bool confirm = true;
+            CallHandler(FCwd, FOwner.OnConfirmProcessItem, &FOwner, item, TZLTProcessType::ptExtract, confirm);
+            if (!confirm) return;
+        }
+
+        TEntryClone target(archive_entry_clone(AEntry));
+        if (!target) throw Exception(QStringLiteral("Out of memory while extracting"));
+        // Setuid and setgid bits are never restored: a package has no business installing
+        // programs that run with another user's rights.
+        archive_entry_set_perm(target.get(), archive_entry_perm(AEntry) & 01777);
+        QByteArray targetPath = path;
+        while (targetPath.endsWith('/')) targetPath.chop(1);
+        if (!FOwner.RestorePath) targetPath = LastComponent(targetPath);
+        archive_entry_copy_pathname(target.get(), targetPath.constData());
+
+        if (type == AE_IFDIR) return ExtractFolder(name, targetPath, target.get());
+        if (archive_entry_hardlink(AEntry) != nullptr)
+            return Skip(name, QStringLiteral("hard links are not supported"));
+        if (type != AE_IFREG && type != AE_IFLNK)
+            return Skip(name, QStringLiteral("entries of this kind are not supported"));
+        const QByteArray last = LastComponent(targetPath);
+        if (last.isEmpty() || last == "." || last == "..")
+            return Skip(name, QStringLiteral("the entry's name is no file name"));
+
+        const fs::path finalPath(targetPath.toStdString());
+        std::error_code error;
+        const auto status = fs::symlink_status(finalPath, error);
+        if (fs::exists(status)) {
+            if (fs::is_directory(status)) return Skip(name, QStringLiteral("a folder stands where the file goes"));
+            if (fs::equivalent(finalPath, FArchivePath, error))
+                return Skip(name, QStringLiteral("the archive itself cannot be replaced"));
+            if (FOwner.OnConfirmOverwrite) {
+                QString fullName = QDir(FBase).filePath(QFile::decodeName(targetPath));
+                bool confirm = true;
+                CallHandler(FCwd, FOwner.OnConfirmOverwrite, &FOwner, fullName, confirm);
+                if (!confirm) return;
+            }
+        }
+        if (type == AE_IFLNK) return ExtractLink(name, targetPath, target.get());
+        ExtractFile(name, targetPath, finalPath, target.get());
+    }
+
+    void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
+        if (!FOwner.RestorePath || !FOwner.CreateDirs) return;
+        std::error_code error;
+        const auto status = fs::symlink_status(APath.constData(), error);
+        // libarchive would delete a file in the folder's place; that file is not the package's.
+        if (fs::exists(status) && !fs::is_directory(status))
+            return Skip(AName, QStringLiteral("a file stands where the folder goes"));
+        archive_write_disk_set_options(FWriter.Get(), FFlags);
+        if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
+            !Written(archive_write_finish_entry(FWriter.Get())))
+            Skip(AName, ErrorText(FWriter.Get()));
+    }
+
+    void ExtractLink(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
+        // libarchive refuses to write through links but creates any link it is given.
+        const char* link = archive_entry_symlink(ATarget);
+        if (link == nullptr || !LinkStaysInside(APath, QByteArray(link)))
+            return Skip(AName, QStringLiteral("the link leads outside the target folder"));
+        archive_write_disk_set_options(FWriter.Get(), FFlags);
+        if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
+            !Written(archive_write_finish_entry(FWriter.Get())))
+            Skip(AName, ErrorText(FWriter.Get()));
+    }
+
+    // The data goes into a new file beside its place and is renamed over it only when the
+    // whole entry was read without error, checksum included. libarchive's SAFE_WRITES is no
+    // help here: it renames the damaged data of a bad-checksum entry over the good file, and
+    // writes a new file in place, where an interruption leaves it cut.
+    void ExtractFile(const QString& AName, const QByteArray& APath, const fs::path& AFinal, archive_entry* ATarget) {
+        QByteArray tempPath;
+        for (int attempt = 0; attempt < 4 && tempPath.isEmpty(); ++attempt) {
+            QByteArray candidate = ParentWithSlash(APath) + ".zlt-" +
+                                   QByteArray::number(QRandomGenerator::global()->generate64(), 16) + ".tmp";
+            std::error_code error;
+            if (!fs::exists(fs::symlink_status(candidate.constData(), error))) tempPath = std::move(candidate);
+        }
+        if (tempPath.isEmpty()) return Skip(AName, QStringLiteral("no free temporary name beside the file"));
+
+        archive_entry_copy_pathname(ATarget, tempPath.constData());
+        // NO_OVERWRITE: the name is new, and a file standing where a folder of the path goes
+        // is not the package's to delete.
+        archive_write_disk_set_options(FWriter.Get(), FFlags | ARCHIVE_EXTRACT_NO_OVERWRITE);
+        if (!Written(archive_write_header(FWriter.Get(), ATarget))) return Skip(AName, ErrorText(FWriter.Get()));
+        TPendingFile pending(fs::path(tempPath.toStdString()));
+
+        QString failure;
+        int readResult = ARCHIVE_OK;
+        for (;;) {
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            readResult = archive_read_data_block(FReader.Get(), &block, &size, &offset);
+            if (readResult == ARCHIVE_EOF) break;
+            // WARN is a damaged entry (bad checksum, wrong size): the archive goes on, this
+            // entry does not.
+            if (readResult != ARCHIVE_OK) {
+                failure = ErrorText(FReader.Get());
+                break;
+            }
+            if (archive_write_data_block(FWriter.Get(), block, size, offset) != ARCHIVE_OK) {
+                failure = ErrorText(FWriter.Get());
+                break;
+            }
+        }
+        const int finished = archive_write_finish_entry(FWriter.Get());
+        if (readResult == ARCHIVE_FATAL)
+            throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
+        if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
+        if (!failure.isEmpty()) return Skip(AName, failure);
+        if (const std::error_code error = pending.CommitTo(AFinal)) Skip(AName, ErrorCodeText(error));
+    }
+
+    TZLTUnZipper& FOwner;
+    QStringList& FSkipped;
+    QString FBase;
+    fs::path FArchivePath;
+    TArchiveReader FReader;
+    // libarchive's secure extraction checks relative paths against the working folder and
+    // refuses absolute ones, so the base folder is the working folder while entries are
+    // written. Declared before the writer: the writer's last act (folder permissions and
+    // times, at close or free) works on paths relative to the base folder.
+    platform::TWorkingFolder FCwd;
+    TArchiveDiskWriter FWriter;
+    int FFlags;
+};
+
+} // namespace
+
+struct TZLTUnZipper::TImpl {
+    QString FileName;            // absolute; empty when closed
+    std::int64_t EntryCount = 0; // from the central directory, for the progress share
+};
+
+TZLTUnZipper::TZLTUnZipper(QObject* AOwner) : TComponent(AOwner), FImpl(std::make_unique<TImpl>()) {}
+
+TZLTUnZipper::~TZLTUnZipper() = default;
+
+void TZLTUnZipper::Open(const QString& AFileName) {
+    Close();
+    const QFileInfo info(AFileName);
+    const QString shown = QDir::toNativeSeparators(AFileName);
+    if (!info.exists()) throw Exception(QStringLiteral("The archive \"%1\" does not exist").arg(shown));
+    if (!info.isFile()) throw Exception(QStringLiteral("The archive \"%1\" is not a file").arg(shown));
+    if (info.size() == 0) throw Exception(QStringLiteral("The archive \"%1\" is empty (0 bytes)").arg(shown));
+
+    // The counting pass: the seekable reader takes the entries from the central directory and
+    // jumps over their data, so this costs little beside the extraction.
+    const QString fileName = info.absoluteFilePath();
+    TArchiveReader reader = OpenZipReader(fileName);
+    std::int64_t count = 0;
+    archive_entry* entry = nullptr;
+    for (;;) {
+        const int result = archive_read_next_header(reader.Get(), &entry);
+        if (result == ARCHIVE_EOF) break;
+        if (result == ARCHIVE_FATAL) {
+            if (count == 0)
+                throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2")
+                                    .arg(shown, ErrorText(reader.Get())));
+            break; // the extraction meets the same damage after the readable entries
+        }
+        ++count;
+    }
+    FImpl->FileName = fileName;
+    FImpl->EntryCount = count;
+}
+
+void TZLTUnZipper::Close() {
+    FImpl->FileName.clear();
+    FImpl->EntryCount = 0;
+}
+
+bool TZLTUnZipper::IsOpen() const { return !FImpl->FileName.isEmpty(); }
+
+void TZLTUnZipper::ExtractFiles(const QString& AMask) {
+    if (!IsOpen()) throw Exception(QStringLiteral("No archive is open"));
+    FSkipped.clear();
+    const QString base = BaseDirectory.isEmpty() ? QDir::currentPath() : BaseDirectory;
+    if (!QFileInfo(base).isDir() && !(CreateDirs && QDir().mkpath(base)))
+        throw Exception(QStringLiteral("The folder \"%1\" does not exist").arg(QDir::toNativeSeparators(base)));
+    TExtraction extraction(*this, FSkipped, FImpl->FileName, QFileInfo(base).absoluteFilePath());
+    extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
+}
+
+} // namespace zlt::install

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "common/Component.h"
+#include "webupdater/Types.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class QProgressBar;
+
+namespace zlt::http {
+class TZLTHttp;
+class TZLTCookieManager;
+class TZLTSslHandler;
+} // namespace zlt::http
+
+namespace zlt::webupdater {
+
+class TfrmUpdater;
+
+// Id of the registered window message "MESAGE_UPDATE_APPLY"; 0 until a host registers it.
+extern quint32 UpdateApplyMessage;
+
+// The web updater: asks a server whether a newer version exists, downloads the update package
+// through one of three transports, shows an optional progress dialog and writes the server's
+// check script. Everything runs on the GUI thread and blocks it while a transfer runs.
+class TZLTWebUpdater : public TComponent {
+public:
+    explicit TZLTWebUpdater(QObject* AOwner);
+    ~TZLTWebUpdater() override;
+
+    // Properties.
+    TkvProxyParams PProxyParams() const { return FpprProxyPara; }
+    void SetPProxyParams(const TkvProxyParams& AValue);
+    const QString& PCheckUrl() const { return FstrCheckUrl_; }
+    void SetPCheckUrl(const QString& AValue) { FstrCheckUrl_ = AValue; }
+    const QString& PDownloadUrl() const { return FstrDownloUrl; }
+    void SetPDownloadUrl(const QString& AValue) { FstrDownloUrl = AValue; }
+    bool PUseDefaultForm() const { return FbolUseDefFrm; }
+    void SetPUseDefaultForm(bool AValue) { FbolUseDefFrm = AValue; }
+    TUpdateMode PUpdateMode() const { return FumdUpdateMod; }
+    void SetPUpdateMode(TUpdateMode AValue) { FumdUpdateMod = AValue; }
+    TkvDialogOptions* PDialogOptions() const { return FdopDlgOption.get(); }
+    // Takes ownership of AValue; the options held before are released.
+    void SetPDialogOptions(std::unique_ptr<TkvDialogOptions> AValue);
+    // The host's bar, not owned; forgotten when the host releases it.
+    QProgressBar* PProgressBar() const;
+    void SetPProgressBar(QProgressBar* AValue);
+    TFileTypeExt PFileType() const { return FftyFileType_; }
+    void SetPFileType(TFileTypeExt AValue) { FftyFileType_ = AValue; }
+    const QString& PVersionNumber() const { return FstrVerNumber; }
+    void SetPVersionNumber(const QString& AValue) { FstrVerNumber = AValue; }
+    const QString& PApplicationName() const { return FstrApplName_; }
+    void SetPApplicationName(const QString& AValue) { FstrApplName_ = AValue; }
+
+    TNotifyEvent OnUpdateFound;
+    TUpdateDownloadedEvent OnUpdateDownloaded;
+    TOnProgressEvent OnProgressEvent;
+    TOnDownloadStarEvent OnDownLoadStart;
+
+    // true when the server reports a newer version; OnUpdateFound fires just before.
+    // CheckForUpdates lets an exception of the dialog or of OnUpdateFound reach the caller;
+    // CheckForUpdatesRest absorbs every failure and releases the component's HTTP client.
+    bool CheckForUpdates();
+    bool CheckForUpdatesRest();
+
+    // Download the package into Updates/ beside the executable and hand it on, then ask the
+    // application to quit. Failed transfers leave no file and return quietly. DownloadUpdates
+    // lets errors outside the transfer reach the caller; the other two absorb them.
+    void DownloadUpdates();
+    void DownloadUpdatesRest();
+    void DownloadUpdatesNetHTTPClient();
+
+    bool IsInternetConnected();
+
+    // Writes checkUpdates.php ("PHP") or checkUpdates.asp ("ASP") beside the executable and
+    // tells the user in a message box. Raises nothing.
+    void CreateScript(const QString& Lang);
+
+    void Loaded() override;
+
+    // State that hosts and tests may read.
+    http::TZLTHttp* HttpClient() const { return FIdHttp.get(); }
+    http::TZLTCookieManager* CookieManager() const { return FckmCookie___.get(); }
+    bool Running() const { return FbolRunning__; }
+    bool Active() const { return FbolActive___; }
+    bool Busy() const { return FBolBusy_____; }
+
+    // The package file name for the current local time.
+    QString PackageFileName() const;
+
+private:
+    void Activate(bool AValue);
+    void DoWorkBegin(std::int64_t AWorkCountMax);
+    void DoWork(std::int64_t AWorkCount);
+    void AttachWorkHandlers(http::TZLTHttp& AClient);
+    http::TZLTHttp& EnsureHttpClient();
+    void ReleaseHttpClient();
+    // The client of the Rest routines (made plain when there is none) with their fixed
+    // headers and a TLS 1.2-only handler that the caller owns through AHandler.
+    http::TZLTHttp& PrepareRestClient(std::unique_ptr<http::TZLTSslHandler>& AHandler);
+    // The default dialog while it is in use, else nullptr.
+    TfrmUpdater* Dialog() const;
+    QString CheckRequestUrl() const;
+    // Sets AResult (before OnUpdateFound runs, so that a raising handler keeps it) or clears
+    // the active flag.
+    void ReadCheckAnswer(const QString& AAnswer, bool& AResult);
+    // Names, creates and fills the package file. Errors in naming or creating the file pass;
+    // a failed transfer deletes the partial file and throws ETransferFailed.
+    void FetchPackage(http::TZLTHttp& AClient, QString& AFileName);
+    void RequireDialogForDownload() const;
+    void FinishDownload(const QString& AFileName);
+    void Dispatch(const QString& AFileName);
+
+    bool FbolUseDefFrm = false;
+    QString FstrCheckUrl_;
+    QString FstrDownloUrl;
+    TUpdateMode FumdUpdateMod = TUpdateMode::umAuto;
+    std::unique_ptr<TkvDialogOptions> FdopDlgOption;
+    QPointer<QProgressBar> FpgbProgreBar;
+    TFileTypeExt FftyFileType_ = TFileTypeExt::tfeZip;
+    QString FstrVerNumber;
+    QString FstrApplName_;
+    TkvProxyParams FpprProxyPara;
+    // Both are children of the component too (its owner releases what it owns); the pointers
+    // decide when they go, and deleting a child takes it off its parent's list.
+    std::unique_ptr<http::TZLTCookieManager> FckmCookie___;
+    std::unique_ptr<http::TZLTHttp> FIdHttp;
+    bool FbolRunning__ = false;
+    bool FbolActive___ = false;
+    bool FBolBusy_____ = false;
+};
+
+} // namespace zlt::webupdater
