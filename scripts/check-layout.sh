@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Fails when the layout's rules are broken:
+#  1. Operating-system headers are included only under platform/.
+#  2. Includes point downwards only: app -> webupdater -> http, install -> common -> platform,
+#     and ui is used by app and webupdater (ui itself uses common and platform).
+#  3. platform/ uses QtCore at most.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+status=0
+
+os_headers='#include <(unistd|fcntl|fnmatch|dirent|signal|ifaddrs|pwd|grp|dlfcn|windows|winsock2|ws2tcpip|tlhelp32|shellapi|shlwapi|wininet|winhttp|io|direct)\.h>|#include <(sys|net|netinet|arpa)/'
+if hits=$(grep -rnE "$os_headers" app webupdater common http install ui); then
+  echo "Operating-system headers outside platform/:"; echo "$hits"; status=1
+fi
+
+declare -A allowed=(
+  [platform]="platform"
+  [common]="common platform"
+  [ui]="ui common platform"
+  [http]="http common platform"
+  [install]="install common platform"
+  [webupdater]="webupdater http ui common platform"
+  [app]="app webupdater install http ui common platform"
+)
+for folder in "${!allowed[@]}"; do
+  while IFS= read -r line; do
+    [ -n "$line" ] || continue
+    target=$(sed -E 's/.*#include "([^/"]+)\/.*/\1/' <<<"$line")
+    if ! grep -qw -- "$target" <<<"${allowed[$folder]}"; then
+      echo "$folder/ may not include $target/: $line"; status=1
+    fi
+  done < <(grep -rnE '#include "[^"/]+/' "$folder" || true)
+done
+
+if hits=$(grep -rnE '#include <Q(Widget|Application|Gui|Painter|Label|ProgressBar|MessageBox|Font|Color|Pixmap|Image|Icon|Screen|Palette)' platform); then
+  echo "platform/ uses more than QtCore:"; echo "$hits"; status=1
+fi
+if grep -n -E 'Qt6::(Gui|Widgets)' platform/CMakeLists.txt; then
+  echo "zlt_platform links more than Qt6::Core"; status=1
+fi
+
+[ $status -eq 0 ] && echo "layout: every rule holds"
+exit $status
