@@ -242,23 +242,22 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
 
     // Only the settings of this client decide about a proxy; the environment's http_proxy
     // and no_proxy do not, unless the client takes the system's proxy.
-    const TZLTProxySettings& proxy = Owner.ProxyParams;
-    if (proxy.ProxyServer.isEmpty() && Owner.UseSystemProxy) {
+    const TkvProxyParams& proxy = Owner.ProxyParams;
+    const bool ownProxy = proxy.UseProxy && !proxy.Server.isEmpty();
+    if (!ownProxy && Owner.UseSystemProxy) {
         Set(CURLOPT_NOPROXY, static_cast<const char*>(nullptr));
         Set(CURLOPT_PROXY, static_cast<const char*>(nullptr));
-    } else if (proxy.ProxyServer.isEmpty()) {
+    } else if (!ownProxy) {
         Set(CURLOPT_NOPROXY, "");
         Set(CURLOPT_PROXY, "");
     } else {
         Set(CURLOPT_NOPROXY, "");
-        Set(CURLOPT_PROXY, proxy.ProxyServer.toUtf8().constData());
+        Set(CURLOPT_PROXY, proxy.Server.toUtf8().constData());
         Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        if (proxy.ProxyPort > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.ProxyPort));
-        if (proxy.BasicAuthentication) {
-            Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
-            Set(CURLOPT_PROXYUSERNAME, proxy.ProxyUsername.toUtf8().constData());
-            Set(CURLOPT_PROXYPASSWORD, proxy.ProxyPassword.toUtf8().constData());
-        }
+        if (proxy.Port > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.Port));
+        Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
+        Set(CURLOPT_PROXYUSERNAME, proxy.Username.toUtf8().constData());
+        Set(CURLOPT_PROXYPASSWORD, proxy.Password.toUtf8().constData());
     }
 
     // Without a store no cookie of an earlier response travels with this request. The store's

@@ -3,6 +3,7 @@
 #include "common/Component.h"
 #include "http/CookieStore.h"
 #include "http/Defaults.h"
+#include "http/ProxyParams.h"
 #include "http/TlsHandler.h"
 
 #include <QByteArray>
@@ -15,14 +16,6 @@
 #include <memory>
 
 namespace zlt::http {
-
-struct TZLTProxySettings {
-    bool BasicAuthentication = false;
-    QString ProxyServer; // empty: no proxy
-    std::int32_t ProxyPort = 0;
-    QString ProxyUsername;
-    QString ProxyPassword;
-};
 
 enum class TWorkMode : std::uint8_t { wmRead, wmWrite };
 
@@ -39,7 +32,7 @@ public:
     QString UserAgent = DefaultUserAgent; // empty: no header
     QString Accept = DefaultAccept;       // empty: no header
     QString ContentEncoding;                                                  // empty: no header
-    TZLTProxySettings ProxyParams;
+    TkvProxyParams ProxyParams;
     // With no proxy server of its own, take the system's proxy (http_proxy, https_proxy and
     // no_proxy of the environment) instead of going direct.
     bool UseSystemProxy = false;

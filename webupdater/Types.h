@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/ProxyParams.h"
 #include "ui/Graphics.h"
 
 #include <QString>
@@ -26,16 +27,8 @@ using TUpdateDownloadedEvent = std::function<void(TZLTWebUpdater* Sender, TFileN
 using TOnDownloadStarEvent = std::function<void(TZLTWebUpdater* Sender, std::int32_t AMax)>;
 using TOnProgressEvent = std::function<void(TZLTWebUpdater* Sender, std::int32_t APosition)>;
 
-// Proxy settings: a plain value; copies share nothing.
-struct TkvProxyParams {
-    bool UseProxy = false;
-    QString Server;
-    std::int32_t Port = 0;
-    QString Username;
-    QString Password;
-
-    bool operator==(const TkvProxyParams&) const = default;
-};
+// The proxy settings record is the HTTP client's own.
+using http::TkvProxyParams;
 
 // The persistent-object base: Assign asks the source to copy itself through AssignTo, and the
 // base AssignTo refuses with EConvertError.

@@ -53,16 +53,8 @@ void TZLTWebUpdater::SetPProxyParams(const TkvProxyParams& AValue) {
     FpprProxyPara = AValue;
     // Without a client the record is only kept: a client created later starts without a proxy.
     if (!FIdHttp) return;
-    http::TZLTProxySettings& proxy = FIdHttp->ProxyParams;
-    if (AValue.UseProxy) {
-        proxy.BasicAuthentication = true;
-        proxy.ProxyServer = AValue.Server;
-        proxy.ProxyPort = AValue.Port;
-        proxy.ProxyUsername = AValue.Username;
-        proxy.ProxyPassword = AValue.Password;
-    } else {
-        proxy = http::TZLTProxySettings{};
-    }
+    // Turning the proxy off clears the whole record: no credentials stay behind on the client.
+    FIdHttp->ProxyParams = AValue.UseProxy ? AValue : TkvProxyParams{};
 }
 
 void TZLTWebUpdater::SetPDialogOptions(std::unique_ptr<TkvDialogOptions> AValue) {

@@ -90,15 +90,16 @@ TEST_F(HttpClientTest, ProxyWithBasicAuthentication) {
     EXPECT_EQ(client->GetBytes(https.Url(QStringLiteral("/p.bin"))), "through the tunnel");
     EXPECT_EQ(proxy.RequestsSeen(), 2);
 
-    client->ProxyParams.ProxyPassword = QStringLiteral("wrong");
+    client->ProxyParams.Password = QStringLiteral("wrong");
     EXPECT_TRUE(FailureOf([&] { client->GetBytes(Url(QStringLiteral("/ok/100"))); }));
-    client->ProxyParams.BasicAuthentication = false;
+    client->ProxyParams.Username.clear();
+    client->ProxyParams.Password.clear();
     EXPECT_TRUE(FailureOf([&] { client->GetBytes(Url(QStringLiteral("/ok/100"))); }));
     EXPECT_EQ(proxy.RequestsSeen(), 2) << "a refused request was forwarded";
 
-    client->ProxyParams = {};
+    client->ProxyParams.UseProxy = false;
     EXPECT_EQ(client->GetBytes(Url(QStringLiteral("/ok/100"))).size(), 100);
-    EXPECT_EQ(proxy.RequestsSeen(), 2) << "with no proxy server set the request must go direct";
+    EXPECT_EQ(proxy.RequestsSeen(), 2) << "with the proxy turned off the request must go direct";
 }
 
 TEST_F(HttpClientTest, CookiesTravelOnlyThroughAStore) {
