@@ -31,6 +31,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -303,14 +304,15 @@ using MainWindowRunTest = TWindowFixture;
 TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStillStarts) {
     WriteSettings(Settings(AcmeName, "Acme.exe", "http://127.0.0.1:9/", "acme", "checkUpdates.php", "acme.zip"));
     // The real settings reader never fails, so a hook plays the failure inside the guard.
-    TfrmMainUpdater_::ConfigFileReadTestHook = [] { throw Exception(QStringLiteral("disco ilegible")); };
+    const TScopedValue<std::function<void()>> failingRead(
+        TfrmMainUpdater_::ConfigFileReadTestHook, [] { throw Exception(QStringLiteral("disco ilegible")); });
     int snapshots = 0;
-    platform::SetProcessSnapshotHook([&snapshots] {
+    const TScopedProcessSnapshotHook noProcesses([&snapshots] {
         ++snapshots;
         return std::optional<std::vector<platform::TProcessEntry>>(std::vector<platform::TProcessEntry>{});
     });
     Application().SetTitle(QStringLiteral("updater"));
-    UpdateApplyMessage = 0;
+    const TScopedValue<quint32> message(UpdateApplyMessage, 0u);
 
     TMessageBoxRecorder boxes;
     TfrmMainUpdater_* window = CreateWindow();
@@ -337,7 +339,7 @@ TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStil
 }
 
 TEST_F(MainWindowRunTest, SuccessfulCreationRegistersTheMessage) {
-    UpdateApplyMessage = 0;
+    const TScopedValue<quint32> message(UpdateApplyMessage, 0u);
     CreateWindow();
     EXPECT_NE(UpdateApplyMessage, 0u);
     EXPECT_EQ(UpdateApplyMessage, ui::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY")));
@@ -345,7 +347,7 @@ TEST_F(MainWindowRunTest, SuccessfulCreationRegistersTheMessage) {
 
 TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheWindowStays) {
     WriteSettings(Settings(AcmeName, "Acme.exe", "http://127.0.0.1:9/", "acme", "checkUpdates.php", "acme.zip"));
-    platform::SetProcessSnapshotHook(
+    const TScopedProcessSnapshotHook failingSnapshot(
         []() -> std::optional<std::vector<platform::TProcessEntry>> { throw Exception(QStringLiteral("boom")); });
     TMessageBoxRecorder boxes;
     TShellRecorder shell;
@@ -373,11 +375,11 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
                            "acme.zip"));
     // A copy that is always listed and can't be ended: an id above any real process id, so the
     // termination fails without touching any process.
-    platform::SetProcessSnapshotHook([] {
+    const TScopedProcessSnapshotHook alwaysListed([] {
         return std::optional<std::vector<platform::TProcessEntry>>(
             std::vector<platform::TProcessEntry>{{999999999u, QStringLiteral("Acme.exe")}});
     });
-    TfrmMainUpdater_::StopAttempts = 3;
+    const TScopedValue<int> fewAttempts(TfrmMainUpdater_::StopAttempts, 3);
     TMessageBoxRecorder boxes;
     TShellRecorder shell;
     TfrmMainUpdater_* window = CreateWindow();

@@ -41,6 +41,8 @@ TEST(Startup, ParametersBecomeRunSettings) {
         {"only a to z are upper-cased", {QString::fromUtf8("u\u017Fr=x"), QString::fromUtf8("web_vers\u0131on")}, ""},
         {"everything at once", {"VER=3.0", "USR=u", "PWD=p", "PRB", "WEB_VERSION"}, "3.0", "u", "p", true, true},
     };
+    const TScopedValue<QString> version(ParamVersion), user(ParamUser), password(ParamPassword);
+    const TScopedValue<bool> testMode(TestMode), webVersionMode(WebVersionMode);
     for (const auto& item : cases) {
         SCOPED_TRACE(item.Name);
         ParamVersion.clear();
@@ -57,11 +59,6 @@ TEST(Startup, ParametersBecomeRunSettings) {
         EXPECT_EQ(TestMode, item.Test);
         EXPECT_EQ(WebVersionMode, item.Web);
     }
-    ParamVersion.clear();
-    ParamUser.clear();
-    ParamPassword.clear();
-    TestMode = false;
-    WebVersionMode = false;
 }
 
 } // namespace

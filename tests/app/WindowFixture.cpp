@@ -2,7 +2,6 @@
 #include "app/RunSettings.h"
 
 #include "ui/Application.h"
-#include "platform/Processes.h"
 
 #include <QTimer>
 
@@ -14,24 +13,10 @@ using namespace zlt::install;
 using namespace zlt::ui;
 
 
-void TWindowFixture::SetUp() {
-    FSavedTestMode = TestMode;
-    FSavedVersion = ParamVersion;
-    FSavedStopAttempts = TfrmMainUpdater_::StopAttempts;
-    TestMode = false;
-    ParamVersion.clear();
-    TfrmMainUpdater_::RunDelayMs = 0;
-    Application().ResetTerminated();
-}
+void TWindowFixture::SetUp() { Application().ResetTerminated(); }
 
 void TWindowFixture::TearDown() {
     delete FWindow.data();
-    TestMode = FSavedTestMode;
-    ParamVersion = FSavedVersion;
-    TfrmMainUpdater_::RunDelayMs = 1000;
-    TfrmMainUpdater_::StopAttempts = FSavedStopAttempts;
-    TfrmMainUpdater_::ConfigFileReadTestHook = {};
-    platform::SetProcessSnapshotHook({});
     Application().ResetTerminated();
 }
 

@@ -4,6 +4,7 @@
 // tunables put back after each test.
 
 #include "app/MainWindow.h"
+#include "app/RunSettings.h"
 #include "tests/support/TestSupport.h"
 
 #include <QPointer>
@@ -43,9 +44,10 @@ protected:
     QPointer<TfrmMainUpdater_> FWindow;
 
 private:
-    bool FSavedTestMode = false;
-    QString FSavedVersion;
-    int FSavedStopAttempts = 0;
+    // Production mode, no version, and no wait before the run unless a test says otherwise.
+    TScopedValue<bool> FTestMode{TestMode, false};
+    TScopedValue<QString> FVersion{ParamVersion, QString()};
+    TScopedValue<unsigned> FRunDelay{TfrmMainUpdater_::RunDelayMs, 0u};
 };
 
 } // namespace zlt::test

@@ -5,6 +5,7 @@
 #include "common/Settings.h"
 #include "common/Text.h"
 #include "platform/Processes.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -66,8 +67,7 @@ TEST(Guarded, OtherExceptionTypesPassUntouched) {
 }
 
 TEST(Guarded, ProcessRoutinesWrapTheSnapshotFailureButCountProcessDoesNot) {
-    const auto previous =
-        platform::SetProcessSnapshotHook([]() -> TSnapshot { throw Exception(QStringLiteral("no snapshot")); });
+    const TScopedProcessSnapshotHook failing([]() -> TSnapshot { throw Exception(QStringLiteral("no snapshot")); });
     quint32 id = 99;
     try {
         FindProcess(QStringLiteral("App.exe"), id);
@@ -81,16 +81,14 @@ TEST(Guarded, ProcessRoutinesWrapTheSnapshotFailureButCountProcessDoesNot) {
     } catch (const Exception& error) {
         EXPECT_EQ(error.Message(), "no snapshot");
     }
-    platform::SetProcessSnapshotHook(previous);
 }
 
 TEST(ProcessWalk, NoSnapshotMeansNoProcess) {
-    const auto previous = platform::SetProcessSnapshotHook([]() -> TSnapshot { return std::nullopt; });
+    const TScopedProcessSnapshotHook none([]() -> TSnapshot { return std::nullopt; });
     quint32 id = 99;
     FindProcess(QStringLiteral("App.exe"), id);
     EXPECT_EQ(id, 0u);
     EXPECT_EQ(CountProcess(QStringLiteral("App.exe")), 0);
-    platform::SetProcessSnapshotHook(previous);
 }
 
 TEST(StringIsEmpty, OnlyCodesUpTo32AreBlank) {

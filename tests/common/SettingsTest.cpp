@@ -123,10 +123,9 @@ TEST(SettingsFileName, ExtensionOfTheExecutableBecomesCfi) {
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.Executable);
-        platform::SetExecutablePathOverride(QString::fromUtf8(item.Executable));
+        const TScopedExecutablePath exe(QString::fromUtf8(item.Executable));
         EXPECT_EQ(SettingsFileName(), QString::fromUtf8(item.Expected));
     }
-    platform::SetExecutablePathOverride(QString());
 }
 
 } // namespace

@@ -36,9 +36,11 @@ QMap<QString, QByteArray> Tree(const QString& AFolder) {
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::ForceConnectedState(std::nullopt);
-        const bool connected = platform::InternetGetConnectedState();
-        platform::ForceConnectedState(true);
+        bool connected = false;
+        {
+            const TScopedConnectedState system(std::nullopt);
+            connected = platform::InternetGetConnectedState();
+        }
         if (!connected) GTEST_SKIP() << "the machine has no network interface besides loopback: the updater would not start a download";
         ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
 

@@ -49,32 +49,12 @@ protected:
     static inline TFaultServer* FServer = nullptr;
 };
 
-// Sets an environment variable for the length of a test.
-class TEnvironmentVariable {
-public:
-    TEnvironmentVariable(const char* AName, const QByteArray& AValue)
-        : FName(AName), FHad(qEnvironmentVariableIsSet(AName)), FOld(qgetenv(AName)) {
-        qputenv(AName, AValue);
-    }
-    ~TEnvironmentVariable() {
-        if (FHad)
-            qputenv(FName, FOld);
-        else
-            qunsetenv(FName);
-    }
-
-private:
-    const char* FName;
-    bool FHad;
-    QByteArray FOld;
-};
-
 TEST_F(HttpClientTest, ProxyWithBasicAuthentication) {
     ZLT_REQUIRE_PROGRAM("tinyproxy");
     // The environment must neither send a direct request to a proxy nor let a request that
     // should use the proxy bypass it.
-    const TEnvironmentVariable httpProxy("http_proxy", "http://127.0.0.1:9");
-    const TEnvironmentVariable noProxy("no_proxy", "127.0.0.1,localhost");
+    const TScopedEnvironmentVariable httpProxy("http_proxy", "http://127.0.0.1:9");
+    const TScopedEnvironmentVariable noProxy("no_proxy", "127.0.0.1,localhost");
     TTinyProxy proxy(QStringLiteral("zlt"), QStringLiteral("s3cret"));
     auto client = Client();
     client->ProxyParams = {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("s3cret")};
@@ -276,7 +256,7 @@ TEST_F(HttpClientTest, RequestHeaders) {
          {QStringLiteral("User-Agent:"), QStringLiteral("Accept:"), QStringLiteral("Content-Encoding:")}},
     };
     // The platform client would take a proxy of the environment.
-    const TEnvironmentVariable noProxy("no_proxy", "*");
+    const TScopedEnvironmentVariable noProxy("no_proxy", "*");
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const QString echo = QString::fromLatin1(c.Make()->GetBytes(Url(QStringLiteral("/headers"))));

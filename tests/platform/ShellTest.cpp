@@ -14,19 +14,12 @@
 namespace zlt::test {
 namespace {
 
-// Restores the current folder and PATH that a test changes.
+// The program in a folder of its own, a current folder and a PATH folder, each a temporary
+// one; all three settings are given back when the scene goes.
 class TShellScene {
 public:
-    TShellScene() : FOldFolder(QDir::currentPath()), FOldPath(qgetenv("PATH")) {
-        platform::SetExecutablePathOverride(ExeDir() + QStringLiteral("/updater"));
-        QDir::setCurrent(CurrentDir());
-        qputenv("PATH", (PathDir() + u':').toLocal8Bit() + FOldPath);
-    }
-    ~TShellScene() {
-        qputenv("PATH", FOldPath);
-        QDir::setCurrent(FOldFolder);
-        platform::SetExecutablePathOverride(QString());
-    }
+    TShellScene() : FOldFolder(QDir::currentPath()) { QDir::setCurrent(CurrentDir()); }
+    ~TShellScene() { QDir::setCurrent(FOldFolder); }
 
     QString ExeDir() const { return FExe.Path(); }
     QString CurrentDir() const { return FCurrent.Path(); }
@@ -52,7 +45,9 @@ public:
 private:
     TTempDir FExe, FCurrent, FPath, FMarkers;
     QString FOldFolder;
-    QByteArray FOldPath;
+    // After the folders, which make their values.
+    TScopedExecutablePath FExePath{ExeDir() + QStringLiteral("/updater")};
+    TScopedEnvironmentVariable FPathVariable{"PATH", (PathDir() + u':').toLocal8Bit() + qgetenv("PATH")};
 };
 
 TEST(ShellOpen, BareNameLooksInCurrentFolderThenProgramFolderThenPath) {

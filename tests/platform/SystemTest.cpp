@@ -1,6 +1,7 @@
 // The program's own path and command line.
 
 #include "platform/System.h"
+#include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -11,16 +12,18 @@ namespace zlt::test {
 namespace {
 
 TEST(System, ExecutablePathAndFolder) {
-    EXPECT_EQ(QFileInfo(platform::ExecutablePath()).canonicalFilePath(),
-              QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+    const QString real = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+    EXPECT_EQ(QFileInfo(platform::ExecutablePath()).canonicalFilePath(), real);
     EXPECT_TRUE(platform::ExecutableFolder().endsWith(u'/'));
 
-    platform::SetExecutablePathOverride(QStringLiteral("/opt/acme/Upd.exe"));
-    EXPECT_EQ(platform::ExecutablePath(), QStringLiteral("/opt/acme/Upd.exe"));
-    EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/opt/acme/"));
-    platform::SetExecutablePathOverride(QStringLiteral("/updater"));
-    EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/"));
-    platform::SetExecutablePathOverride(QString());
+    {
+        const TScopedExecutablePath acme(QStringLiteral("/opt/acme/Upd.exe"));
+        EXPECT_EQ(platform::ExecutablePath(), QStringLiteral("/opt/acme/Upd.exe"));
+        EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/opt/acme/"));
+        const TScopedExecutablePath root(QStringLiteral("/updater"));
+        EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/"));
+    }
+    EXPECT_EQ(QFileInfo(platform::ExecutablePath()).canonicalFilePath(), real) << "the real path is back";
 }
 
 TEST(System, CommandLineCountsParametersWithoutTheProgram) {

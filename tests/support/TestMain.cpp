@@ -1,5 +1,6 @@
 #include "ui/Graphics.h"
 #include "platform/Network.h"
+#include "tests/support/TestSupport.h"
 
 #include <QApplication>
 
@@ -13,6 +14,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     zlt::ui::LoadWindowsFonts();
-    zlt::platform::ForceConnectedState(true);
+    zlt::platform::ForceConnectedState(zlt::test::ProgramConnectedState);
     return RUN_ALL_TESTS();
 }

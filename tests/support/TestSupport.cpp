@@ -1,7 +1,6 @@
 #include "tests/support/TestSupport.h"
 
-#include "ui/MessageBox.h"
-#include "platform/Shell.h"
+#include "platform/Network.h"
 #include "platform/System.h"
 
 #include <QCoreApplication>
@@ -399,36 +398,61 @@ QStringList TFaultServer::RequestLines() const {
     return QString::fromUtf8(ReadFile(FDir.File(QStringLiteral("requests.log")))).split(u'\n', Qt::SkipEmptyParts);
 }
 
-// --- recorders ---------------------------------------------------------------------------
+// --- process-wide state --------------------------------------------------------------------
 
-namespace {
-ui::TMessageBoxSink GPreviousMessageBoxSink;
-platform::TShellExecuteHook GPreviousShellHook;
-} // namespace
+TScopedProcessSnapshotHook::TScopedProcessSnapshotHook(platform::TProcessSnapshotHook AHook)
+    : FPrevious(platform::SetProcessSnapshotHook(std::move(AHook))) {}
 
-TMessageBoxRecorder::TMessageBoxRecorder() {
-    GPreviousMessageBoxSink = ui::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
-        Boxes.push_back({AText, ACaption, AFlags});
-        return ui::IDOK;
-    });
+TScopedProcessSnapshotHook::~TScopedProcessSnapshotHook() { platform::SetProcessSnapshotHook(std::move(FPrevious)); }
+
+TScopedConnectedState::TScopedConnectedState(std::optional<bool> AState) { platform::ForceConnectedState(AState); }
+
+TScopedConnectedState::~TScopedConnectedState() { platform::ForceConnectedState(ProgramConnectedState); }
+
+TScopedEnvironmentVariable::TScopedEnvironmentVariable(const char* AName, const std::optional<QByteArray>& AValue)
+    : FName(AName) {
+    if (qEnvironmentVariableIsSet(AName)) FSaved = qgetenv(AName);
+    if (AValue)
+        qputenv(AName, *AValue);
+    else
+        qunsetenv(AName);
 }
 
-TMessageBoxRecorder::~TMessageBoxRecorder() { ui::SetMessageBoxSink(std::exchange(GPreviousMessageBoxSink, {})); }
-
-TShellRecorder::TShellRecorder() {
-    GPreviousShellHook = platform::SetShellExecuteHook([this](const QString& AFileName, const QString& AParameters) {
-        Calls.push_back({AFileName, AParameters});
-        return true;
-    });
+TScopedEnvironmentVariable::~TScopedEnvironmentVariable() {
+    if (FSaved)
+        qputenv(FName.constData(), *FSaved);
+    else
+        qunsetenv(FName.constData());
 }
 
-TShellRecorder::~TShellRecorder() { platform::SetShellExecuteHook(std::exchange(GPreviousShellHook, {})); }
-
-TExeFolder::TExeFolder(const QString& AExeName) : FExeName(AExeName) {
-    platform::SetExecutablePathOverride(ExePath());
+TScopedExecutablePath::TScopedExecutablePath(const QString& APath) {
+    // Only the effective path can be read: without the override for a moment it shows whether
+    // the one in force was an override at all.
+    const QString current = platform::ExecutablePath();
+    platform::SetExecutablePathOverride(QString());
+    if (platform::ExecutablePath() != current) FPrevious = current;
+    platform::SetExecutablePathOverride(APath);
 }
 
-TExeFolder::~TExeFolder() { platform::SetExecutablePathOverride(QString()); }
+TScopedExecutablePath::~TScopedExecutablePath() { platform::SetExecutablePathOverride(FPrevious); }
+
+TMessageBoxRecorder::TMessageBoxRecorder()
+    : FPrevious(ui::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
+          Boxes.push_back({AText, ACaption, AFlags});
+          return ui::IDOK;
+      })) {}
+
+TMessageBoxRecorder::~TMessageBoxRecorder() { ui::SetMessageBoxSink(std::move(FPrevious)); }
+
+TShellRecorder::TShellRecorder()
+    : FPrevious(platform::SetShellExecuteHook([this](const QString& AFileName, const QString& AParameters) {
+          Calls.push_back({AFileName, AParameters});
+          return true;
+      })) {}
+
+TShellRecorder::~TShellRecorder() { platform::SetShellExecuteHook(std::move(FPrevious)); }
+
+TExeFolder::TExeFolder(const QString& AExeName) : FExeName(AExeName), FPath(ExePath()) {}
 
 QString TExeFolder::Folder() const { return FDir.Path(); }
 QString TExeFolder::ExePath() const { return FDir.File(FExeName); }

@@ -11,6 +11,11 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "http/Defaults.h"
+#include "platform/Processes.h"
+#include "platform/Shell.h"
+#include "ui/MessageBox.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -18,6 +23,8 @@
 #include <ostream>
 #include <memory>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 // GoogleTest prints QString values in failure messages as text.
@@ -165,13 +172,98 @@ private:
     QProcess FProcess;
 };
 
+// --- process-wide state, given back when the guard goes ---------------------------------
+// Every guard puts back what it found, also when a failed ASSERT or an exception leaves the
+// scope, so that no test changes the program for the tests after it. Guards nest: an inner one
+// gives back the outer one's value.
+
+// A plain variable of the program (a window's static knob, a run setting) for the guard's life.
+// The one-argument form only saves it, for a test that changes it several times.
+template <typename T>
+class TScopedValue {
+public:
+    explicit TScopedValue(T& AVariable) : FVariable(AVariable), FSaved(AVariable) {}
+    TScopedValue(T& AVariable, std::type_identity_t<T> AValue)
+        : FVariable(AVariable), FSaved(std::exchange(AVariable, std::move(AValue))) {}
+    ~TScopedValue() { FVariable = std::move(FSaved); }
+    TScopedValue(const TScopedValue&) = delete;
+    TScopedValue& operator=(const TScopedValue&) = delete;
+
+private:
+    T& FVariable;
+    T FSaved;
+};
+
+// The whole of TZLTHttpDefaults::Instance(); change its fields freely meanwhile.
+class TScopedHttpDefaults : public TScopedValue<http::TZLTHttpDefaults> {
+public:
+    TScopedHttpDefaults() : TScopedValue(http::TZLTHttpDefaults::Instance()) {}
+};
+
+// The process snapshot that the process utilities take comes from AHook.
+class TScopedProcessSnapshotHook {
+public:
+    explicit TScopedProcessSnapshotHook(platform::TProcessSnapshotHook AHook);
+    ~TScopedProcessSnapshotHook();
+    TScopedProcessSnapshotHook(const TScopedProcessSnapshotHook&) = delete;
+    TScopedProcessSnapshotHook& operator=(const TScopedProcessSnapshotHook&) = delete;
+
+private:
+    platform::TProcessSnapshotHook FPrevious;
+};
+
+// The connection state that every test program fixes in main(): loopback servers are the only
+// peers, whatever interfaces the machine has.
+inline constexpr bool ProgramConnectedState = true;
+
+// Fixes the connection state (nullopt: asks the system). Nothing reads back a forced state, so
+// the guard can't see an outer one: it gives back ProgramConnectedState, and so does not nest.
+class TScopedConnectedState {
+public:
+    explicit TScopedConnectedState(std::optional<bool> AState);
+    ~TScopedConnectedState();
+    TScopedConnectedState(const TScopedConnectedState&) = delete;
+    TScopedConnectedState& operator=(const TScopedConnectedState&) = delete;
+};
+
+// Sets an environment variable to AValue, or unsets it for nullopt; gives back the earlier
+// value, or the variable's absence.
+class TScopedEnvironmentVariable {
+public:
+    TScopedEnvironmentVariable(const char* AName, const std::optional<QByteArray>& AValue);
+    ~TScopedEnvironmentVariable();
+    TScopedEnvironmentVariable(const TScopedEnvironmentVariable&) = delete;
+    TScopedEnvironmentVariable& operator=(const TScopedEnvironmentVariable&) = delete;
+
+private:
+    QByteArray FName;
+    std::optional<QByteArray> FSaved;
+};
+
+// Makes APath the running executable's path, so that "the executable's folder" is a test's.
+class TScopedExecutablePath {
+public:
+    explicit TScopedExecutablePath(const QString& APath);
+    ~TScopedExecutablePath();
+    TScopedExecutablePath(const TScopedExecutablePath&) = delete;
+    TScopedExecutablePath& operator=(const TScopedExecutablePath&) = delete;
+
+private:
+    QString FPrevious; // empty: the real path was in force
+};
+
 // Records message boxes instead of showing them while alive.
 class TMessageBoxRecorder {
 public:
     struct TBox { QString Text; QString Caption; quint32 Flags; };
     TMessageBoxRecorder();
     ~TMessageBoxRecorder();
+    TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
+    TMessageBoxRecorder& operator=(const TMessageBoxRecorder&) = delete;
     std::vector<TBox> Boxes;
+
+private:
+    ui::TMessageBoxSink FPrevious;
 };
 
 // Records shell "open" calls instead of performing them while alive.
@@ -180,20 +272,25 @@ public:
     struct TCall { QString FileName; QString Parameters; };
     TShellRecorder();
     ~TShellRecorder();
+    TShellRecorder(const TShellRecorder&) = delete;
+    TShellRecorder& operator=(const TShellRecorder&) = delete;
     std::vector<TCall> Calls;
+
+private:
+    platform::TShellExecuteHook FPrevious;
 };
 
 // Makes the executable's folder a temporary one while alive (settings file, Updates/).
 class TExeFolder {
 public:
     explicit TExeFolder(const QString& AExeName = QStringLiteral("updater"));
-    ~TExeFolder();
     QString Folder() const;     // ends without '/'
     QString ExePath() const;
     QString SettingsFile() const;
 private:
     TTempDir FDir;
     QString FExeName;
+    TScopedExecutablePath FPath; // after the folder and the name, which make its value
 };
 
 } // namespace zlt::test

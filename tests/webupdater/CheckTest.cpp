@@ -3,7 +3,6 @@
 
 #include "platform/Exception.h"
 #include "common/Errors.h"
-#include "platform/Network.h"
 #include "tests/support/TestSupport.h"
 #include "webupdater/WebUpdater.h"
 #include "http/HttpClient.h"
@@ -96,6 +95,7 @@ TEST(Check, TheGeneratedScriptAnswersBothVariants) {
 TEST(Check, OverHttpsBehindNginx) {
     TCheckSite site;
     const TTestCa ca;
+    const TScopedHttpDefaults defaults;
     TZLTHttpDefaults::Instance().CaFile = ca.CaFile;
     const QString proxyToPhp = QStringLiteral("location / { proxy_pass http://127.0.0.1:%1; }").arg(site.PhpPort());
     TNginxOptions modern;
@@ -133,7 +133,6 @@ TEST(Check, OverHttpsBehindNginx) {
             EXPECT_EQ(RunCheck(updater, variant), variant == TVariant::Plain ? c.Plain : c.Rest);
         }
     }
-    TZLTHttpDefaults::Instance().CaFile.clear();
 }
 
 TEST(Check, RequestLineAndHeadersOfEachVariant) {
@@ -212,9 +211,10 @@ TEST(Check, TheRestVariantReleasesTheClientAndTheNextOneRunsOnAPlainClient) {
     updater.OnDownLoadStart = [&](TZLTWebUpdater*, std::int32_t) { ++starts; };
     updater.OnProgressEvent = [&](TZLTWebUpdater*, std::int32_t) { ++steps; };
 
-    platform::ForceConnectedState(false);
-    EXPECT_FALSE(updater.CheckForUpdatesRest());
-    platform::ForceConnectedState(true);
+    {
+        const TScopedConnectedState offline(false);
+        EXPECT_FALSE(updater.CheckForUpdatesRest());
+    }
     EXPECT_EQ(updater.HttpClient(), nullptr) << "released even without a connection";
 
     // The next check makes a plain client: no progress handlers, no proxy.
