@@ -36,6 +36,7 @@ TEST(RaiseRoutineError, ComposesTwoLinesWithThePlainCommonType) {
     // The label goes in as it stands, placeholders and all.
     try {
         RaiseRoutineError(QStringLiteral("50%s %1"), QString());
+        ADD_FAILURE() << "RaiseRoutineError returned";
     } catch (const Exception& error) {
         EXPECT_EQ(error.Message(), Line("50%s %1") + CrLf);
     }

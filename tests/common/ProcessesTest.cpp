@@ -135,7 +135,7 @@ TEST(KillProcess, EndsARunningProcessAndRefusesOnesThatAreGone) {
     const quint32 id = children.Start(Unique("Victim%1.exe"));
     EXPECT_TRUE(KillProcess(id));
     ASSERT_TRUE(children.Last().waitForFinished(30000));
-    EXPECT_EQ(children.Last().exitStatus(), QProcess::CrashExit) << "ended by itself, not killed";
+    EXPECT_EQ(children.Last().exitStatus(), QProcess::CrashExit) << "killed, not ended by itself";
 
     // Reaped by now: the id names no process.
     EXPECT_FALSE(KillProcess(id));

@@ -1,6 +1,10 @@
 #include "platform/Exception.h"
 #include "common/Errors.h"
+#include "tests/support/TestSupport.h"
+#include "webupdater/ProgressDialog.h"
 #include "webupdater/Types.h"
+
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -36,9 +40,14 @@ TEST(DialogOptions, FontWritersCopyIntoTheOwnedFontAndKeepNoReference) {
     EXPECT_NE(&options.PProgressLabelFont(), owned);
     EXPECT_EQ(options.PProgressLabelFont().Height, TFont().Height);
 
-    // A host may also change the owned font in place.
+    // A host may also change the owned font in place; the dialog shows the fonts the options hold.
     options.PCheckingLabelFont().Height = -9;
-    EXPECT_EQ(options.PCheckingLabelFont().Height, -9);
+    TfrmUpdater dialog;
+    dialog.PrepareForCheck(options);
+    dialog.PrepareForDownload(options);
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblChecking")->font().pixelSize(), 9);
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->font().pixelSize(), 20);
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->font().family(), QStringLiteral("Courier"));
 }
 
 TEST(DialogOptions, AssignRefusesAnySourceAndLeavesTheTargetUnchanged) {
