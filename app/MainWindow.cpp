@@ -190,7 +190,10 @@ void TfrmMainUpdater_::HideTitleBar(bool AHide) {
     // setting the window up from its settings, and a failure here reads as that step's.
     Guarded(QStringLiteral("ConfigFileRead"), [this, AHide] {
         // Qt's counterpart of clearing the caption bits: a customised frame without the title
-        // bar hint keeps the sizeable border. The widget's size is the client area, kept as it is.
+        // bar hint. On X11, Qt asks the window manager for no decorations at all for such a
+        // window, so the whole frame goes, border included, and the window is the client area
+        // alone; the Windows build clears the caption bits itself and keeps the border. The
+        // widget's size is the client area, kept as it is.
         constexpr Qt::WindowFlags titleBar = Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                              Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint;
         const QSize client = size();

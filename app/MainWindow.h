@@ -112,6 +112,7 @@ private:
     void RunUpdate();
     void HideTitleBar(bool AHide);
     void StopApplication();
+    void RemoveLeftovers();
     // A native progress bar clamps a position outside its range; QProgressBar would ignore it.
     static void SetBarPosition(QProgressBar* ABar, int APosition);
 

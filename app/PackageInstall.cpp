@@ -55,8 +55,13 @@ void TfrmMainUpdater_::wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* /*Sender*/
             unzipper->RestorePath = true;
             unzipper->Open(AFileName);
             unzipper->BaseDirectory = platform::ExecutableFolder();
+            unzipper->ProgramName = strAppliExeFile;
             try {
                 unzipper->ExtractFiles(QStringLiteral("*"));
+            } catch (const install::ENotEnoughSpace&) {
+                // Nothing was written: like a package that can't be opened, it is deleted and
+                // the application is not started as if it had been updated.
+                throw;
             } catch (const std::exception&) {
                 // Whatever was extracted stays; the application is started in any case.
             }

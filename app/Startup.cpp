@@ -26,7 +26,12 @@ int RunStartup(int argc, char** argv) {
     for (int index = 1; index <= platform::ParamCount(); ++index) parameters.append(platform::ParamStr(index));
     ParseParameters(parameters);
 
-    QApplication application(argc, argv);
+    // The toolkit gets the program's name alone: the parameters are ours, and an option the
+    // toolkit would take for its own ("-platform", "-style") must neither change nor abort
+    // the run. It keeps references to both for its whole life.
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argv[0], nullptr};
+    QApplication application(toolkitArgc, toolkitArgv);
     ui::LoadWindowsFonts();
     try {
         auto* window = new TfrmMainUpdater_();

@@ -3,9 +3,13 @@
 #include "app/RunSettings.h"
 #include "common/Errors.h"
 #include "common/Processes.h"
+#include "install/Unzipper.h"
+#include "platform/Files.h"
 #include "platform/System.h"
 #include "webupdater/WebUpdater.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -30,11 +34,24 @@ void TfrmMainUpdater_::RunUpdate() {
     // show handler: the error box then names the step the user saw begin.
     Guarded(QStringLiteral("FormShow"), [this] {
         wupPelmoraUpda->SetPVersionNumber(ParamVersion);
+        RemoveLeftovers();
         StopApplication();
         wupPelmoraUpda->SetPProgressBar(pbrFormProgress);
         wupPelmoraUpda->DownloadUpdatesNetHTTPClient();
         close();
     });
+}
+
+void TfrmMainUpdater_::RemoveLeftovers() {
+    // An earlier run that was killed may have left a partial package and the temporary files
+    // of an interrupted installation; only one updater runs at a time, so none is in use.
+    const QString folder = platform::ExecutableFolder();
+    install::RemoveStaleTemporaries(folder);
+    const QDir updates(folder + QStringLiteral("Updates"));
+    if (!platform::IsRealFolder(updates.path())) return;
+    for (const QString& name : updates.entryList({QStringLiteral("update*.zip"), QStringLiteral("update*.exe")},
+                                                 QDir::Files | QDir::Hidden | QDir::System))
+        QFile::remove(updates.filePath(name));
 }
 
 void TfrmMainUpdater_::StopApplication() {

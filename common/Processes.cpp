@@ -3,6 +3,8 @@
 #include "common/Errors.h"
 #include "platform/Processes.h"
 
+#include <QCoreApplication>
+
 #include <optional>
 #include <vector>
 
@@ -13,8 +15,11 @@ void FindProcess(const QString& AExeName, quint32& AProcessId) {
         AProcessId = 0;
         const std::optional<std::vector<platform::TProcessEntry>> snapshot = platform::TakeProcessSnapshot();
         if (!snapshot) return;
+        // The caller is never its own target: an application named like the updater must
+        // not make the updater stop itself.
+        const auto self = static_cast<quint32>(QCoreApplication::applicationPid());
         for (const platform::TProcessEntry& entry : *snapshot) {
-            if (entry.ExeFile == AExeName) {
+            if (entry.ExeFile == AExeName && entry.ProcessId != self) {
                 AProcessId = entry.ProcessId;
                 return;
             }

@@ -5,7 +5,8 @@
 namespace zlt {
 
 // Process id of the first running process whose executable file name equals AExeName exactly
-// (case-sensitive, bare name: a name with a folder never matches), 0 when there is none.
+// (case-sensitive, bare name: a name with a folder never matches), 0 when there is none. The
+// calling process itself is never found.
 void FindProcess(const QString& AExeName, quint32& AProcessId);
 
 // Number of running processes whose executable file name equals AExeName, the caller included.

@@ -2,14 +2,19 @@
 
 #include <QtGlobal>
 
+#include <limits>
+
 namespace zlt::http {
 
 namespace {
 
-std::int32_t EnvMilliseconds(const char* AName, std::int32_t ADefault) {
+// A positive number from the environment, or ADefault when the variable is unset or no such
+// number.
+template <typename TValue>
+TValue EnvPositive(const char* AName, TValue ADefault) {
     bool ok = false;
-    const int value = qEnvironmentVariableIntValue(AName, &ok);
-    return ok && value > 0 ? value : ADefault;
+    const qlonglong value = qEnvironmentVariable(AName).toLongLong(&ok);
+    return ok && value > 0 && value <= std::numeric_limits<TValue>::max() ? static_cast<TValue>(value) : ADefault;
 }
 
 } // namespace
@@ -18,8 +23,11 @@ TZLTHttpDefaults& TZLTHttpDefaults::Instance() {
     static TZLTHttpDefaults defaults = [] {
         TZLTHttpDefaults d;
         d.CaFile = qEnvironmentVariable("ZLT_CA_FILE");
-        d.ConnectTimeoutMs = EnvMilliseconds("ZLT_CONNECT_TIMEOUT_MS", d.ConnectTimeoutMs);
-        d.StallTimeoutMs = EnvMilliseconds("ZLT_STALL_TIMEOUT_MS", d.StallTimeoutMs);
+        d.ConnectTimeoutMs = EnvPositive("ZLT_CONNECT_TIMEOUT_MS", d.ConnectTimeoutMs);
+        d.StallTimeoutMs = EnvPositive("ZLT_STALL_TIMEOUT_MS", d.StallTimeoutMs);
+        d.LowSpeedBytesPerSecond = EnvPositive("ZLT_LOW_SPEED_BYTES_PER_S", d.LowSpeedBytesPerSecond);
+        d.LowSpeedSeconds = EnvPositive("ZLT_LOW_SPEED_TIME_S", d.LowSpeedSeconds);
+        d.MaxBodyBytes = EnvPositive("ZLT_MAX_BODY_BYTES", d.MaxBodyBytes);
         return d;
     }();
     return defaults;

@@ -8,11 +8,19 @@ namespace zlt::http {
 
 // Process-wide transfer settings that every new client starts from. Read once from the
 // environment when first used: ZLT_CA_FILE (a PEM bundle trusted besides the system's),
-// ZLT_CONNECT_TIMEOUT_MS, ZLT_STALL_TIMEOUT_MS. Tests may change them directly.
+// ZLT_CONNECT_TIMEOUT_MS, ZLT_STALL_TIMEOUT_MS, ZLT_LOW_SPEED_BYTES_PER_S,
+// ZLT_LOW_SPEED_TIME_S and ZLT_MAX_BODY_BYTES. Tests may change them directly. Together they
+// make every transfer end by itself: a server that never answers, stops, drips or sends
+// without end can't hold the updater, and with it the stopped application, for long.
 struct TZLTHttpDefaults {
     QString CaFile;                     // empty: the system's trust store only
     std::int32_t ConnectTimeoutMs = 30000;
     std::int32_t StallTimeoutMs = 60000; // no byte received for this long ends the transfer
+    // Less than LowSpeedBytesPerSecond on average over LowSpeedSeconds ends the transfer.
+    std::int32_t LowSpeedBytesPerSecond = 1024;
+    std::int32_t LowSpeedSeconds = 60;
+    // A body larger than this, declared or not, ends the transfer before more is written.
+    std::int64_t MaxBodyBytes = std::int64_t{4} << 30;
     static TZLTHttpDefaults& Instance();
 };
 

@@ -86,6 +86,7 @@ struct TZLTHttp::TImpl {
 
     // State of the running request.
     const TSink* Sink = nullptr;
+    const TBodyBegin* BodyBeginCheck = nullptr;
     std::exception_ptr Error;  // thrown inside a callback, rethrown after the transfer
     bool BodyBegun = false;
     bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
@@ -98,8 +99,9 @@ struct TZLTHttp::TImpl {
     curl_off_t LastDownloaded = 0;
     TClock::duration StallLimit{};
 
-    void Begin(const TSink* ASink) {
+    void Begin(const TSink* ASink, const TBodyBegin* ABodyBegin) {
         Sink = ASink;
+        BodyBeginCheck = ABodyBegin;
         Error = nullptr;
         BodyBegun = false;
         StatusRefused = false;
@@ -137,8 +139,14 @@ struct TZLTHttp::TImpl {
             }
             curl_off_t expected = -1;
             curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-            FireWorkBegin(expected > 0 ? static_cast<std::int64_t>(expected) : 0);
+            const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
+            if (Owner.MaxBodyBytes > 0 && declared > Owner.MaxBodyBytes) throw TooLarge();
+            if (BodyBeginCheck != nullptr && *BodyBeginCheck) (*BodyBeginCheck)(declared);
+            FireWorkBegin(declared > 0 ? declared : 0);
         }
+        // A body without a declared length is cut at the cap as well, before the sink sees
+        // more than the cap allows.
+        if (Owner.MaxBodyBytes > 0 && Received + static_cast<std::int64_t>(ASize) > Owner.MaxBodyBytes) throw TooLarge();
         if (Sink != nullptr && *Sink) (*Sink)(AData, ASize);
         Received += static_cast<std::int64_t>(ASize);
         // libcurl hands over what one read returned, often only a few KiB on a fast link;
@@ -146,6 +154,10 @@ struct TZLTHttp::TImpl {
         // the transfer itself.
         if (Received - Reported >= WorkStepBytes || LastActivity - LastReport >= WorkStepTime) FireWork();
         return true;
+    }
+
+    Exception TooLarge() const {
+        return Exception(QStringLiteral("The answer is larger than the limit of %1 bytes").arg(Owner.MaxBodyBytes));
     }
 
     void FireWork() {
@@ -206,7 +218,7 @@ struct TZLTHttp::TImpl {
     }
 
     void Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders);
-    void Perform(const QString& AURL, const TSink* ASink);
+    void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin);
 };
 
 void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) {
@@ -218,7 +230,9 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     Set(CURLOPT_URL, AUrl.constData());
     Set(CURLOPT_NOSIGNAL, 1L);
     Set(CURLOPT_PROTOCOLS_STR, "http,https");
-    Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A redirect may keep or raise the scheme, never lower it: a package asked for over HTTPS
+    // must not arrive over plain HTTP.
+    Set(CURLOPT_REDIR_PROTOCOLS_STR, AUrl.left(6).toLower() == "https:" ? "https" : "http,https");
     Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     Set(CURLOPT_FOLLOWLOCATION, Owner.HandleRedirects ? 1L : 0L);
     Set(CURLOPT_MAXREDIRS, static_cast<long>(Owner.RedirectMaximum < 0 ? -1 : Owner.RedirectMaximum));
@@ -281,6 +295,12 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
 
     if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
+    // A body that drips (a byte now and then, never long enough apart for the stall guard)
+    // is ended by libcurl's own average-speed check.
+    if (Owner.LowSpeedBytesPerSecond > 0 && Owner.LowSpeedSeconds > 0) {
+        Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(Owner.LowSpeedBytesPerSecond));
+        Set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(Owner.LowSpeedSeconds));
+    }
     // The stall guard: checked in the progress callback, which libcurl calls at least once a
     // second even when nothing arrives, so it ends a stalled transfer within a second of the
     // limit; libcurl's own low-speed check only works in whole seconds over a sliding
@@ -293,7 +313,7 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     }
 }
 
-void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink) {
+void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin) {
     CURL* easy = Easy.get();
     Owner.FResponseCode = 0;
     Owner.FContentType.clear();
@@ -312,7 +332,7 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink) {
     } detach{easy};
 
     Configure(EncodedUrl(AURL), headers);
-    Begin(ASink);
+    Begin(ASink, ABodyBegin);
     const CURLcode result = curl_easy_perform(easy);
 
     Owner.FResponseCode = static_cast<std::int32_t>(ResponseCode());
@@ -342,12 +362,17 @@ TZLTHttp::TZLTHttp(QObject* AOwner)
     : TComponent(AOwner),
       ConnectTimeoutMs(TZLTHttpDefaults::Instance().ConnectTimeoutMs),
       StallTimeoutMs(TZLTHttpDefaults::Instance().StallTimeoutMs),
+      LowSpeedBytesPerSecond(TZLTHttpDefaults::Instance().LowSpeedBytesPerSecond),
+      LowSpeedSeconds(TZLTHttpDefaults::Instance().LowSpeedSeconds),
+      MaxBodyBytes(TZLTHttpDefaults::Instance().MaxBodyBytes),
       CaFile(TZLTHttpDefaults::Instance().CaFile),
       FImpl(std::make_unique<TImpl>(*this)) {}
 
 TZLTHttp::~TZLTHttp() = default;
 
-void TZLTHttp::Get(const QString& AURL, const TSink& ASink) { FImpl->Perform(AURL, &ASink); }
+void TZLTHttp::Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin) {
+    FImpl->Perform(AURL, &ASink, &ABodyBegin);
+}
 
 QByteArray TZLTHttp::GetBytes(const QString& AURL) {
     QByteArray body;

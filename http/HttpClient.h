@@ -39,6 +39,9 @@ public:
     std::int32_t ConnectTimeoutMs; // from TZLTHttpDefaults
     std::int32_t StallTimeoutMs;   // from TZLTHttpDefaults; counts from the start of a request,
                                    // each header line or piece of body starts it anew
+    std::int32_t LowSpeedBytesPerSecond; // from TZLTHttpDefaults; 0: no low-speed limit
+    std::int32_t LowSpeedSeconds;        // from TZLTHttpDefaults
+    std::int64_t MaxBodyBytes;           // from TZLTHttpDefaults; 0: no cap
     QString CaFile;                // used unless an attached TLS handler names its own
 
     // Not owned; forgotten automatically when released elsewhere.
@@ -58,8 +61,12 @@ public:
     // status outside 2xx throws Exception("HTTP/1.1 404 Not Found", the server's status line)
     // and none of that answer's body reaches ASink. An exception thrown by ASink ends the
     // transfer and leaves Get unchanged.
+    // ABodyBegin, when given, sees the declared length of a 2xx body (-1 when none is declared)
+    // before its first byte reaches ASink; an exception it throws ends the transfer the same way.
+    // A redirect never leads from HTTPS to plain HTTP.
     using TSink = std::function<void(const char* AData, std::size_t ASize)>;
-    void Get(const QString& AURL, const TSink& ASink);
+    using TBodyBegin = std::function<void(std::int64_t ADeclaredLength)>;
+    void Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin = {});
     QByteArray GetBytes(const QString& AURL);
     // The body decoded in the charset the response declares (ISO-8859-1 when none, as HTTP says).
     QString GetText(const QString& AURL);

@@ -1,19 +1,24 @@
 #include "install/Unzipper.h"
 
+#include "install/ZipDirectory.h"
+
 #include "common/Errors.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStorageInfo>
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -163,6 +168,21 @@ QByteArray ParentWithSlash(const QByteArray& APath) {
     return slash < 0 ? QByteArray() : APath.left(slash + 1);
 }
 
+// The program's path as the archive stores it: '/'-separated, without a leading "./".
+QByteArray ProgramPath(const QString& AProgramName) {
+    QString path = QDir::fromNativeSeparators(AProgramName);
+    while (path.startsWith(QLatin1String("./"))) path.remove(0, 2);
+    return QFile::encodeName(path);
+}
+
+// The reserved names of the files written beside their places: ".zlt-<hex>.tmp".
+constexpr char TemporaryPrefix[] = ".zlt-";
+constexpr char TemporarySuffix[] = ".tmp";
+
+// Room kept free beside the declared sizes: folders, file system overhead, the temporary
+// copy of the largest file.
+std::int64_t SpaceMargin(std::int64_t ADeclared) { return ADeclared / 100 + (std::int64_t{16} << 20); }
+
 constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
                               ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
                               ARCHIVE_EXTRACT_TIME;
@@ -170,10 +190,14 @@ constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_S
 // One run of ExtractFiles: the reader, the disk writer and the working directory they share.
 class TExtraction {
 public:
-    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, const QString& AArchive, const QString& ABase)
+    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, const QString& AArchive, const QString& ABase,
+                const TZipDirectory* ADirectory)
         : FOwner(AOwner),
           FSkipped(ASkipped),
           FBase(ABase),
+          FBaseBytes(QFile::encodeName(ABase).size()),
+          FDirectory(ADirectory),
+          FProgramPath(ProgramPath(AOwner.ProgramName)),
           FArchivePath(QFile::encodeName(AArchive).toStdString()),
           FReader(OpenZipReader(AArchive)),
           FCwd(ABase),
@@ -239,14 +263,16 @@ private:
 
         TEntryClone target(archive_entry_clone(AEntry));
         if (!target) throw Exception(QStringLiteral("Out of memory while extracting"));
-        // Setuid and setgid bits are never restored: a package has no business installing
-        // programs that run with another user's rights.
-        archive_entry_set_perm(target.get(), archive_entry_perm(AEntry) & 01777);
         QByteArray targetPath = path;
         while (targetPath.endsWith('/')) targetPath.chop(1);
         if (!FOwner.RestorePath) targetPath = LastComponent(targetPath);
         archive_entry_copy_pathname(target.get(), targetPath.constData());
+        archive_entry_set_perm(target.get(), Permissions(AEntry, path, targetPath, type));
 
+        // A path the system can't hold is refused before anything of it is made: libarchive
+        // would reach it step by step, and leave folders and a temporary file that nothing
+        // could remove by name.
+        if (!FitsTheSystem(targetPath)) return Skip(name, QStringLiteral("the path is longer than the system allows"));
         if (type == AE_IFDIR) return ExtractFolder(name, targetPath, target.get());
         if (archive_entry_hardlink(AEntry) != nullptr)
             return Skip(name, QStringLiteral("hard links are not supported"));
@@ -272,6 +298,31 @@ private:
         }
         if (type == AE_IFLNK) return ExtractLink(name, targetPath, target.get());
         ExtractFile(name, targetPath, finalPath, target.get());
+    }
+
+    bool FitsTheSystem(const QByteArray& APath) const {
+        // The temporary name beside the file is longer than most names; it must fit as well.
+        constexpr qsizetype TemporaryNameBytes = 32;
+        if (FBaseBytes + 1 + APath.size() + TemporaryNameBytes > platform::MaxPathBytes()) return false;
+        for (const QByteArray& part : APath.split('/'))
+            if (part.size() > platform::MaxNameBytes()) return false;
+        return true;
+    }
+
+    // Stored modes lose the setuid, setgid and sticky bits and write access for everyone: a
+    // package has no business installing programs that run with another user's rights, or
+    // files that anybody may change. An entry made on Windows stores no mode at all (libarchive
+    // makes one up): it keeps the mode of the file it replaces, and a new one gets 0644, or
+    // 0755 when it is a folder or the program that the package updates.
+    unsigned Permissions(archive_entry* AEntry, const QByteArray& AStoredPath, const QByteArray& ATargetPath,
+                         unsigned AType) const {
+        if (FDirectory == nullptr || FDirectory->HasUnixMode(AStoredPath))
+            return static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
+        if (AType == AE_IFDIR) return 0755u;
+        std::error_code error;
+        const fs::file_status existing = fs::symlink_status(ATargetPath.constData(), error);
+        if (fs::is_regular_file(existing)) return static_cast<unsigned>(existing.permissions()) & 0775u;
+        return ATargetPath == FProgramPath ? 0755u : 0644u;
     }
 
     void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
@@ -305,8 +356,8 @@ private:
     void ExtractFile(const QString& AName, const QByteArray& APath, const fs::path& AFinal, archive_entry* ATarget) {
         QByteArray tempPath;
         for (int attempt = 0; attempt < 4 && tempPath.isEmpty(); ++attempt) {
-            QByteArray candidate = ParentWithSlash(APath) + ".zlt-" +
-                                   QByteArray::number(QRandomGenerator::global()->generate64(), 16) + ".tmp";
+            QByteArray candidate = ParentWithSlash(APath) + TemporaryPrefix +
+                                   QByteArray::number(QRandomGenerator::global()->generate64(), 16) + TemporarySuffix;
             std::error_code error;
             if (!fs::exists(fs::symlink_status(candidate.constData(), error))) tempPath = std::move(candidate);
         }
@@ -321,6 +372,10 @@ private:
 
         QString failure;
         int readResult = ARCHIVE_OK;
+        // An entry never writes more than it declares: the space check before the extraction
+        // counted the declared sizes, and a small package must not unpack into gigabytes.
+        const bool sizeDeclared = archive_entry_size_is_set(ATarget) != 0;
+        const la_int64_t declared = archive_entry_size(ATarget);
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;
@@ -331,6 +386,10 @@ private:
             // entry does not.
             if (readResult != ARCHIVE_OK) {
                 failure = ErrorText(FReader.Get());
+                break;
+            }
+            if (sizeDeclared && offset + static_cast<la_int64_t>(size) > declared) {
+                failure = QStringLiteral("the entry holds more data than the %1 bytes it declares").arg(declared);
                 break;
             }
             if (archive_write_data_block(FWriter.Get(), block, size, offset) != ARCHIVE_OK) {
@@ -349,6 +408,9 @@ private:
     TZLTUnZipper& FOwner;
     QStringList& FSkipped;
     QString FBase;
+    qsizetype FBaseBytes;
+    const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
+    QByteArray FProgramPath;
     fs::path FArchivePath;
     TArchiveReader FReader;
     // libarchive's secure extraction checks relative paths against the working folder and
@@ -363,8 +425,10 @@ private:
 } // namespace
 
 struct TZLTUnZipper::TImpl {
-    QString FileName;            // absolute; empty when closed
-    std::int64_t EntryCount = 0; // from the central directory, for the progress share
+    QString FileName;               // absolute; empty when closed
+    std::int64_t EntryCount = 0;    // from the central directory, for the progress share
+    std::int64_t DeclaredBytes = 0; // the files' sizes as the archive declares them
+    std::optional<TZipDirectory> Directory;
 };
 
 TZLTUnZipper::TZLTUnZipper(QObject* AOwner) : TComponent(AOwner), FImpl(std::make_unique<TImpl>()) {}
@@ -379,11 +443,21 @@ void TZLTUnZipper::Open(const QString& AFileName) {
     if (!info.isFile()) throw Exception(QStringLiteral("The archive \"%1\" is not a file").arg(shown));
     if (info.size() == 0) throw Exception(QStringLiteral("The archive \"%1\" is empty (0 bytes)").arg(shown));
 
+    const QString fileName = info.absoluteFilePath();
+    std::optional<TZipDirectory> directory = ReadZipDirectory(fileName);
+    // libarchive calls an archive without entries unrecognised; it is a readable package
+    // with nothing in it.
+    if (directory && directory->EntryCount == 0) {
+        FImpl->FileName = fileName;
+        FImpl->Directory = std::move(directory);
+        return;
+    }
+
     // The counting pass: the seekable reader takes the entries from the central directory and
     // jumps over their data, so this costs little beside the extraction.
-    const QString fileName = info.absoluteFilePath();
     TArchiveReader reader = OpenZipReader(fileName);
     std::int64_t count = 0;
+    std::int64_t declared = 0;
     archive_entry* entry = nullptr;
     for (;;) {
         const int result = archive_read_next_header(reader.Get(), &entry);
@@ -395,15 +469,16 @@ void TZLTUnZipper::Open(const QString& AFileName) {
             break; // the extraction meets the same damage after the readable entries
         }
         ++count;
+        if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) != 0)
+            declared += std::max<la_int64_t>(0, archive_entry_size(entry));
     }
     FImpl->FileName = fileName;
     FImpl->EntryCount = count;
+    FImpl->DeclaredBytes = declared;
+    FImpl->Directory = std::move(directory);
 }
 
-void TZLTUnZipper::Close() {
-    FImpl->FileName.clear();
-    FImpl->EntryCount = 0;
-}
+void TZLTUnZipper::Close() { *FImpl = TImpl{}; }
 
 bool TZLTUnZipper::IsOpen() const { return !FImpl->FileName.isEmpty(); }
 
@@ -413,8 +488,31 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
     const QString base = BaseDirectory.isEmpty() ? QDir::currentPath() : BaseDirectory;
     if (!QFileInfo(base).isDir() && !(CreateDirs && QDir().mkpath(base)))
         throw Exception(QStringLiteral("The folder \"%1\" does not exist").arg(QDir::toNativeSeparators(base)));
-    TExtraction extraction(*this, FSkipped, FImpl->FileName, QFileInfo(base).absoluteFilePath());
+    const qint64 available = QStorageInfo(base).bytesAvailable();
+    const std::int64_t needed = FImpl->DeclaredBytes + SpaceMargin(FImpl->DeclaredBytes);
+    if (available >= 0 && needed > available)
+        throw ENotEnoughSpace(QStringLiteral("The package needs %1 bytes, and the disk of \"%2\" has %3 bytes free")
+                                  .arg(needed)
+                                  .arg(QDir::toNativeSeparators(base))
+                                  .arg(available));
+    if (FImpl->EntryCount == 0) {
+        bool abort = false;
+        if (OnArchiveProgress) OnArchiveProgress(this, 100, abort);
+        return;
+    }
+    const TZipDirectory* directory = FImpl->Directory ? &*FImpl->Directory : nullptr;
+    TExtraction extraction(*this, FSkipped, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory);
     extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
+}
+
+int RemoveStaleTemporaries(const QString& AFolder) {
+    int removed = 0;
+    const QString pattern = QLatin1String(TemporaryPrefix) + u'*' + QLatin1String(TemporarySuffix);
+    QDirIterator found(AFolder, {pattern}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                       QDirIterator::Subdirectories);
+    while (found.hasNext())
+        if (QFile::remove(found.next())) ++removed;
+    return removed;
 }
 
 } // namespace zlt::install

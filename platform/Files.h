@@ -5,24 +5,34 @@
 #include <QString>
 
 #include <cstddef>
+#include <optional>
 
 namespace zlt::platform {
 
 bool FileExists(const QString& AFileName); // follows links; false for a folder
+bool IsRealFolder(const QString& APath);   // a folder itself, not a link to one
 bool ForceDirectories(const QString& AFolder); // creates every missing level
 bool DeleteFile(const QString& AFileName);     // false when it could not be deleted
+
+// The longest path and the longest single name the system accepts, in bytes of the encoded
+// file name.
+qsizetype MaxPathBytes();
+qsizetype MaxNameBytes();
 
 // Whether AName matches the shell wildcard APattern ("*", "?", "[...]"); "*" matches "/" too,
 // so "*" takes every stored path of an archive.
 bool MatchesWildcard(const QString& APattern, const QString& AName);
 
-// A file created anew (an existing one is truncated) for reading and writing, held
-// exclusively while open: a second opener of the same file through this class is refused.
-// Move-only; closes on destruction. Throws Exception with the system's text on any failure,
-// a full disk included.
+// A file created fresh for reading and writing, and so held by this object alone: a file or a
+// link that already stands under the name is refused, never opened, truncated or followed,
+// and so is a folder that is itself a link. Move-only; closes on destruction. Throws
+// Exception with the system's text on any failure, a full disk included.
 class TExclusiveFile {
 public:
     static TExclusiveFile Create(const QString& AFileName);
+    // As Create, but a name that is already taken (by a file, a link or anything else) gives
+    // nullopt instead of an exception, so that the caller can choose another.
+    static std::optional<TExclusiveFile> CreateNew(const QString& AFileName);
 
     TExclusiveFile() = default;
     TExclusiveFile(TExclusiveFile&&) noexcept = default;
@@ -43,8 +53,10 @@ private:
 
 // Makes AFolder the process's working folder while alive and restores the one before at the
 // end. Leave and Enter switch back and forth through open folder handles, cheap enough to do
-// around every callback. Throws Exception when a folder can't be opened or entered. Not
-// thread-safe: the working folder belongs to the whole process.
+// around every callback. Throws Exception when AFolder can't be opened or entered; a working
+// folder before that can't be opened again (deleted, or not ours to enter) is not an error,
+// the process then stays in AFolder. Not thread-safe: the working folder belongs to the
+// whole process.
 class TWorkingFolder {
 public:
     explicit TWorkingFolder(const QString& AFolder);

@@ -15,8 +15,9 @@ struct TProcessEntry {
     QString ExeFile;
 };
 
-// All running processes, in the order the system lists them. Processes that end while the
-// snapshot is taken are left out. nullopt when no snapshot can be taken at all.
+// All running processes whose executable can be read, in the order the system lists them.
+// Processes that end while the snapshot is taken are left out, and so are those whose
+// executable this process may not see. nullopt when no snapshot can be taken at all.
 std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot();
 
 // The snapshot that the process utilities take: CreateProcessSnapshot, or what a test hook

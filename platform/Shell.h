@@ -9,9 +9,12 @@ namespace zlt::platform {
 inline constexpr int SW_SHOWNORMAL = 1;
 
 // The shell's "open" verb. An executable starts with AParameters (split like a command line)
-// and is not waited for; any other file goes to the desktop's opener. A bare file name (no
-// folder) is looked up in the current folder, then in the running executable's folder, then
-// along PATH. The result tells whether anything was started; callers may ignore it.
+// in the caller's working folder and is not waited for; any other file goes to the desktop's
+// opener. A bare file name (no folder) is looked up in the running executable's folder, then
+// along PATH; a relative name with a folder is taken from the running executable's folder.
+// The current folder is never searched: whoever started us chose it, and a program planted
+// there must not run in place of ours. The result tells whether anything was started;
+// callers may ignore it.
 bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters = QString());
 
 // Tests may take the place of the shell to see what would be opened. Returns the hook set

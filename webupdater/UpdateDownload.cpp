@@ -11,8 +11,11 @@
 #include "webupdater/ProgressDialog.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
 
 #include <exception>
+#include <optional>
 #include <memory>
 
 namespace zlt::webupdater {
@@ -49,14 +52,46 @@ QString TZLTWebUpdater::PackageFileName() const {
            platform::LocalNow().toString(QStringLiteral("yyyyMMdd_HHmmss")) + extension;
 }
 
+namespace {
+
+// The package file, created fresh: when the name of this second is taken (a download of the
+// same second, or anything planted under the name), a numbered one beside it is used, and
+// what stands under the taken name is left alone.
+platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
+    constexpr int MaxAttempts = 100;
+    const qsizetype dot = AFileName.lastIndexOf(u'.');
+    for (int attempt = 1; attempt <= MaxAttempts; ++attempt) {
+        const QString name =
+            attempt == 1 ? AFileName : AFileName.left(dot) + QStringLiteral("_%1").arg(attempt) + AFileName.mid(dot);
+        if (std::optional<platform::TExclusiveFile> file = platform::TExclusiveFile::CreateNew(name))
+            return std::move(*file);
+    }
+    return platform::TExclusiveFile::Create(AFileName); // raises "File exists" with the name
+}
+
+} // namespace
+
 void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
-    AFileName = PackageFileName();
     const QString folder = platform::ExecutableFolder() + QStringLiteral("Updates");
-    const bool folderExisted = QDir(folder).exists();
+    const bool folderExisted = QFileInfo::exists(folder) || QFileInfo(folder).isSymLink();
+    if (folderExisted && !platform::IsRealFolder(folder))
+        throw Exception(QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
+                            .arg(folder));
     platform::ForceDirectories(folder);
-    platform::TExclusiveFile file = platform::TExclusiveFile::Create(AFileName);
+    platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
+    // Named for the caller only once this call has made the file: a failure may then delete
+    // it, and never a file that another call made.
+    AFileName = file.FileName();
+    const auto fitsOnDisk = [&folder](std::int64_t ADeclared) {
+        const qint64 available = QStorageInfo(folder).bytesAvailable();
+        if (ADeclared > 0 && available >= 0 && ADeclared > available)
+            throw Exception(QStringLiteral("The package (%1 bytes) does not fit on the disk (%2 bytes free)")
+                                .arg(ADeclared)
+                                .arg(available));
+    };
     try {
-        AClient.Get(FstrDownloUrl, [&file](const char* AData, std::size_t ASize) { file.Write(AData, ASize); });
+        AClient.Get(
+            FstrDownloUrl, [&file](const char* AData, std::size_t ASize) { file.Write(AData, ASize); }, fitsOnDisk);
         file.Close();
     } catch (...) {
         file.Abandon();

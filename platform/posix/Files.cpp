@@ -5,10 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +27,11 @@ bool FileExists(const QString& AFileName) {
            !S_ISDIR(status.st_mode);
 }
 
+bool IsRealFolder(const QString& APath) {
+    struct stat status {};
+    return !APath.isEmpty() && ::lstat(QFile::encodeName(APath).constData(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 bool ForceDirectories(const QString& AFolder) { return !AFolder.isEmpty() && QDir().mkpath(AFolder); }
 
 bool DeleteFile(const QString& AFileName) {
@@ -34,36 +39,29 @@ bool DeleteFile(const QString& AFileName) {
 }
 
 TExclusiveFile TExclusiveFile::Create(const QString& AFileName) {
-    const QByteArray path = QFile::encodeName(AFileName);
-    // Truncated only once the lock is ours: a refused opener must not destroy what the
-    // holder has written.
-    const int handle = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (handle < 0) {
-        const int error = errno;
-        throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(error)));
-    }
+    std::optional<TExclusiveFile> file = CreateNew(AFileName);
+    if (!file) throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(EEXIST)));
+    return std::move(*file);
+}
 
+std::optional<TExclusiveFile> TExclusiveFile::CreateNew(const QString& AFileName) {
+    const auto failure = [&AFileName](int AError) {
+        return Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
+    };
+    const QFileInfo info(AFileName);
+    // The folder is opened without following a final link and the file created relative to
+    // it, so nothing can swap a link in between the check and the creation.
+    const TUniqueHandle folder =
+        posix::Own(::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) throw failure(errno);
     TExclusiveFile file;
-    file.FHandle = posix::Own(handle);
+    file.FHandle = posix::Own(::openat(posix::Fd(folder), QFile::encodeName(info.fileName()).constData(),
+                                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!file.FHandle.Valid()) {
+        if (errno == EEXIST) return std::nullopt;
+        throw failure(errno);
+    }
     file.FFileName = AFileName;
-    int result = 0;
-    do result = ::flock(handle, LOCK_EX | LOCK_NB);
-    while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        const int error = errno;
-        const QString reason = error == EWOULDBLOCK
-                                   ? QStringLiteral("The file is being used by another process.")
-                                   : SystemErrorText(error);
-        throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, reason));
-    }
-    // Only a file that holds something is cut: truncating a new, empty file would make ext4
-    // flush the whole file to disk when it is closed (its guard for files rewritten in place).
-    struct stat status {};
-    const bool empty = ::fstat(handle, &status) == 0 && status.st_size == 0;
-    if (!empty && ::ftruncate(handle, 0) != 0) {
-        const int error = errno;
-        throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(error)));
-    }
     return file;
 }
 
@@ -91,23 +89,30 @@ void TExclusiveFile::Close() {
     }
 }
 
+// PATH_MAX counts the terminating zero.
+qsizetype MaxPathBytes() { return PATH_MAX - 1; }
+qsizetype MaxNameBytes() { return NAME_MAX; }
+
 bool MatchesWildcard(const QString& APattern, const QString& AName) {
     return ::fnmatch(QFile::encodeName(APattern).constData(), QFile::encodeName(AName).constData(), 0) == 0;
 }
 
 namespace {
 
-TUniqueHandle OpenFolder(const QString& AFolder) {
-    TUniqueHandle folder = posix::Own(::open(QFile::encodeName(AFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.Valid())
-        throw Exception(QStringLiteral("Cannot open the folder \"%1\": %2").arg(AFolder, SystemErrorText(errno)));
-    return folder;
+// A handle that only stands for the folder: it needs no right to read the folder's list, so a
+// working folder that we may enter but not list can still be returned to.
+TUniqueHandle OpenFolderPath(const QString& AFolder) {
+    return posix::Own(::open(QFile::encodeName(AFolder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
 } // namespace
 
 TWorkingFolder::TWorkingFolder(const QString& AFolder)
-    : FPrevious(OpenFolder(QStringLiteral("."))), FFolder(OpenFolder(AFolder)) {
+    : FPrevious(OpenFolderPath(QStringLiteral("."))), FFolder(OpenFolderPath(AFolder)) {
+    // Whatever folder the caller stands in (one that was deleted, or one we may not look
+    // into), the work goes on in AFolder; only the way back may be lost, and then we stay.
+    if (!FFolder.Valid())
+        throw Exception(QStringLiteral("Cannot open the folder \"%1\": %2").arg(AFolder, SystemErrorText(errno)));
     Enter();
 }
 
@@ -116,6 +121,8 @@ void TWorkingFolder::Enter() {
         throw Exception(QStringLiteral("Cannot enter the target folder: %1").arg(SystemErrorText(errno)));
 }
 
-void TWorkingFolder::Leave() noexcept { static_cast<void>(::fchdir(posix::Fd(FPrevious))); }
+void TWorkingFolder::Leave() noexcept {
+    if (FPrevious.Valid()) static_cast<void>(::fchdir(posix::Fd(FPrevious)));
+}
 
 } // namespace zlt::platform

@@ -1,21 +1,17 @@
 #include "platform/Processes.h"
 
 #include "platform/posix/ProcExe.h"
-#include "platform/posix/Posix.h"
 
 #include <QFile>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <memory>
 #include <string>
-#include <string_view>
 
 namespace zlt::platform {
 
@@ -31,25 +27,6 @@ using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
 std::string BaseName(const std::string& APath) {
     const std::string::size_type slash = APath.rfind('/');
     return slash == std::string::npos ? APath : APath.substr(slash + 1);
-}
-
-// The first argument the process was started with, for processes whose executable link can't
-// be read (those of other users when we are not privileged).
-std::string FirstArgument(const std::string& AProcessFolder) {
-    const TUniqueHandle file = posix::Own(::open((AProcessFolder + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
-    if (!file.Valid()) return {};
-    std::string argument;
-    char buffer[512];
-    for (;;) {
-        const ssize_t count = ::read(posix::Fd(file), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        const std::string_view chunk(buffer, static_cast<std::size_t>(count));
-        const std::string_view::size_type end = chunk.find('\0');
-        argument.append(chunk.substr(0, end));
-        if (end != std::string_view::npos) break;
-    }
-    return argument;
 }
 
 bool ParseProcessId(const char* AName, quint32& AProcessId) {
@@ -76,10 +53,11 @@ std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
         quint32 processId = 0;
         if (!ParseProcessId(entry->d_name, processId)) continue;
         const std::string folder = std::string("/proc/") + entry->d_name;
-        std::string file = posix::ReadExecutableLink(folder + "/exe");
-        if (file.empty()) file = FirstArgument(folder);
-        // Kernel threads, zombies and processes that ended meanwhile have neither.
-        const std::string name = BaseName(file);
+        // Only the executable itself names a process, as the system's image name does on
+        // Windows: the name a process gives itself (its first argument) proves nothing. A
+        // process whose executable can't be read (another user's, a kernel thread, a zombie,
+        // one that ended meanwhile) is not ours to stop and is left out.
+        const std::string name = BaseName(posix::ReadExecutableLink(folder + "/exe"));
         if (name.empty()) continue;
         entries.push_back({processId, QFile::decodeName(name.c_str()).left(MaxExeFileLength)});
     }

@@ -17,16 +17,18 @@ TShellExecuteHook& ShellHook() {
     return hook;
 }
 
-// The file that "open" means: a name with a folder as it stands, a bare name from the
-// current folder, the program's own folder or PATH, in that order. Empty when none exists.
+// The file that "open" means: an absolute name as it stands, a relative name with a folder
+// from the program's own folder, a bare name from the program's own folder or PATH, in that
+// order. Empty when none exists.
 QString ResolveFile(const QString& AFileName) {
     if (AFileName.contains(u'/')) {
-        const QFileInfo file(AFileName);
+        const QFileInfo file(QDir(ExecutableFolder()), AFileName);
         return file.exists() ? file.absoluteFilePath() : QString();
     }
-    QStringList folders{QDir::currentPath(), ExecutableFolder()};
+    QStringList folders{ExecutableFolder()};
+    // An empty or relative PATH entry would mean the current folder: skipped.
     for (const QString& folder : qEnvironmentVariable("PATH").split(u':'))
-        folders.append(folder.isEmpty() ? QDir::currentPath() : folder);
+        if (QDir::isAbsolutePath(folder)) folders.append(folder);
     for (const QString& folder : std::as_const(folders)) {
         const QFileInfo file(QDir(folder), AFileName);
         if (file.exists()) return file.absoluteFilePath();
@@ -44,7 +46,7 @@ bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters) {
     if (path.isEmpty()) return false;
     const QFileInfo file(path);
     if (file.isFile() && file.isExecutable())
-        return QProcess::startDetached(path, QProcess::splitCommand(AParameters), file.absolutePath());
+        return QProcess::startDetached(path, QProcess::splitCommand(AParameters));
     // Documents, packages and folders go to whatever the desktop opens them with.
     return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }

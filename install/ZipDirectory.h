@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace zlt::install {
+
+// What libarchive does not tell about a ZIP archive, read from its central directory: for
+// each stored name, the system that made the entry. Only entries made on a Unix system carry
+// permission bits; libarchive gives every other entry a made-up mode.
+struct TZipDirectory {
+    static constexpr std::uint8_t UnixHost = 3;
+
+    std::int64_t EntryCount = 0;
+    QHash<QByteArray, std::uint8_t> HostSystems; // stored name -> "version made by" system
+
+    bool HasUnixMode(const QByteArray& AStoredName) const {
+        return HostSystems.value(AStoredName, 0) == UnixHost;
+    }
+};
+
+// Reads the central directory of AFileName (ZIP64 included). nullopt when the file has no
+// readable one: not a ZIP archive, cut, or a directory that points outside the file.
+std::optional<TZipDirectory> ReadZipDirectory(const QString& AFileName);
+
+} // namespace zlt::install
