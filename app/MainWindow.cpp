@@ -106,10 +106,10 @@ void TfrmMainUpdater_::LoadFormResource() {
 
     cntFormMain____ = CreatePanel(this, "cntFormMain____", {0, 0, 472, 125}, TAlign::alClient, clFrameBlue,
                                   psLeft | psTop | psRight, clFrameBlue, 2);
-    cntContaTop____ = CreatePanel(cntFormMain____, "cntContaTop____", {3, 3, 466, 14}, TAlign::alTop, clBlack,
-                                  psAll, clFrameBlue, 0);
-    cntFormIcon____ = CreatePanel(cntFormMain____, "cntFormIcon____", {3, 17, 86, 93}, TAlign::alLeft, clBlack,
-                                  psAll, clIconLine, 0);
+    cntContaTop____ = CreatePanel(cntFormMain____, "cntContaTop____", {3, 3, 466, 14}, TAlign::alTop, clBlack, psAll,
+                                  clFrameBlue, 0);
+    cntFormIcon____ = CreatePanel(cntFormMain____, "cntFormIcon____", {3, 17, 86, 93}, TAlign::alLeft, clBlack, psAll,
+                                  clIconLine, 0);
     imgFormImage___ = new QLabel(cntFormIcon____);
     imgFormImage___->setObjectName(QStringLiteral("imgFormImage___"));
     imgFormImage___->setGeometry(27, 25, 32, 32);

@@ -86,8 +86,8 @@ public:
     // The ZIP reader's handlers during the installation.
     void UnZipperArchiveProgress(TZLTUnZipper* Sender, std::uint8_t Progress, bool& Abort);
     void UnZipperConfirmOverwrite(TZLTUnZipper* Sender, QString& Name, bool& Confirm);
-    void UnZipperConfirmProcessItem(TZLTUnZipper* Sender, const TZLTZipItem& Item,
-                                    TZLTProcessType ProcessType, bool& Confirm);
+    void UnZipperConfirmProcessItem(TZLTUnZipper* Sender, const TZLTZipItem& Item, TZLTProcessType ProcessType,
+                                    bool& Confirm);
 
     // How long the timer handler waits before the run (1000 ms); tests shorten it.
     static unsigned RunDelayMs;

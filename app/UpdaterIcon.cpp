@@ -41,8 +41,7 @@ QImage DrawUpdaterIcon(int ASize) {
     painter.setPen(QPen(QColor(255, 255, 255, 150), lineWidth(2.5)));
     // Meridians.
     painter.drawLine(QPointF(centre.x(), centre.y() - radius), QPointF(centre.x(), centre.y() + radius));
-    for (const double half : {radius * 0.45, radius * 0.8})
-        painter.drawEllipse(centre, half, radius);
+    for (const double half : {radius * 0.45, radius * 0.8}) painter.drawEllipse(centre, half, radius);
     // Parallels.
     painter.drawLine(QPointF(centre.x() - radius, centre.y()), QPointF(centre.x() + radius, centre.y()));
     for (const double offset : {-radius * 0.5, radius * 0.5})

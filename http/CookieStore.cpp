@@ -14,7 +14,8 @@ TZLTCookieManager::TZLTCookieManager(QObject* AOwner) : TComponent(AOwner), FImp
     if (!FImpl->Share) throw Exception(QStringLiteral("Cannot create the cookie store (curl_share_init failed)"));
     const CURLSHcode result = curl_share_setopt(FImpl->Share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     if (result != CURLSHE_OK)
-        throw Exception(QStringLiteral("Cannot create the cookie store: %1").arg(QString::fromUtf8(curl_share_strerror(result))));
+        throw Exception(
+            QStringLiteral("Cannot create the cookie store: %1").arg(QString::fromUtf8(curl_share_strerror(result))));
 }
 
 // Clients attach the share only for the length of a request, so nothing uses it any more here.

@@ -13,7 +13,7 @@ namespace zlt::http {
 // make every transfer end by itself: a server that never answers, stops, drips or sends
 // without end can't hold the updater, and with it the stopped application, for long.
 struct TZLTHttpDefaults {
-    QString CaFile;                     // empty: the system's trust store only
+    QString CaFile; // empty: the system's trust store only
     std::int32_t ConnectTimeoutMs = 30000;
     std::int32_t StallTimeoutMs = 60000; // no byte received for this long ends the transfer
     // Less than LowSpeedBytesPerSecond on average over LowSpeedSeconds ends the transfer.

@@ -34,8 +34,7 @@ long SslVersionOption(const TZLTSslHandler* AHandler) {
         }
         return CURL_SSLVERSION_MAX_DEFAULT;
     };
-    return minimum(AHandler->MinVersion()) |
-           (AHandler->OpenEnded() ? openEnded : maximum(AHandler->MaxVersion()));
+    return minimum(AHandler->MinVersion()) | (AHandler->OpenEnded() ? openEnded : maximum(AHandler->MaxVersion()));
 }
 
 // The address as libcurl wants it: ASCII as given (libcurl judges it), anything else
@@ -60,7 +59,8 @@ QByteArray CharsetOf(const QString& AContentType) {
         const QString item = parameter.trimmed();
         if (item.startsWith(QLatin1String("charset="), Qt::CaseInsensitive)) {
             QString value = item.mid(8).trimmed();
-            if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"')) value = value.mid(1, value.size() - 2);
+            if (value.size() >= 2 && value.startsWith(u'"') && value.endsWith(u'"'))
+                value = value.mid(1, value.size() - 2);
             return value.toLatin1();
         }
     }
@@ -87,7 +87,7 @@ struct TZLTHttp::TImpl {
     // State of the running request.
     const TSink* Sink = nullptr;
     const TBodyBegin* BodyBeginCheck = nullptr;
-    std::exception_ptr Error;  // thrown inside a callback, rethrown after the transfer
+    std::exception_ptr Error; // thrown inside a callback, rethrown after the transfer
     bool BodyBegun = false;
     bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
     bool Stalled = false;
@@ -146,7 +146,8 @@ struct TZLTHttp::TImpl {
         }
         // A body without a declared length is cut at the cap as well, before the sink sees
         // more than the cap allows.
-        if (Owner.MaxBodyBytes > 0 && Received + static_cast<std::int64_t>(ASize) > Owner.MaxBodyBytes) throw TooLarge();
+        if (Owner.MaxBodyBytes > 0 && Received + static_cast<std::int64_t>(ASize) > Owner.MaxBodyBytes)
+            throw TooLarge();
         if (Sink != nullptr && *Sink) (*Sink)(AData, ASize);
         Received += static_cast<std::int64_t>(ASize);
         // libcurl hands over what one read returned, often only a few KiB on a fast link;
@@ -168,7 +169,8 @@ struct TZLTHttp::TImpl {
 
     void Header(const char* AData, std::size_t ASize) {
         LastActivity = TClock::now();
-        if (ASize > 5 && qstrncmp(AData, "HTTP/", 5) == 0) StatusLine = QByteArray(AData, static_cast<qsizetype>(ASize)).trimmed();
+        if (ASize > 5 && qstrncmp(AData, "HTTP/", 5) == 0)
+            StatusLine = QByteArray(AData, static_cast<qsizetype>(ASize)).trimmed();
     }
 
     // false: nothing arrived for longer than the stall limit.
@@ -213,8 +215,7 @@ struct TZLTHttp::TImpl {
     template <typename TValue>
     void Set(CURLoption AOption, TValue AValue) {
         const CURLcode result = curl_easy_setopt(Easy.get(), AOption, AValue);
-        if (result != CURLE_OK)
-            throw CurlError(QStringLiteral("Cannot configure the HTTP request"), result);
+        if (result != CURLE_OK) throw CurlError(QStringLiteral("Cannot configure the HTTP request"), result);
     }
 
     void Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders);
@@ -342,7 +343,8 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
 
     if (Error) std::rethrow_exception(std::exchange(Error, nullptr));
 
-    const bool statusFailed = StatusRefused || (result == CURLE_OK && (Owner.FResponseCode < 200 || Owner.FResponseCode > 299));
+    const bool statusFailed = StatusRefused ||
+                              (result == CURLE_OK && (Owner.FResponseCode < 200 || Owner.FResponseCode > 299));
     if (statusFailed) {
         // The server's own status line, as HTTP clients traditionally report it.
         const QString line = QString::fromLatin1(StatusLine);
@@ -350,7 +352,8 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
     }
     if (Stalled) throw failure(QStringLiteral("no data received for %1 ms").arg(Owner.StallTimeoutMs));
     if (result != CURLE_OK) {
-        const QString reason = ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer) : QString::fromUtf8(curl_easy_strerror(result));
+        const QString reason = ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer)
+                                                      : QString::fromUtf8(curl_easy_strerror(result));
         throw failure(reason);
     }
     // An empty body never reached the write callback.
@@ -359,13 +362,11 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
 }
 
 TZLTHttp::TZLTHttp(QObject* AOwner)
-    : TComponent(AOwner),
-      ConnectTimeoutMs(TZLTHttpDefaults::Instance().ConnectTimeoutMs),
+    : TComponent(AOwner), ConnectTimeoutMs(TZLTHttpDefaults::Instance().ConnectTimeoutMs),
       StallTimeoutMs(TZLTHttpDefaults::Instance().StallTimeoutMs),
       LowSpeedBytesPerSecond(TZLTHttpDefaults::Instance().LowSpeedBytesPerSecond),
       LowSpeedSeconds(TZLTHttpDefaults::Instance().LowSpeedSeconds),
-      MaxBodyBytes(TZLTHttpDefaults::Instance().MaxBodyBytes),
-      CaFile(TZLTHttpDefaults::Instance().CaFile),
+      MaxBodyBytes(TZLTHttpDefaults::Instance().MaxBodyBytes), CaFile(TZLTHttpDefaults::Instance().CaFile),
       FImpl(std::make_unique<TImpl>(*this)) {}
 
 TZLTHttp::~TZLTHttp() = default;

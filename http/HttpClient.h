@@ -31,18 +31,18 @@ public:
     std::int32_t RedirectMaximum = 15;
     QString UserAgent = DefaultUserAgent; // empty: no header
     QString Accept = DefaultAccept;       // empty: no header
-    QString ContentEncoding;                                                  // empty: no header
+    QString ContentEncoding;              // empty: no header
     TkvProxyParams ProxyParams;
     // With no proxy server of its own, take the system's proxy (http_proxy, https_proxy and
     // no_proxy of the environment) instead of going direct.
     bool UseSystemProxy = false;
-    std::int32_t ConnectTimeoutMs; // from TZLTHttpDefaults
-    std::int32_t StallTimeoutMs;   // from TZLTHttpDefaults; counts from the start of a request,
-                                   // each header line or piece of body starts it anew
+    std::int32_t ConnectTimeoutMs;       // from TZLTHttpDefaults
+    std::int32_t StallTimeoutMs;         // from TZLTHttpDefaults; counts from the start of a request,
+                                         // each header line or piece of body starts it anew
     std::int32_t LowSpeedBytesPerSecond; // from TZLTHttpDefaults; 0: no low-speed limit
     std::int32_t LowSpeedSeconds;        // from TZLTHttpDefaults
     std::int64_t MaxBodyBytes;           // from TZLTHttpDefaults; 0: no cap
-    QString CaFile;                // used unless an attached TLS handler names its own
+    QString CaFile;                      // used unless an attached TLS handler names its own
 
     // Not owned; forgotten automatically when released elsewhere.
     TZLTCookieManager* CookieManager() const { return FCookieManager; }

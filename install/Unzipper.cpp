@@ -38,8 +38,7 @@ class TArchiveHandle {
 public:
     TArchiveHandle(archive* AHandle, const char* AWhat) : FHandle(AHandle) {
         if (FHandle == nullptr)
-            throw Exception(QStringLiteral("libarchive could not create %1 (out of memory)")
-                                .arg(QLatin1String(AWhat)));
+            throw Exception(QStringLiteral("libarchive could not create %1 (out of memory)").arg(QLatin1String(AWhat)));
     }
     TArchiveHandle(TArchiveHandle&& AOther) noexcept : FHandle(std::exchange(AOther.FHandle, nullptr)) {}
     TArchiveHandle& operator=(TArchiveHandle&& AOther) noexcept {
@@ -76,9 +75,7 @@ QString ErrorText(archive* AArchive) {
     return text != nullptr ? QString::fromLocal8Bit(text) : QStringLiteral("unknown libarchive error");
 }
 
-QString ErrorCodeText(const std::error_code& AError) {
-    return QString::fromLocal8Bit(AError.message().c_str());
-}
+QString ErrorCodeText(const std::error_code& AError) { return QString::fromLocal8Bit(AError.message().c_str()); }
 
 // A reader of the ZIP format only: a tar or 7z file, or an error page saved as the package, is
 // refused at opening instead of being unpacked as whatever it happens to be.
@@ -184,23 +181,16 @@ constexpr char TemporarySuffix[] = ".tmp";
 std::int64_t SpaceMargin(std::int64_t ADeclared) { return ADeclared / 100 + (std::int64_t{16} << 20); }
 
 constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                              ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM |
-                              ARCHIVE_EXTRACT_TIME;
+                             ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_TIME;
 
 // One run of ExtractFiles: the reader, the disk writer and the working directory they share.
 class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, const QString& AArchive, const QString& ABase,
                 const TZipDirectory* ADirectory)
-        : FOwner(AOwner),
-          FSkipped(ASkipped),
-          FBase(ABase),
-          FBaseBytes(QFile::encodeName(ABase).size()),
-          FDirectory(ADirectory),
-          FProgramPath(ProgramPath(AOwner.ProgramName)),
-          FArchivePath(QFile::encodeName(AArchive).toStdString()),
-          FReader(OpenZipReader(AArchive)),
-          FCwd(ABase),
+        : FOwner(AOwner), FSkipped(ASkipped), FBase(ABase), FBaseBytes(QFile::encodeName(ABase).size()),
+          FDirectory(ADirectory), FProgramPath(ProgramPath(AOwner.ProgramName)),
+          FArchivePath(QFile::encodeName(AArchive).toStdString()), FReader(OpenZipReader(AArchive)), FCwd(ABase),
           FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
 
@@ -398,8 +388,7 @@ private:
             }
         }
         const int finished = archive_write_finish_entry(FWriter.Get());
-        if (readResult == ARCHIVE_FATAL)
-            throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
+        if (readResult == ARCHIVE_FATAL) throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
         if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
         if (!failure.isEmpty()) return Skip(AName, failure);
         if (const std::error_code error = pending.CommitTo(AFinal)) Skip(AName, ErrorCodeText(error));
@@ -464,8 +453,8 @@ void TZLTUnZipper::Open(const QString& AFileName) {
         if (result == ARCHIVE_EOF) break;
         if (result == ARCHIVE_FATAL) {
             if (count == 0)
-                throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2")
-                                    .arg(shown, ErrorText(reader.Get())));
+                throw Exception(
+                    QStringLiteral("\"%1\" is not a readable ZIP archive: %2").arg(shown, ErrorText(reader.Get())));
             break; // the extraction meets the same damage after the readable entries
         }
         ++count;

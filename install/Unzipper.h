@@ -74,8 +74,7 @@ public:
     // effect). Confirm starts true; false keeps the old file.
     std::function<void(TZLTUnZipper* Sender, QString& Name, bool& Confirm)> OnConfirmOverwrite;
     // Before each entry that matches the mask. Confirm starts true; false passes the entry over.
-    std::function<void(TZLTUnZipper* Sender, const TZLTZipItem& Item, TZLTProcessType ProcessType,
-                       bool& Confirm)>
+    std::function<void(TZLTUnZipper* Sender, const TZLTZipItem& Item, TZLTProcessType ProcessType, bool& Confirm)>
         OnConfirmProcessItem;
 
     // The entries of the last extraction that failed, each as "stored name: reason". Entries

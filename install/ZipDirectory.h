@@ -18,9 +18,7 @@ struct TZipDirectory {
     std::int64_t EntryCount = 0;
     QHash<QByteArray, std::uint8_t> HostSystems; // stored name -> "version made by" system
 
-    bool HasUnixMode(const QByteArray& AStoredName) const {
-        return HostSystems.value(AStoredName, 0) == UnixHost;
-    }
+    bool HasUnixMode(const QByteArray& AStoredName) const { return HostSystems.value(AStoredName, 0) == UnixHost; }
 };
 
 // Reads the central directory of AFileName (ZIP64 included). nullopt when the file has no

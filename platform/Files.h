@@ -9,8 +9,8 @@
 
 namespace zlt::platform {
 
-bool FileExists(const QString& AFileName); // follows links; false for a folder
-bool IsRealFolder(const QString& APath);   // a folder itself, not a link to one
+bool FileExists(const QString& AFileName);     // follows links; false for a folder
+bool IsRealFolder(const QString& APath);       // a folder itself, not a link to one
 bool ForceDirectories(const QString& AFolder); // creates every missing level
 bool DeleteFile(const QString& AFileName);     // false when it could not be deleted
 

@@ -10,8 +10,7 @@ namespace zlt::platform {
 // characters come back. A missing or unreadable file, section or key gives ADefault.
 // The file may be UTF-8 (with or without BOM), UTF-16 LE with BOM, or the ANSI code page
 // (Windows-1252); CR LF and LF line ends both work. Never throws.
-QString GetPrivateProfileString(const QString& ASection, const QString& AKey,
-                                const QString& ADefault, const QString& AFileName,
-                                qsizetype ABufferSize = 2048);
+QString GetPrivateProfileString(const QString& ASection, const QString& AKey, const QString& ADefault,
+                                const QString& AFileName, qsizetype ABufferSize = 2048);
 
 } // namespace zlt::platform

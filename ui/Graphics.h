@@ -38,7 +38,7 @@ public:
     QString Name;
     int Height;
     TColor Color;
-    std::uint8_t Style;   // set of TFontStyle bits
+    std::uint8_t Style; // set of TFontStyle bits
     std::uint8_t Charset;
 
     bool HasStyle(TFontStyle AStyle) const { return (Style & std::uint8_t(AStyle)) != 0; }

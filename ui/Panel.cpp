@@ -1,8 +1,8 @@
 #include "ui/Panel.h"
 
 #include <QEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -49,8 +49,8 @@ void TZLTPanel::SetAlign(TAlign AValue) {
 
 QRect TZLTPanel::ClientArea() const {
     const auto line = [this](TPanelSide ASide) { return (FLines & ASide) != 0 ? 1 : 0; };
-    return rect().adjusted(FBorderWidth + line(psLeft), FBorderWidth + line(psTop),
-                           -(FBorderWidth + line(psRight)), -(FBorderWidth + line(psBottom)));
+    return rect().adjusted(FBorderWidth + line(psLeft), FBorderWidth + line(psTop), -(FBorderWidth + line(psRight)),
+                           -(FBorderWidth + line(psBottom)));
 }
 
 void TZLTPanel::AlignControls(QWidget* AParent, const QRect& AArea) {
@@ -60,9 +60,9 @@ void TZLTPanel::AlignControls(QWidget* AParent, const QRect& AArea) {
         auto* panel = dynamic_cast<TZLTPanel*>(child);
         // Children of a window not yet shown count as hidden until it is; only an explicit
         // hide takes a panel out of the layout.
-        const bool hidden = panel != nullptr && panel->isHidden() && panel->testAttribute(Qt::WA_WState_ExplicitShowHide);
-        if (panel != nullptr && panel->FAlign != TAlign::alNone && !panel->isWindow() && !hidden)
-            panels.append(panel);
+        const bool hidden = panel != nullptr && panel->isHidden() &&
+                            panel->testAttribute(Qt::WA_WState_ExplicitShowHide);
+        if (panel != nullptr && panel->FAlign != TAlign::alNone && !panel->isWindow() && !hidden) panels.append(panel);
     }
 
     QRect area = AArea;
@@ -92,8 +92,7 @@ void TZLTPanel::AlignControls(QWidget* AParent, const QRect& AArea) {
             case TAlign::alClient:
                 panel->setGeometry(area.left(), area.top(), std::max(0, area.width()), std::max(0, area.height()));
                 break;
-            case TAlign::alNone:
-                break;
+            case TAlign::alNone: break;
             }
         }
     }

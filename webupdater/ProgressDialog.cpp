@@ -1,7 +1,7 @@
 #include "webupdater/ProgressDialog.h"
 
-#include "ui/Application.h"
 #include "common/Errors.h"
+#include "ui/Application.h"
 #include "ui/Graphics.h"
 #include "webupdater/Types.h"
 
@@ -79,7 +79,8 @@ TfrmUpdater::TfrmUpdater() : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint
     lblTitle = NewLabel(this, QStringLiteral("Please, wait while downloading updates..."), 37, 22, 246, 16,
                         DialogFont(-13, ui::clWindowText));
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
-    lblChecking = NewLabel(this, QStringLiteral("Checking for updates..."), 88, 53, 135, 16, DialogFont(-13, ui::clBlack));
+    lblChecking = NewLabel(this, QStringLiteral("Checking for updates..."), 88, 53, 135, 16,
+                           DialogFont(-13, ui::clBlack));
     lblChecking->setObjectName(QStringLiteral("lblChecking"));
     prb1 = new QProgressBar(this);
     prb1->setObjectName(QStringLiteral("prb1"));
@@ -143,8 +144,7 @@ void TfrmUpdater::ApplyOptions(const TkvDialogOptions& AOptions) {
         img1->clear();
         img1->setVisible(false);
     }
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->geometry().center() - rect().center());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
     show();
     repaint();
 }

@@ -41,7 +41,8 @@ void SaveAnsiLines(const QStringList& ALines, const QString& AFileName) {
     QByteArray content;
     for (const QString& line : ALines) content += platform::ToAnsi(line) + "\r\n";
     QFile file(AFileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size() || !file.flush())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size() ||
+        !file.flush())
         throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, file.errorString()));
 }
 
@@ -64,10 +65,10 @@ void TZLTWebUpdater::CreateScript(const QString& Lang) {
         const QString folder = platform::ExecutableFolder();
         SaveAnsiLines(lines, folder + scriptName);
         ui::MessageBox(QStringLiteral("The script %1 has been correcly created in %2").arg(scriptName, folder), caption,
-                             ui::MB_ICONINFORMATION | ui::MB_OK);
+                       ui::MB_ICONINFORMATION | ui::MB_OK);
     } catch (...) {
         ui::MessageBox(QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."),
-                             caption, ui::MB_ICONERROR | ui::MB_OK);
+                       caption, ui::MB_ICONERROR | ui::MB_OK);
     }
 }
 

@@ -15,8 +15,8 @@
 #include <QStorageInfo>
 
 #include <exception>
-#include <optional>
 #include <memory>
+#include <optional>
 
 namespace zlt::webupdater {
 
@@ -61,8 +61,9 @@ platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
     constexpr int MaxAttempts = 100;
     const qsizetype dot = AFileName.lastIndexOf(u'.');
     for (int attempt = 1; attempt <= MaxAttempts; ++attempt) {
-        const QString name =
-            attempt == 1 ? AFileName : AFileName.left(dot) + QStringLiteral("_%1").arg(attempt) + AFileName.mid(dot);
+        const QString name = attempt == 1
+                                 ? AFileName
+                                 : AFileName.left(dot) + QStringLiteral("_%1").arg(attempt) + AFileName.mid(dot);
         if (std::optional<platform::TExclusiveFile> file = platform::TExclusiveFile::CreateNew(name))
             return std::move(*file);
     }
@@ -75,8 +76,9 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     const QString folder = platform::ExecutableFolder() + QStringLiteral("Updates");
     const bool folderExisted = QFileInfo::exists(folder) || QFileInfo(folder).isSymLink();
     if (folderExisted && !platform::IsRealFolder(folder))
-        throw Exception(QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
-                            .arg(folder));
+        throw Exception(
+            QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
+                .arg(folder));
     platform::ForceDirectories(folder);
     platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
     // Named for the caller only once this call has made the file: a failure may then delete

@@ -23,7 +23,8 @@ std::int32_t Low32(std::int64_t ACount) {
 
 } // namespace
 
-TZLTWebUpdater::TZLTWebUpdater(QObject* AOwner) : TComponent(AOwner), FdopDlgOption(std::make_unique<TkvDialogOptions>()) {
+TZLTWebUpdater::TZLTWebUpdater(QObject* AOwner)
+    : TComponent(AOwner), FdopDlgOption(std::make_unique<TkvDialogOptions>()) {
     FdopDlgOption->SetPTitleCaption(QStringLiteral("Please, wait while downloading updates..."));
     FdopDlgOption->SetPProgressCaption(QStringLiteral("Percentage"));
     FdopDlgOption->SetPCheckingCaption(QStringLiteral("Checking for updates..."));
@@ -74,9 +75,11 @@ void TZLTWebUpdater::Activate(bool AValue) {
     if (!FbolRunning__) {
         const quint32 flags = ui::MB_ICONERROR | ui::MB_OK;
         if (FstrCheckUrl_.isEmpty())
-            ui::Application().MessageBox(QStringLiteral("CheckUrl property cannot be empty."), QStringLiteral("WebUpdater"), flags);
+            ui::Application().MessageBox(QStringLiteral("CheckUrl property cannot be empty."),
+                                         QStringLiteral("WebUpdater"), flags);
         else if (FstrDownloUrl.isEmpty())
-            ui::Application().MessageBox(QStringLiteral("DownloadUrl property cannot be empty."), QStringLiteral("WebUpdater"), flags);
+            ui::Application().MessageBox(QStringLiteral("DownloadUrl property cannot be empty."),
+                                         QStringLiteral("WebUpdater"), flags);
         return;
     }
     if (FstrCheckUrl_.isEmpty() || FstrDownloUrl.isEmpty()) return;
@@ -89,7 +92,9 @@ void TZLTWebUpdater::Activate(bool AValue) {
 bool TZLTWebUpdater::IsInternetConnected() { return platform::InternetGetConnectedState(); }
 
 void TZLTWebUpdater::AttachWorkHandlers(http::TZLTHttp& AClient) {
-    AClient.OnWorkBegin = [this](http::TZLTHttp*, http::TWorkMode, std::int64_t AWorkCountMax) { DoWorkBegin(AWorkCountMax); };
+    AClient.OnWorkBegin = [this](http::TZLTHttp*, http::TWorkMode, std::int64_t AWorkCountMax) {
+        DoWorkBegin(AWorkCountMax);
+    };
     AClient.OnWork = [this](http::TZLTHttp*, http::TWorkMode, std::int64_t AWorkCount) { DoWork(AWorkCount); };
 }
 

@@ -4,13 +4,13 @@
 // the timed run, as curl's output does (deleting a freshly written gigabyte takes a good part
 // of a second on ext4).
 
-#include "ui/Application.h"
 #include "platform/Files.h"
-#include "ui/Graphics.h"
 #include "platform/Network.h"
 #include "platform/System.h"
-#include "webupdater/WebUpdater.h"
+#include "ui/Application.h"
+#include "ui/Graphics.h"
 #include "webupdater/ProgressDialog.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -59,14 +59,17 @@ TBenchOptions ParseOptions(const QApplication& AApp) {
     parser.addHelpOption();
     const QCommandLineOption transport(QStringLiteral("transport"), QStringLiteral("component, rest or platform."),
                                        QStringLiteral("name"));
-    const QCommandLineOption url(QStringLiteral("url"), QStringLiteral("Address of the package."), QStringLiteral("url"));
+    const QCommandLineOption url(QStringLiteral("url"), QStringLiteral("Address of the package."),
+                                 QStringLiteral("url"));
     const QCommandLineOption folder(QStringLiteral("folder"),
                                     QStringLiteral("Folder that stands for the executable's folder; the package goes "
                                                    "to its updater/Updates/."),
                                     QStringLiteral("dir"));
     const QCommandLineOption dialog(QStringLiteral("dialog"), QStringLiteral("Show the default progress dialog."));
-    const QCommandLineOption events(QStringLiteral("events"), QStringLiteral("Attach both progress events of the host."));
-    const QCommandLineOption keep(QStringLiteral("keep"), QStringLiteral("Leave the package in place for the caller to remove."));
+    const QCommandLineOption events(QStringLiteral("events"),
+                                    QStringLiteral("Attach both progress events of the host."));
+    const QCommandLineOption keep(QStringLiteral("keep"),
+                                  QStringLiteral("Leave the package in place for the caller to remove."));
     parser.addOptions({transport, url, folder, dialog, events, keep});
     parser.process(AApp);
 
@@ -82,7 +85,8 @@ TBenchOptions ParseOptions(const QApplication& AApp) {
         Usage(parser, QStringLiteral("--transport must be component, rest or platform."));
     options.Url = parser.value(url);
     options.Folder = parser.value(folder);
-    if (options.Url.isEmpty() || options.Folder.isEmpty()) Usage(parser, QStringLiteral("--url and --folder are needed."));
+    if (options.Url.isEmpty() || options.Folder.isEmpty())
+        Usage(parser, QStringLiteral("--url and --folder are needed."));
     options.Dialog = parser.isSet(dialog);
     options.Events = parser.isSet(events);
     options.Keep = parser.isSet(keep);
@@ -136,8 +140,8 @@ int Run(const TBenchOptions& AOptions) {
     }
     const qint64 bytes = QFileInfo(package).size();
     if (!AOptions.Keep) platform::DeleteFile(package);
-    std::printf("bytes %lld seconds %.3f events %lld percent %d file %s\n", static_cast<long long>(bytes), seconds.count(),
-                static_cast<long long>(tally.Calls), tally.Percent, qPrintable(package));
+    std::printf("bytes %lld seconds %.3f events %lld percent %d file %s\n", static_cast<long long>(bytes),
+                seconds.count(), static_cast<long long>(tally.Calls), tally.Percent, qPrintable(package));
     return 0;
 }
 

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
             lastProgress = AProgress;
         };
         unzipper.OnConfirmOverwrite = [](zlt::install::TZLTUnZipper*, QString&, bool& AConfirm) { AConfirm = true; };
-        unzipper.OnConfirmProcessItem = [](zlt::install::TZLTUnZipper*, const zlt::install::TZLTZipItem&, zlt::install::TZLTProcessType,
-                                           bool& AConfirm) { AConfirm = true; };
+        unzipper.OnConfirmProcessItem = [](zlt::install::TZLTUnZipper*, const zlt::install::TZLTZipItem&,
+                                           zlt::install::TZLTProcessType, bool& AConfirm) { AConfirm = true; };
         unzipper.CreateDirs = true;
         unzipper.RestorePath = true;
         unzipper.Open(arguments[1]);

@@ -51,8 +51,8 @@ std::optional<TExclusiveFile> TExclusiveFile::CreateNew(const QString& AFileName
     const QFileInfo info(AFileName);
     // The folder is opened without following a final link and the file created relative to
     // it, so nothing can swap a link in between the check and the creation.
-    const TUniqueHandle folder =
-        posix::Own(::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const TUniqueHandle folder = posix::Own(
+        ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid()) throw failure(errno);
     TExclusiveFile file;
     file.FHandle = posix::Own(::openat(posix::Fd(folder), QFile::encodeName(info.fileName()).constData(),

@@ -24,7 +24,8 @@ namespace {
 // pipe or a device in the file's place reads as a missing file (and a pipe never blocks us).
 std::optional<QByteArray> ReadRegularFile(const QString& AFileName) {
     if (AFileName.isEmpty()) return std::nullopt;
-    const TUniqueHandle file = posix::Own(::open(QFile::encodeName(AFileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const TUniqueHandle file = posix::Own(
+        ::open(QFile::encodeName(AFileName).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.Valid()) return std::nullopt;
     struct stat status {};
     if (::fstat(posix::Fd(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
@@ -66,9 +67,7 @@ QStringView TrimBlanks(QStringView AText) {
     return AText;
 }
 
-bool SameName(QStringView ALeft, QStringView ARight) {
-    return ALeft.compare(ARight, Qt::CaseInsensitive) == 0;
-}
+bool SameName(QStringView ALeft, QStringView ARight) { return ALeft.compare(ARight, Qt::CaseInsensitive) == 0; }
 
 QStringView WithoutEnclosingQuotes(QStringView AValue) {
     if (AValue.size() >= 2 && (AValue.front() == u'"' || AValue.front() == u'\'') && AValue.back() == AValue.front())

@@ -45,14 +45,11 @@ bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters) {
     const QString path = ResolveFile(AFileName);
     if (path.isEmpty()) return false;
     const QFileInfo file(path);
-    if (file.isFile() && file.isExecutable())
-        return QProcess::startDetached(path, QProcess::splitCommand(AParameters));
+    if (file.isFile() && file.isExecutable()) return QProcess::startDetached(path, QProcess::splitCommand(AParameters));
     // Documents, packages and folders go to whatever the desktop opens them with.
     return QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
-TShellExecuteHook SetShellExecuteHook(TShellExecuteHook AHook) {
-    return std::exchange(ShellHook(), std::move(AHook));
-}
+TShellExecuteHook SetShellExecuteHook(TShellExecuteHook AHook) { return std::exchange(ShellHook(), std::move(AHook)); }
 
 } // namespace zlt::platform

@@ -7,14 +7,14 @@
 #include "common/Processes.h"
 #include "common/Settings.h"
 #include "common/Text.h"
-#include "ui/Application.h"
 #include "platform/Exception.h"
-#include "ui/MessageBox.h"
-#include "ui/WindowMessages.h"
-#include "ui/Panel.h"
 #include "platform/Processes.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Application.h"
+#include "ui/MessageBox.h"
+#include "ui/Panel.h"
+#include "ui/WindowMessages.h"
 #include "webupdater/WebUpdater.h"
 
 #include <QCoreApplication>
@@ -62,8 +62,8 @@ struct TPixel {
     QRgb Test;
 };
 
-constexpr QRgb Blue = 0xFF78ADE9;   // frame and most lines
-constexpr QRgb Light = 0xFFB4DCF3;  // lines of the icon panel
+constexpr QRgb Blue = 0xFF78ADE9;  // frame and most lines
+constexpr QRgb Light = 0xFFB4DCF3; // lines of the icon panel
 constexpr QRgb Black = 0xFF000000;
 constexpr QRgb Yellow = 0xFFFFFFB3; // every panel in test mode
 
@@ -139,8 +139,8 @@ TEST_F(MainWindowLookTest, ProductionAndTestModeOnTheGrabbedImage) {
         EXPECT_TRUE(window->windowFlags().testFlag(Qt::CustomizeWindowHint));
         EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
         const QRect screen = window->screen()->geometry();
-        EXPECT_EQ(window->pos(), QPoint(screen.x() + (screen.width() - 472) / 2,
-                                        screen.y() + (screen.height() - 125) / 2))
+        EXPECT_EQ(window->pos(),
+                  QPoint(screen.x() + (screen.width() - 472) / 2, screen.y() + (screen.height() - 125) / 2))
             << "centred on the screen";
 
         for (const TPixel& pixel : Pixels) {
@@ -188,7 +188,8 @@ TEST_F(MainWindowLookTest, ProductionAndTestModeOnTheGrabbedImage) {
 
         // The picture: the icon at 32 x 32, an orange arrow over a blue globe.
         const QRect picture(QPoint(30, 42), QSize(32, 32));
-        EXPECT_EQ(QRect(window->imgFormImage___->mapTo(window, QPoint(0, 0)), window->imgFormImage___->size()), picture);
+        EXPECT_EQ(QRect(window->imgFormImage___->mapTo(window, QPoint(0, 0)), window->imgFormImage___->size()),
+                  picture);
         int orange = 0;
         int blue = 0;
         for (int y = picture.top(); y <= picture.bottom(); ++y)
@@ -252,8 +253,8 @@ TEST_F(ConfigFileReadTest, BuildsTheAddressesOfTheWorkedExample) {
          s + "/acme/Produccion/acme.zip", AcmeName},
         {"FILEZIP blank", Settings(AcmeName, "Acme.exe", s + "/", "acme", "checkUpdates.php", "\" \""), false,
          s + "/acme/Produccion/checkUpdates.php", QString(), AcmeName},
-        {"PATHUPD empty", Settings(AcmeName, "Acme.exe", s + "/", "", "checkUpdates.php", "acme.zip"), false,
-         QString(), QString(), AcmeName},
+        {"PATHUPD empty", Settings(AcmeName, "Acme.exe", s + "/", "", "checkUpdates.php", "acme.zip"), false, QString(),
+         QString(), AcmeName},
         {"SERVER1 without the final /", Settings(AcmeName, "Acme.exe", s, "acme", "checkUpdates.php", "acme.zip"),
          false, s + "acme/Produccion/checkUpdates.php", s + "acme/Produccion/acme.zip", AcmeName},
         {"SERVER1 of blanks only", Settings(AcmeName, "Acme.exe", "\"   \"", "acme", "checkUpdates.php", "acme.zip"),
@@ -304,8 +305,8 @@ using MainWindowRunTest = TWindowFixture;
 TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStillStarts) {
     WriteSettings(Settings(AcmeName, "Acme.exe", "http://127.0.0.1:9/", "acme", "checkUpdates.php", "acme.zip"));
     // The real settings reader never fails, so a hook plays the failure inside the guard.
-    const TScopedValue<std::function<void()>> failingRead(
-        TfrmMainUpdater_::ConfigFileReadTestHook, [] { throw Exception(QStringLiteral("disco ilegible")); });
+    const TScopedValue<std::function<void()>> failingRead(TfrmMainUpdater_::ConfigFileReadTestHook,
+                                                          [] { throw Exception(QStringLiteral("disco ilegible")); });
     int snapshots = 0;
     const TScopedProcessSnapshotHook noProcesses([&snapshots] {
         ++snapshots;
@@ -371,8 +372,8 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
     TTempDir www;
     WriteFile(www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
     TNginx nginx(www.Path());
-    WriteSettings(Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php",
-                           "acme.zip"));
+    WriteSettings(
+        Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     // A copy that is always listed and can't be ended: an id above any real process id, so the
     // termination fails without touching any process.
     const TScopedProcessSnapshotHook alwaysListed([] {
@@ -420,8 +421,9 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     TTempDir www;
     QDir().mkpath(www.File(QStringLiteral("acme/Produccion")));
     ASSERT_EQ(RunProgram(QStringLiteral("zip"),
-                         {QStringLiteral("-q"), QStringLiteral("-r"), www.File(QStringLiteral("acme/Produccion/acme.zip")),
-                          QStringLiteral("app.bin"), QStringLiteral("data")},
+                         {QStringLiteral("-q"), QStringLiteral("-r"),
+                          www.File(QStringLiteral("acme/Produccion/acme.zip")), QStringLiteral("app.bin"),
+                          QStringLiteral("data")},
                          nullptr, package.Path()),
               0);
     TNginx nginx(www.Path());
@@ -442,7 +444,8 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
         EXPECT_TRUE(copy->waitForFinished(10000));
         EXPECT_EQ(copy->exitStatus(), QProcess::CrashExit) << "ended by the updater";
     }
-    EXPECT_TRUE(nginx.AccessLog().contains(QStringLiteral("GET /acme/Produccion/acme.zip"))) << nginx.AccessLog().toStdString();
+    EXPECT_TRUE(nginx.AccessLog().contains(QStringLiteral("GET /acme/Produccion/acme.zip")))
+        << nginx.AccessLog().toStdString();
     EXPECT_EQ(ReadFile(FExe.Folder() + QStringLiteral("/app.bin")), QByteArray("new program"));
     EXPECT_EQ(ReadFile(FExe.Folder() + QStringLiteral("/data/base.db")), QByteArray("new data"));
     ASSERT_EQ(shell.Calls.size(), 1u);

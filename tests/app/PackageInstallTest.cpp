@@ -36,8 +36,9 @@ protected:
     void SetUp() override {
         TWindowFixture::SetUp();
         if (!HaveProgram(QStringLiteral("zip"))) GTEST_SKIP() << "needs zip, not installed";
-        WriteSettings(Settings(QStringLiteral("Acme"), QStringLiteral("Acme.exe"), QStringLiteral("http://127.0.0.1:9/"),
-                               QStringLiteral("acme"), QStringLiteral("checkUpdates.php"), QStringLiteral("acme.zip")));
+        WriteSettings(Settings(QStringLiteral("Acme"), QStringLiteral("Acme.exe"),
+                               QStringLiteral("http://127.0.0.1:9/"), QStringLiteral("acme"),
+                               QStringLiteral("checkUpdates.php"), QStringLiteral("acme.zip")));
         FWindowUnderTest = CreateWindow();
         FWindowUnderTest->tmrFormTimer___->stop();
     }
@@ -91,7 +92,8 @@ TEST_F(PackageInstallTest, UnpacksOverTheExecutableFolderAndRestartsTheApplicati
     TShellRecorder shell;
     Install(package);
 
-    EXPECT_EQ(ReadFile(Installed(QStringLiteral("app.exe"))), QByteArray("new program")) << "replaced without a question";
+    EXPECT_EQ(ReadFile(Installed(QStringLiteral("app.exe"))), QByteArray("new program"))
+        << "replaced without a question";
     EXPECT_EQ(ReadFile(Installed(QStringLiteral("data/base.db"))), QByteArray("new data")) << "folder created";
     EXPECT_EQ(ReadFile(Installed(QStringLiteral("keep.txt"))), QByteArray("not in the package"));
     ASSERT_EQ(shell.Calls.size(), 1u);
@@ -163,7 +165,8 @@ TEST_F(PackageInstallTest, RefusedPackageLeavesThroughTheGuardAndStartsNothing) 
             EXPECT_TRUE(error.Message().startsWith(Guard)) << error.Message().toStdString();
             EXPECT_GT(error.Message().size(), Guard.size()) << "the cause follows";
         }
-        EXPECT_EQ(QDir(FExe.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before) << "nothing extracted";
+        EXPECT_EQ(QDir(FExe.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before)
+            << "nothing extracted";
         EXPECT_TRUE(shell.Calls.empty()) << "the application is not started";
         EXPECT_EQ(Readers(), 0) << "the reader is released on the error path too";
     }

@@ -3,9 +3,7 @@
 #include "app/RunSettings.h"
 #include "tests/support/TestSupport.h"
 
-
 #include <gtest/gtest.h>
-
 
 namespace zlt::test {
 

@@ -12,7 +12,6 @@ using namespace zlt::webupdater;
 using namespace zlt::install;
 using namespace zlt::ui;
 
-
 void TWindowFixture::SetUp() { Application().ResetTerminated(); }
 
 void TWindowFixture::TearDown() {

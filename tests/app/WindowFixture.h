@@ -19,7 +19,6 @@ using namespace zlt::webupdater;
 using namespace zlt::install;
 using namespace zlt::ui;
 
-
 class TWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override;

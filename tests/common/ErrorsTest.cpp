@@ -56,9 +56,8 @@ TEST(Guarded, NestedLabelsReadOutermostFirstAndEndWithTheCause) {
 
 TEST(Guarded, OtherExceptionTypesPassUntouched) {
     try {
-        Guarded(QStringLiteral("Outer"), [] {
-            Guarded(QStringLiteral("Inner"), [] { throw std::runtime_error("raw"); });
-        });
+        Guarded(QStringLiteral("Outer"),
+                [] { Guarded(QStringLiteral("Inner"), [] { throw std::runtime_error("raw"); }); });
         FAIL() << "nothing was raised";
     } catch (const Exception&) {
         FAIL() << "a foreign exception was wrapped";

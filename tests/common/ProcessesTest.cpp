@@ -2,8 +2,8 @@
 // sample program under chosen file names, which sleep until they are killed. Names carry this
 // test's process id so that other test runs on the machine can't be counted.
 
-#include "common/Errors.h"
 #include "common/Processes.h"
+#include "common/Errors.h"
 #include "common/Settings.h"
 #include "common/Text.h"
 #include "platform/Processes.h"
@@ -21,9 +21,7 @@
 namespace zlt::test {
 namespace {
 
-QString Unique(const char* APattern) {
-    return QString::fromUtf8(APattern).arg(QCoreApplication::applicationPid());
-}
+QString Unique(const char* APattern) { return QString::fromUtf8(APattern).arg(QCoreApplication::applicationPid()); }
 
 // Sample programs started under given file names in a temporary folder; killed at the end.
 class TChildren {

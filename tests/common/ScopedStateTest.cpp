@@ -164,9 +164,9 @@ TEST(TestGuards, AnExceptionLeavingTheScopeGivesBackTheOuterValue) {
         const TSnapshot system = platform::TakeProcessSnapshot();
         ASSERT_TRUE(system.has_value());
         const auto self = static_cast<quint32>(QCoreApplication::applicationPid());
-        EXPECT_TRUE(std::any_of(system->begin(), system->end(),
-                                [self](const platform::TProcessEntry& AEntry) { return AEntry.ProcessId == self; }))
-            << "the system's snapshot, with this program in it";
+        EXPECT_TRUE(std::any_of(system->begin(), system->end(), [self](const platform::TProcessEntry& AEntry) {
+            return AEntry.ProcessId == self;
+        })) << "the system's snapshot, with this program in it";
     }
     {
         SCOPED_TRACE("connection state");

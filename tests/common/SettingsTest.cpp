@@ -1,9 +1,9 @@
 // IniFileLoad and the settings file it reads, with the executable's folder moved to a
 // temporary one so that each case writes its own settings file beside "the program".
 
+#include "common/Settings.h"
 #include "common/Errors.h"
 #include "common/Processes.h"
-#include "common/Settings.h"
 #include "common/Text.h"
 #include "platform/System.h"
 #include "tests/support/TestSupport.h"

@@ -24,7 +24,8 @@ namespace {
 // Every file and folder below AFolder, with the files' contents.
 QMap<QString, QByteArray> Tree(const QString& AFolder) {
     QMap<QString, QByteArray> tree;
-    QDirIterator it(AFolder, QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QDirIterator it(AFolder, QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(AFolder).relativeFilePath(path);
@@ -41,7 +42,9 @@ protected:
             const TScopedConnectedState system(std::nullopt);
             connected = platform::InternetGetConnectedState();
         }
-        if (!connected) GTEST_SKIP() << "the machine has no network interface besides loopback: the updater would not start a download";
+        if (!connected)
+            GTEST_SKIP()
+                << "the machine has no network interface besides loopback: the updater would not start a download";
         ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
 
         // A name of its own, so that no other program's processes are stopped.
@@ -60,13 +63,16 @@ protected:
         WriteRandomFile(package + QStringLiteral("/data/base.db"), 200000, 3);
         const QString zip = Root.File(QStringLiteral("www/acme/Produccion/acme.zip"));
         QDir().mkpath(QFileInfo(zip).path());
-        ASSERT_EQ(RunProgram(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")}, nullptr, package), 0);
+        ASSERT_EQ(RunProgram(QStringLiteral("zip"),
+                             {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")}, nullptr, package),
+                  0);
     }
 
     void WriteSettings(quint16 APort) {
         WriteFile(App + QStringLiteral("/updater.cfi"),
-                  QStringLiteral("[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
-                                 "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n")
+                  QStringLiteral(
+                      "[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
+                      "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n")
                       .arg(AppExe)
                       .arg(APort)
                       .toUtf8());
@@ -122,8 +128,10 @@ TEST_F(EndToEnd, StopsDownloadsInstallsAndRestartsTheApplication) {
     EXPECT_TRUE(starts[2].contains("version=2.0 args=Upd=1")) << starts[2].toStdString();
 
     EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "2.0\n");
-    EXPECT_EQ(ReadFile(App + QStringLiteral("/data/base.db")), ReadFile(Root.File(QStringLiteral("package/data/base.db"))));
-    EXPECT_EQ(ReadFile(App + QStringLiteral("/notes.txt")), "the user's own file\n") << "files outside the package stay";
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/data/base.db")),
+              ReadFile(Root.File(QStringLiteral("package/data/base.db"))));
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/notes.txt")), "the user's own file\n")
+        << "files outside the package stay";
     EXPECT_TRUE(QFileInfo(App + u'/' + AppExe).isExecutable());
     EXPECT_TRUE(server.AccessLog().contains("GET /acme/Produccion/acme.zip HTTP/1.1 200"));
 }

@@ -57,7 +57,8 @@ TEST_F(HttpClientTest, ProxyWithBasicAuthentication) {
     const TScopedEnvironmentVariable noProxy("no_proxy", "127.0.0.1,localhost");
     TTinyProxy proxy(QStringLiteral("zlt"), QStringLiteral("s3cret"));
     auto client = Client();
-    client->ProxyParams = {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("s3cret")};
+    client->ProxyParams = {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"),
+                           QStringLiteral("s3cret")};
 
     EXPECT_EQ(client->GetBytes(Url(QStringLiteral("/ok/100"))).size(), 100);
     EXPECT_EQ(proxy.RequestsSeen(), 1);
@@ -122,7 +123,8 @@ TEST_F(HttpClientTest, AReleasedCookieStoreIsForgotten) {
     }
     EXPECT_EQ(client->CookieManager(), nullptr);
     // The cookies went with the store, and the client works on without one.
-    EXPECT_EQ(FailureOf([&] { client->GetBytes(Url(QStringLiteral("/needcookie"))); }), QStringLiteral("HTTP/1.1 403 Forbidden"));
+    EXPECT_EQ(FailureOf([&] { client->GetBytes(Url(QStringLiteral("/needcookie"))); }),
+              QStringLiteral("HTTP/1.1 403 Forbidden"));
     EXPECT_EQ(client->GetBytes(Url(QStringLiteral("/ok/10"))), "0123456789");
 }
 
@@ -174,8 +176,9 @@ TEST_F(HttpClientTest, AnErrorStatusRaisesAndItsBodyReachesNobody) {
         int events = 0;
         client->OnWork = [&](TZLTHttp*, TWorkMode, std::int64_t) { ++events; };
         const auto failure = FailureOf([&] {
-            client->Get(Url(QString::fromLatin1(c.Path)),
-                        [&](const char* AData, std::size_t ASize) { received.append(AData, static_cast<qsizetype>(ASize)); });
+            client->Get(Url(QString::fromLatin1(c.Path)), [&](const char* AData, std::size_t ASize) {
+                received.append(AData, static_cast<qsizetype>(ASize));
+            });
         });
         if (c.Message == nullptr) {
             EXPECT_FALSE(failure);
@@ -217,9 +220,10 @@ TEST_F(HttpClientTest, AStalledTransferEndsAtTheStallTimeOut) {
     auto client = Client();
     client->StallTimeoutMs = 1500;
     std::int64_t received = 0;
-    const auto failure = FailureOf([&] { client->Get(Url(QStringLiteral("/stall")), [&](const char*, std::size_t ASize) {
-        received += static_cast<std::int64_t>(ASize);
-    }); });
+    const auto failure = FailureOf([&] {
+        client->Get(Url(QStringLiteral("/stall")),
+                    [&](const char*, std::size_t ASize) { received += static_cast<std::int64_t>(ASize); });
+    });
     ASSERT_TRUE(failure);
     EXPECT_TRUE(failure->contains(QLatin1String("no data received for 1500 ms"))) << failure->toStdString();
     EXPECT_EQ(received, 10);
@@ -249,10 +253,12 @@ TEST_F(HttpClientTest, RequestHeaders) {
              c->ContentEncoding = QStringLiteral("utf-8");
              return c;
          },
-         {QStringLiteral("User-Agent: Mozilla/3.0 (compatible; Indy Library)"), QStringLiteral("Accept: text/html, */*"),
-          QStringLiteral("Content-Encoding: utf-8")},
+         {QStringLiteral("User-Agent: Mozilla/3.0 (compatible; Indy Library)"),
+          QStringLiteral("Accept: text/html, */*"), QStringLiteral("Content-Encoding: utf-8")},
          {}},
-        {"platform client", [] { return CreatePlatformHttpClient(); }, {},
+        {"platform client",
+         [] { return CreatePlatformHttpClient(); },
+         {},
          {QStringLiteral("User-Agent:"), QStringLiteral("Accept:"), QStringLiteral("Content-Encoding:")}},
     };
     // The platform client would take a proxy of the environment.
@@ -263,9 +269,11 @@ TEST_F(HttpClientTest, RequestHeaders) {
         const QStringList lines = echo.split(u'\n', Qt::SkipEmptyParts);
         ASSERT_FALSE(lines.isEmpty());
         EXPECT_EQ(lines.first(), QStringLiteral("GET /headers HTTP/1.1"));
-        for (const QString& header : c.Present) EXPECT_TRUE(lines.contains(header)) << header.toStdString() << " in\n" << echo.toStdString();
+        for (const QString& header : c.Present)
+            EXPECT_TRUE(lines.contains(header)) << header.toStdString() << " in\n" << echo.toStdString();
         for (const QString& name : c.Absent) {
-            for (const QString& line : lines) EXPECT_FALSE(line.startsWith(name, Qt::CaseInsensitive)) << line.toStdString();
+            for (const QString& line : lines)
+                EXPECT_FALSE(line.startsWith(name, Qt::CaseInsensitive)) << line.toStdString();
         }
     }
 }
@@ -286,10 +294,12 @@ TEST_F(HttpClientTest, TextIsDecodedInTheDeclaredCharset) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Charset ? c.Charset : "no charset");
         QString path = QStringLiteral("/text?body=") + QString::fromLatin1(c.Body.toPercentEncoding());
-        if (c.Charset) path += QStringLiteral("&charset=") + QString::fromLatin1(QByteArray(c.Charset).toPercentEncoding());
+        if (c.Charset)
+            path += QStringLiteral("&charset=") + QString::fromLatin1(QByteArray(c.Charset).toPercentEncoding());
         auto client = Client();
         EXPECT_EQ(client->GetText(Url(path)), c.Expected);
-        EXPECT_TRUE(client->ContentType().startsWith(QLatin1String("text/plain"))) << client->ContentType().toStdString();
+        EXPECT_TRUE(client->ContentType().startsWith(QLatin1String("text/plain")))
+            << client->ContentType().toStdString();
     }
 }
 
@@ -386,11 +396,15 @@ TEST_F(HttpsTest, CertificatesHostNamesAndVersions) {
     const TCase cases[] = {
         {"unknown CA", &good, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::nowhere, std::nullopt, false},
         {"CA file of the client", &good, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::client, std::nullopt, true},
-        {"CA file of the handler", &good, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::handler, TSSLVersion::sslvTLSv1_2, true},
-        {"certificate for another host", &otherHost, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::client, std::nullopt, false},
+        {"CA file of the handler", &good, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::handler, TSSLVersion::sslvTLSv1_2,
+         true},
+        {"certificate for another host", &otherHost, QStringLiteral("TLSv1.2 TLSv1.3"), TCaAt::client, std::nullopt,
+         false},
         {"no handler against TLS 1.3 only", &good, QStringLiteral("TLSv1.3"), TCaAt::client, std::nullopt, true},
-        {"TLS 1.2 handler against TLS 1.3 only", &good, QStringLiteral("TLSv1.3"), TCaAt::client, TSSLVersion::sslvTLSv1_2, false},
-        {"TLS 1.3 handler against TLS 1.2 only", &good, QStringLiteral("TLSv1.2"), TCaAt::client, TSSLVersion::sslvTLSv1_3, false},
+        {"TLS 1.2 handler against TLS 1.3 only", &good, QStringLiteral("TLSv1.3"), TCaAt::client,
+         TSSLVersion::sslvTLSv1_2, false},
+        {"TLS 1.3 handler against TLS 1.2 only", &good, QStringLiteral("TLSv1.2"), TCaAt::client,
+         TSSLVersion::sslvTLSv1_3, false},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);

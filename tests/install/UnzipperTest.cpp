@@ -119,9 +119,7 @@ struct TInstaller {
     }
 };
 
-fs::perms Permissions(const QString& APath) {
-    return fs::status(QFile::encodeName(APath).toStdString()).permissions();
-}
+fs::perms Permissions(const QString& APath) { return fs::status(QFile::encodeName(APath).toStdString()).permissions(); }
 
 // --- the installation ------------------------------------------------------------------------
 
@@ -158,7 +156,8 @@ with zipfile.ZipFile(Z, 'w') as z:
                                       {"settings.cfi", "[UPDATE]"}});
     EXPECT_EQ(overwriteAsked, QStringList{QDir(folder).filePath(QStringLiteral("app.exe"))});
     EXPECT_EQ(processAsked, (QStringList{QStringLiteral("app.exe"), QStringLiteral("data/base.db")}));
-    EXPECT_TRUE(installer.UnZipper.SkippedEntries().isEmpty()) << installer.UnZipper.SkippedEntries().join(u'\n').toStdString();
+    EXPECT_TRUE(installer.UnZipper.SkippedEntries().isEmpty())
+        << installer.UnZipper.SkippedEntries().join(u'\n').toStdString();
     EXPECT_EQ(cwdInHandlers, QStringList{cwd}) << "handlers run in the process's own folder";
     EXPECT_EQ(QDir::currentPath(), cwd) << "the working directory is given back";
 }
@@ -177,7 +176,9 @@ with zipfile.ZipFile(Z, 'w') as z:
     TInstaller installer;
     installer.UnZipper.OnConfirmOverwrite = [](TZLTUnZipper*, QString&, bool& Confirm) { Confirm = false; };
     installer.UnZipper.OnConfirmProcessItem = [](TZLTUnZipper*, const TZLTZipItem& Item, TZLTProcessType,
-                                                 bool& Confirm) { Confirm = Item.FileName != QStringLiteral("declined.txt"); };
+                                                 bool& Confirm) {
+        Confirm = Item.FileName != QStringLiteral("declined.txt");
+    };
     installer.Install(zip, folder);
     ExpectSameTree(ReadTree(folder), {{"keep.txt", "old keep"}, {"taken.txt", "new taken"}});
 }
@@ -245,16 +246,18 @@ with zipfile.ZipFile(Z, 'w') as z:
     const QString payload = dir.File(QStringLiteral("app.exe"));
     WriteRandomFile(payload, 20000);
     const QString tar = dir.File(QStringLiteral("package.tar"));
-    ASSERT_EQ(RunProgram(QStringLiteral("python3"),
-                         {QStringLiteral("-c"),
-                          QStringLiteral("import tarfile,sys\nwith tarfile.open(sys.argv[1],'w') as t: t.add(sys.argv[2],'app.exe')"),
-                          tar, payload}),
-              0);
+    ASSERT_EQ(
+        RunProgram(QStringLiteral("python3"),
+                   {QStringLiteral("-c"),
+                    QStringLiteral(
+                        "import tarfile,sys\nwith tarfile.open(sys.argv[1],'w') as t: t.add(sys.argv[2],'app.exe')"),
+                    tar, payload}),
+        0);
     files.emplace_back("tar archive", tar);
     if (HaveProgram(QStringLiteral("7z"))) {
         const QString sevenZip = dir.File(QStringLiteral("package.7z"));
-        ASSERT_EQ(RunProgram(QStringLiteral("7z"), {QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-bd"),
-                                                    sevenZip, payload}),
+        ASSERT_EQ(RunProgram(QStringLiteral("7z"),
+                             {QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-bd"), sevenZip, payload}),
                   0);
         files.emplace_back("7z archive", sevenZip);
     } else {
@@ -300,7 +303,8 @@ TEST_P(UnZipperMalicious, WritesNothingOutsideTheFolder) {
     const QString outside = dir.File(QStringLiteral("outside"));
     QDir().mkpath(folder);
     QDir().mkpath(outside);
-    if (c.PlantLinkOutside) fs::create_directory_symlink(outside.toStdString(), (folder + QStringLiteral("/planted")).toStdString());
+    if (c.PlantLinkOutside)
+        fs::create_directory_symlink(outside.toStdString(), (folder + QStringLiteral("/planted")).toStdString());
     const QString zip = dir.File(QStringLiteral("evil.zip"));
     MakeZipWithPython(zip,
                       QStringLiteral("OUT = sys.argv[2]\nwith zipfile.ZipFile(Z, 'w') as z:\n") +
@@ -330,19 +334,28 @@ TEST_P(UnZipperMalicious, WritesNothingOutsideTheFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, UnZipperMalicious,
     testing::Values(
-        TMaliciousCase{"dot_dot", "    put(z, '../evil.txt', b'x')\n    put(z, 'a/../../evil.txt', b'x')\n", false,
+        TMaliciousCase{"dot_dot",
+                       "    put(z, '../evil.txt', b'x')\n    put(z, 'a/../../evil.txt', b'x')\n",
+                       false,
                        {"../evil.txt", "a/../../evil.txt"}},
         TMaliciousCase{"absolute_path", "    put(z, OUT + '/evil.txt', b'x')\n", false, {}},
         TMaliciousCase{"link_to_absolute_outside", "    link(z, 'link', OUT)\n", false, {"link"}},
         TMaliciousCase{"link_climbing_out", "    link(z, 'sub/link', '../../outside')\n", false, {"sub/link"}},
         TMaliciousCase{"link_climbing_through_another_link",
-                       "    link(z, 'here', 'sub/..')\n    link(z, 'up', 'here/../outside')\n", false, {"here", "up"}},
+                       "    link(z, 'here', 'sub/..')\n    link(z, 'up', 'here/../outside')\n",
+                       false,
+                       {"here", "up"}},
         TMaliciousCase{"file_written_through_a_link_entry",
-                       "    link(z, 'esc', OUT)\n    put(z, 'esc/evil.txt', b'x')\n", false, {"esc"}},
-        TMaliciousCase{"file_written_through_a_link_on_disk", "    put(z, 'planted/evil.txt', b'x')\n", true,
+                       "    link(z, 'esc', OUT)\n    put(z, 'esc/evil.txt', b'x')\n",
+                       false,
+                       {"esc"}},
+        TMaliciousCase{"file_written_through_a_link_on_disk",
+                       "    put(z, 'planted/evil.txt', b'x')\n",
+                       true,
                        {"planted/evil.txt"}},
         TMaliciousCase{"link_entry_then_file_through_it_inside",
-                       "    folder(z, 'real/')\n    link(z, 'alias', 'real')\n    put(z, 'alias/evil.txt', b'x')\n", false,
+                       "    folder(z, 'real/')\n    link(z, 'alias', 'real')\n    put(z, 'alias/evil.txt', b'x')\n",
+                       false,
                        {"alias/evil.txt"}}),
     [](const testing::TestParamInfo<TMaliciousCase>& AInfo) { return std::string(AInfo.param.Name); });
 
@@ -364,8 +377,10 @@ with zipfile.ZipFile(Z, 'w') as z:
 
     TInstaller installer;
     installer.Install(zip, folder);
-    const std::vector<std::pair<const char*, int>> expected = {
-        {"bin/app", 0755}, {"bin/private", 0700}, {"doc.txt", 0644}, {"setuid", 0755}};
+    const std::vector<std::pair<const char*, int>> expected = {{"bin/app", 0755},
+                                                               {"bin/private", 0700},
+                                                               {"doc.txt", 0644},
+                                                               {"setuid", 0755}};
     for (const auto& [name, mode] : expected)
         EXPECT_EQ(static_cast<int>(Permissions(folder + u'/' + QString::fromLatin1(name))), mode) << name;
 }
@@ -402,7 +417,7 @@ with zipfile.ZipFile(Z) as z:
         %2
 open(Z, 'wb').write(data)
 )")
-                                     .arg(QString::fromLatin1(c.Method), QString::fromLatin1(c.Spoil)));
+                               .arg(QString::fromLatin1(c.Method), QString::fromLatin1(c.Spoil)));
     const QString folder = dir.File(QStringLiteral("app"));
     WriteFile(folder + QStringLiteral("/good.db"), "OLD GOOD DATA");
 
@@ -555,20 +570,21 @@ TEST_P(UnZipperTools, ExtractToTheSameTree) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tools, UnZipperTools,
-    testing::Values(
-        TRecipe{"zip_deflated", "zip", {"-q", "-r", "OUT", "."}},
-        TRecipe{"zip_10000_entries", "zip", {"-q", "-r", "OUT", "."}, true},
-        TRecipe{"zip_stored", "zip", {"-q", "-r", "-0", "OUT", "."}},
-        TRecipe{"zip_zip64", "zip", {"-q", "-r", "-fz", "OUT", "."}},
-        TRecipe{"7z_deflated", "7z", {"a", "-tzip", "-bd", "-mcu=on", "OUT", "*"}},
-        TRecipe{"7z_stored", "7z", {"a", "-tzip", "-bd", "-mcu=on", "-mx0", "OUT", "*"}},
-        TRecipe{"bsdtar_deflated", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}},
-        TRecipe{"bsdtar_10000_entries", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}, true},
-        TRecipe{"bsdtar_stored", "bsdtar", {"--format", "zip", "--options", "zip:compression=store", "-cf", "OUT", "."}},
-        TRecipe{"python_deflated", "python3", {"-c", "PYTHON", "OUT", "SRC", "deflated"}},
-        TRecipe{"python_stored", "python3", {"-c", "PYTHON", "OUT", "SRC", "stored"}},
-        TRecipe{"python_zip64", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}},
-        TRecipe{"python_zip64_10000_entries", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}, true}),
+    testing::Values(TRecipe{"zip_deflated", "zip", {"-q", "-r", "OUT", "."}},
+                    TRecipe{"zip_10000_entries", "zip", {"-q", "-r", "OUT", "."}, true},
+                    TRecipe{"zip_stored", "zip", {"-q", "-r", "-0", "OUT", "."}},
+                    TRecipe{"zip_zip64", "zip", {"-q", "-r", "-fz", "OUT", "."}},
+                    TRecipe{"7z_deflated", "7z", {"a", "-tzip", "-bd", "-mcu=on", "OUT", "*"}},
+                    TRecipe{"7z_stored", "7z", {"a", "-tzip", "-bd", "-mcu=on", "-mx0", "OUT", "*"}},
+                    TRecipe{"bsdtar_deflated", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}},
+                    TRecipe{"bsdtar_10000_entries", "bsdtar", {"--format", "zip", "-cf", "OUT", "."}, true},
+                    TRecipe{"bsdtar_stored",
+                            "bsdtar",
+                            {"--format", "zip", "--options", "zip:compression=store", "-cf", "OUT", "."}},
+                    TRecipe{"python_deflated", "python3", {"-c", "PYTHON", "OUT", "SRC", "deflated"}},
+                    TRecipe{"python_stored", "python3", {"-c", "PYTHON", "OUT", "SRC", "stored"}},
+                    TRecipe{"python_zip64", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}},
+                    TRecipe{"python_zip64_10000_entries", "python3", {"-c", "PYTHON", "OUT", "SRC", "zip64"}, true}),
     [](const testing::TestParamInfo<TRecipe>& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace

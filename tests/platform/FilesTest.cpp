@@ -1,8 +1,8 @@
 // File services and the exclusive file that downloads write into.
 
-#include "platform/Exception.h"
-#include "common/Errors.h"
 #include "platform/Files.h"
+#include "common/Errors.h"
+#include "platform/Exception.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -124,11 +124,10 @@ TEST(ExclusiveFile, FullDiskRaisesTheSystemText) {
     environment.insert(QString::fromLatin1(FullDiskVariable), mountPoint.Path());
     run.setProcessEnvironment(environment);
     run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(QStringLiteral("unshare"),
-              {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
-               mount + QStringLiteral(" && exec \"$2\" \"$3\""), QStringLiteral("sh"), mountPoint.Path(),
-               QCoreApplication::applicationFilePath(),
-               QStringLiteral("--gtest_filter=ExclusiveFile.FullDiskRaisesTheSystemText")});
+    run.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                                          mount + QStringLiteral(" && exec \"$2\" \"$3\""), QStringLiteral("sh"),
+                                          mountPoint.Path(), QCoreApplication::applicationFilePath(),
+                                          QStringLiteral("--gtest_filter=ExclusiveFile.FullDiskRaisesTheSystemText")});
     ASSERT_TRUE(run.waitForFinished(120000));
     const QString output = QString::fromLocal8Bit(run.readAll());
     EXPECT_EQ(run.exitCode(), 0) << output.toStdString();

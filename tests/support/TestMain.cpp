@@ -1,6 +1,6 @@
-#include "ui/Graphics.h"
 #include "platform/Network.h"
 #include "tests/support/TestSupport.h"
+#include "ui/Graphics.h"
 
 #include <QApplication>
 

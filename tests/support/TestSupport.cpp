@@ -26,9 +26,7 @@ namespace zlt::test {
 
 namespace {
 
-[[noreturn]] void Fail(const QString& AMessage) {
-    throw std::runtime_error(AMessage.toStdString());
-}
+[[noreturn]] void Fail(const QString& AMessage) { throw std::runtime_error(AMessage.toStdString()); }
 
 // A socket descriptor closed on every path.
 class TSocket {
@@ -103,7 +101,8 @@ quint16 StartServer(QProcess& AProcess, const QString& AProgram, const TTempDir&
         AProcess.setStandardErrorFile(ADir.File(QStringLiteral("stderr.log")), QIODevice::Append);
         DieWithParent(AProcess);
         AProcess.start();
-        if (!AProcess.waitForStarted(10000)) Fail(QStringLiteral("cannot start %1: %2").arg(program, AProcess.errorString()));
+        if (!AProcess.waitForStarted(10000))
+            Fail(QStringLiteral("cannot start %1: %2").arg(program, AProcess.errorString()));
         const bool ready = WaitFor([&] { return AProcess.state() != QProcess::Running || PortAccepts(port); }, 20000) &&
                            AProcess.state() == QProcess::Running;
         if (ready) return port;
@@ -171,7 +170,8 @@ void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASe
             z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
             word = z ^ (z >> 31);
         }
-        const auto bytes = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size() * sizeof(std::uint64_t)));
+        const auto bytes = std::min<std::int64_t>(left,
+                                                  static_cast<std::int64_t>(piece.size() * sizeof(std::uint64_t)));
         if (file.write(reinterpret_cast<const char*>(piece.data()), bytes) != bytes)
             Fail(QStringLiteral("cannot write %1: %2").arg(APath, file.errorString()));
         left -= bytes;
@@ -252,12 +252,12 @@ TTestCa::TTestCa(const QStringList& AHostNames) {
         QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-config"), config,
                     QStringLiteral("-extensions"), QStringLiteral("ca_ext"), QStringLiteral("-subj"),
                     QStringLiteral("/CN=ZLT Test CA"), QStringLiteral("-days"), QStringLiteral("3650"),
-                    QStringLiteral("-keyout"), caKey, QStringLiteral("-out"), CaFile}
-            + ecKey,
+                    QStringLiteral("-keyout"), caKey, QStringLiteral("-out"), CaFile} +
+            ecKey,
         QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), config,
-                    QStringLiteral("-subj"), QStringLiteral("/CN=zlt-test-server"), QStringLiteral("-keyout"),
-                    KeyFile, QStringLiteral("-out"), request}
-            + ecKey,
+                    QStringLiteral("-subj"), QStringLiteral("/CN=zlt-test-server"), QStringLiteral("-keyout"), KeyFile,
+                    QStringLiteral("-out"), request} +
+            ecKey,
         QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
                     QStringLiteral("-CA"), CaFile, QStringLiteral("-CAkey"), caKey, QStringLiteral("-set_serial"),
                     QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff)), QStringLiteral("-days"),
@@ -301,7 +301,8 @@ TNginx::TNginx(const QString& ARoot, const TNginxOptions& AOptions) : FHttps(AOp
                                "    listen 127.0.0.1:%2%3;\n"
                                "    root %4;\n")
                     .arg(dir, QString::number(APort),
-                         QString(FHttps ? QStringLiteral(" ssl") : QString()) + (AOptions.Http2 ? QStringLiteral(" http2") : QString()),
+                         QString(FHttps ? QStringLiteral(" ssl") : QString()) +
+                             (AOptions.Http2 ? QStringLiteral(" http2") : QString()),
                          ARoot);
         if (FHttps) {
             text += QStringLiteral("    ssl_certificate %1;\n"
@@ -351,14 +352,16 @@ TTinyProxy::~TTinyProxy() { StopProcess(FProcess); }
 int TTinyProxy::RequestsSeen() const {
     // tinyproxy logs this line once it has passed a request on to its server; refused
     // requests never get that far.
-    return static_cast<int>(ReadFile(FDir.File(QStringLiteral("tinyproxy.log"))).count("Established connection to host"));
+    return static_cast<int>(
+        ReadFile(FDir.File(QStringLiteral("tinyproxy.log"))).count("Established connection to host"));
 }
 
 // --- php ---------------------------------------------------------------------------------
 
 TPhpServer::TPhpServer(const QString& ARoot) {
     FPort = StartServer(FProcess, QStringLiteral("php"), FDir, [&](quint16 APort) {
-        return QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(APort), QStringLiteral("-t"), ARoot};
+        return QStringList{QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(APort), QStringLiteral("-t"),
+                           ARoot};
     });
 }
 
@@ -372,7 +375,8 @@ TFaultServer::TFaultServer() {
     const QString python = FindProgram(QStringLiteral("python3"));
     if (python.isEmpty()) Fail(QStringLiteral("python3 is not installed"));
     FProcess.setProgram(python);
-    FProcess.setArguments({SupportDir() + QStringLiteral("/fault_server.py"), FDir.File(QStringLiteral("requests.log"))});
+    FProcess.setArguments(
+        {SupportDir() + QStringLiteral("/fault_server.py"), FDir.File(QStringLiteral("requests.log"))});
     FProcess.setStandardErrorFile(FDir.File(QStringLiteral("stderr.log")));
     DieWithParent(FProcess);
     FProcess.start();

@@ -20,9 +20,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -74,10 +74,10 @@ int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArra
 // Whether a program (a bare name looked up along PATH, or a path) can be run. Use
 // ZLT_REQUIRE_PROGRAM to skip the current test with a reason when it cannot.
 bool HaveProgram(const QString& AProgram);
-#define ZLT_REQUIRE_PROGRAM(AProgram)                                                              \
-    do {                                                                                           \
-        if (!::zlt::test::HaveProgram(AProgram))                                                   \
-            GTEST_SKIP() << "needs " << ::QString(AProgram).toStdString() << ", not installed";   \
+#define ZLT_REQUIRE_PROGRAM(AProgram)                                                                                  \
+    do {                                                                                                               \
+        if (!::zlt::test::HaveProgram(AProgram))                                                                       \
+            GTEST_SKIP() << "needs " << ::QString(AProgram).toStdString() << ", not installed";                        \
     } while (false)
 // Polls ACondition (processing Qt events) until true or ATimeoutMs passed.
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 10000);
@@ -112,6 +112,7 @@ public:
     // One line per request seen so far: "<request line> <status> <body bytes sent>". nginx
     // writes the line after the answer has gone out: poll it with WaitFor.
     QString AccessLog() const;
+
 private:
     TTempDir FDir;
     quint16 FPort = 0;
@@ -139,6 +140,7 @@ public:
     ~TPhpServer();
     QString Url(const QString& APath) const;
     quint16 Port() const { return FPort; }
+
 private:
     TTempDir FDir;
     quint16 FPort = 0;
@@ -255,7 +257,11 @@ private:
 // Records message boxes instead of showing them while alive.
 class TMessageBoxRecorder {
 public:
-    struct TBox { QString Text; QString Caption; quint32 Flags; };
+    struct TBox {
+        QString Text;
+        QString Caption;
+        quint32 Flags;
+    };
     TMessageBoxRecorder();
     ~TMessageBoxRecorder();
     TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
@@ -269,7 +275,10 @@ private:
 // Records shell "open" calls instead of performing them while alive.
 class TShellRecorder {
 public:
-    struct TCall { QString FileName; QString Parameters; };
+    struct TCall {
+        QString FileName;
+        QString Parameters;
+    };
     TShellRecorder();
     ~TShellRecorder();
     TShellRecorder(const TShellRecorder&) = delete;
@@ -284,9 +293,10 @@ private:
 class TExeFolder {
 public:
     explicit TExeFolder(const QString& AExeName = QStringLiteral("updater"));
-    QString Folder() const;     // ends without '/'
+    QString Folder() const; // ends without '/'
     QString ExePath() const;
     QString SettingsFile() const;
+
 private:
     TTempDir FDir;
     QString FExeName;

@@ -1,8 +1,8 @@
 // The panel of the windows: VCL-like alignment of its children inside its border and lines,
 // and its painting, checked on grabbed images.
 
-#include "ui/Graphics.h"
 #include "ui/Panel.h"
+#include "ui/Graphics.h"
 
 #include <QImage>
 #include <QWidget>
@@ -43,9 +43,19 @@ TEST(PanelTest, AlignedChildrenFillTheInsetAreaAndFollowResizes) {
         QSize Window;
         QRect Main, Top, Bottom, Left, Right, Client;
     } cases[] = {
-        {{300, 200}, {0, 0, 300, 200}, {3, 3, 294, 10}, {3, 186, 294, 12}, {3, 13, 40, 173}, {277, 13, 20, 173},
+        {{300, 200},
+         {0, 0, 300, 200},
+         {3, 3, 294, 10},
+         {3, 186, 294, 12},
+         {3, 13, 40, 173},
+         {277, 13, 20, 173},
          {43, 13, 234, 173}},
-        {{472, 125}, {0, 0, 472, 125}, {3, 3, 466, 10}, {3, 111, 466, 12}, {3, 13, 40, 98}, {449, 13, 20, 98},
+        {{472, 125},
+         {0, 0, 472, 125},
+         {3, 3, 466, 10},
+         {3, 111, 466, 12},
+         {3, 13, 40, 98},
+         {449, 13, 20, 98},
          {43, 13, 406, 98}},
     };
     for (const auto& c : cases) {

@@ -1,7 +1,7 @@
 // Registered window messages and their synchronous delivery to the main window.
 
-#include "ui/Application.h"
 #include "ui/WindowMessages.h"
+#include "ui/Application.h"
 
 #include <QWidget>
 

@@ -1,12 +1,12 @@
 // The update check against real servers: the script that CreateScript writes served by php,
 // the same behind nginx over HTTPS, answers of every kind, and what each variant leaves behind.
 
-#include "platform/Exception.h"
 #include "common/Errors.h"
-#include "tests/support/TestSupport.h"
-#include "webupdater/WebUpdater.h"
 #include "http/HttpClient.h"
+#include "platform/Exception.h"
+#include "tests/support/TestSupport.h"
 #include "webupdater/ProgressDialog.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -27,7 +27,9 @@ namespace {
 
 enum class TVariant { Plain, Rest };
 
-const char* VariantName(TVariant AVariant) { return AVariant == TVariant::Plain ? "CheckForUpdates" : "CheckForUpdatesRest"; }
+const char* VariantName(TVariant AVariant) {
+    return AVariant == TVariant::Plain ? "CheckForUpdates" : "CheckForUpdatesRest";
+}
 
 bool RunCheck(TZLTWebUpdater& AUpdater, TVariant AVariant) {
     return AVariant == TVariant::Plain ? AUpdater.CheckForUpdates() : AUpdater.CheckForUpdatesRest();
@@ -45,7 +47,8 @@ public:
             TZLTWebUpdater writer(&host);
             writer.SetPVersionNumber(QStringLiteral("2.1.0"));
             writer.CreateScript(QStringLiteral("PHP"));
-            QFile::copy(exe.Folder() + QStringLiteral("/checkUpdates.php"), FSite.File(QStringLiteral("checkUpdates.php")));
+            QFile::copy(exe.Folder() + QStringLiteral("/checkUpdates.php"),
+                        FSite.File(QStringLiteral("checkUpdates.php")));
         }
         WriteFile(FSite.File(QStringLiteral("record.php")),
                   "<?php file_put_contents(__DIR__ . '/seen.txt', json_encode(['uri' => $_SERVER['REQUEST_URI'],"
@@ -155,7 +158,8 @@ TEST(Check, RequestLineAndHeadersOfEachVariant) {
 
     EXPECT_FALSE(updater.CheckForUpdatesRest());
     const QJsonObject headers = site.LastRecorded()[QStringLiteral("headers")].toObject();
-    EXPECT_EQ(headers[QStringLiteral("User-Agent")].toString(), QStringLiteral("Mozilla/3.0 (compatible; Indy Library)"));
+    EXPECT_EQ(headers[QStringLiteral("User-Agent")].toString(),
+              QStringLiteral("Mozilla/3.0 (compatible; Indy Library)"));
     EXPECT_EQ(headers[QStringLiteral("Accept")].toString(), QStringLiteral("text/html, */*"));
     EXPECT_EQ(headers[QStringLiteral("Content-Encoding")].toString(), QStringLiteral("utf-8"));
 }
@@ -205,7 +209,8 @@ TEST(Check, TheRestVariantReleasesTheClientAndTheNextOneRunsOnAPlainClient) {
     TZLTWebUpdater updater(&host);
     updater.SetPCheckUrl(site.Url(QStringLiteral("/checkUpdates.php")));
     updater.SetPVersionNumber(QStringLiteral("1.0"));
-    updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
+    updater.SetPProxyParams(
+        {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
     int starts = 0;
     int steps = 0;
     updater.OnDownLoadStart = [&](TZLTWebUpdater*, std::int32_t) { ++starts; };
@@ -239,7 +244,8 @@ TEST(Check, TheConstructorsClientReportsProgressForTheCheckAndGoesThroughTheProx
     // A static answer, so that its length is announced.
     WriteFile(site.Root() + QStringLiteral("/outdated.txt"), "Outdated");
     updater.SetPCheckUrl(site.Url(QStringLiteral("/outdated.txt")));
-    updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
+    updater.SetPProxyParams(
+        {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
     std::vector<std::int32_t> starts;
     updater.OnDownLoadStart = [&](TZLTWebUpdater*, std::int32_t AMax) { starts.push_back(AMax); };
     EXPECT_TRUE(updater.CheckForUpdatesRest());
@@ -257,7 +263,9 @@ TEST(Check, TheDefaultDialogOfEachVariant) {
         updater.SetPCheckUrl(site.Url(QStringLiteral("/checkUpdates.php")));
         updater.SetPVersionNumber(QString::fromLatin1(version));
         bool shownWhileFound = false;
-        updater.OnUpdateFound = [&](TZLTWebUpdater*) { shownWhileFound = !frmUpdater.isNull() && frmUpdater->isVisible(); };
+        updater.OnUpdateFound = [&](TZLTWebUpdater*) {
+            shownWhileFound = !frmUpdater.isNull() && frmUpdater->isVisible();
+        };
         const bool outdated = updater.CheckForUpdates();
         EXPECT_EQ(outdated, shownWhileFound);
         EXPECT_TRUE(frmUpdater.isNull()) << "CheckForUpdates frees its dialog";

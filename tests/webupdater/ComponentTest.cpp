@@ -1,14 +1,14 @@
 // The component's life: construction in run and design mode, the end of loading, the proxy
 // settings, and the routing of transfer progress to the dialog, the host's bar and events.
 
-#include "ui/Application.h"
 #include "common/Errors.h"
-#include "platform/Exception.h"
-#include "ui/MessageBox.h"
-#include "tests/support/TestSupport.h"
-#include "webupdater/WebUpdater.h"
 #include "http/HttpClient.h"
+#include "platform/Exception.h"
+#include "tests/support/TestSupport.h"
+#include "ui/Application.h"
+#include "ui/MessageBox.h"
 #include "webupdater/ProgressDialog.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -159,10 +159,12 @@ TEST(Component, ProxySettingsReachTheClientAndCanBeTakenBack) {
     TZLTHttp& client = *updater.HttpClient();
     const QString url = server.Url(QStringLiteral("/ok/100"));
 
-    updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("wrong")});
+    updater.SetPProxyParams(
+        {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("wrong")});
     EXPECT_THROW(client.GetBytes(url), Exception) << "wrong credentials must be refused";
 
-    updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
+    updater.SetPProxyParams(
+        {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
     EXPECT_EQ(client.GetBytes(url).size(), 100);
     const int throughProxy = proxy.RequestsSeen();
     EXPECT_GE(throughProxy, 1);

@@ -1,5 +1,5 @@
-#include "platform/Exception.h"
 #include "common/Errors.h"
+#include "platform/Exception.h"
 #include "tests/support/TestSupport.h"
 #include "webupdater/ProgressDialog.h"
 #include "webupdater/Types.h"

@@ -1,10 +1,10 @@
 // The default dialog: its design, and the pictures it can show by their extension.
 
-#include "platform/Exception.h"
 #include "common/Errors.h"
+#include "platform/Exception.h"
 #include "tests/support/TestSupport.h"
-#include "webupdater/Types.h"
 #include "webupdater/ProgressDialog.h"
+#include "webupdater/Types.h"
 
 #include <QImage>
 #include <QLabel>
@@ -31,7 +31,8 @@ TEST(Dialog, DesignBeforeAnyPreparation) {
     EXPECT_EQ(Control<QLabel>(&dialog, "lblChecking")->pos(), QPoint(88, 53));
     EXPECT_EQ(Control<QProgressBar>(&dialog, "prb1")->geometry(), QRect(37, 75, 236, 17));
     EXPECT_EQ(Control<QProgressBar>(&dialog, "prb1")->maximum(), 100);
-    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->text(), QStringLiteral("Please, wait while downloading updates..."));
+    EXPECT_EQ(Control<QLabel>(&dialog, "lblTitle")->text(),
+              QStringLiteral("Please, wait while downloading updates..."));
     EXPECT_EQ(Control<QLabel>(&dialog, "lblProgress")->text(), QStringLiteral("Percentage"));
     EXPECT_EQ(Control<QLabel>(&dialog, "lblChecking")->text(), QStringLiteral("Checking for updates..."));
 }
@@ -44,7 +45,8 @@ TEST(Dialog, PicturesLoadByTheirExtension) {
         const char* File;
         const char* Format; // nullptr: written as plain bytes, must be refused
     };
-    const TCase drawable[] = {{"p.bmp", "BMP"}, {"p.ico", "ICO"}, {"p.jpg", "JPEG"}, {"p.jpeg", "JPEG"}, {"p.tif", "TIFF"}};
+    const TCase drawable[] = {
+        {"p.bmp", "BMP"}, {"p.ico", "ICO"}, {"p.jpg", "JPEG"}, {"p.jpeg", "JPEG"}, {"p.tif", "TIFF"}};
     for (const TCase& c : drawable) {
         SCOPED_TRACE(c.File);
         const QString path = folder.File(QString::fromLatin1(c.File));
@@ -60,7 +62,8 @@ TEST(Dialog, PicturesLoadByTheirExtension) {
         EXPECT_TRUE(Control<QLabel>(&dialog, "img1")->isVisible());
         EXPECT_EQ(Control<QLabel>(&dialog, "img1")->pixmap().size(), QSize(40, 30));
     }
-    const TCase refused[] = {{"p.wmf", nullptr}, {"p.emf", nullptr}, {"p.xyz", nullptr}, {"broken.bmp", nullptr}, {"missing.jpg", nullptr}};
+    const TCase refused[] = {
+        {"p.wmf", nullptr}, {"p.emf", nullptr}, {"p.xyz", nullptr}, {"broken.bmp", nullptr}, {"missing.jpg", nullptr}};
     for (const TCase& c : refused) {
         SCOPED_TRACE(c.File);
         const QString path = folder.File(QString::fromLatin1(c.File));

@@ -2,14 +2,14 @@
 // basic authentication, and the fault server for drops, stalls, wrong lengths, error pages and
 // redirects. After every failure nothing may be left behind.
 
-#include "ui/Application.h"
 #include "common/Errors.h"
-#include "platform/Exception.h"
-#include "ui/WindowMessages.h"
-#include "tests/support/TestSupport.h"
-#include "webupdater/WebUpdater.h"
 #include "http/HttpClient.h"
+#include "platform/Exception.h"
+#include "tests/support/TestSupport.h"
+#include "ui/Application.h"
+#include "ui/WindowMessages.h"
 #include "webupdater/ProgressDialog.h"
+#include "webupdater/WebUpdater.h"
 
 #include <QDir>
 #include <QLabel>
@@ -165,7 +165,8 @@ TEST_F(DownloadTest, EachTransportStoresThePackageAndHandsItOn) {
 
 TEST_F(DownloadTest, EachTransportThroughAForwardProxyWithBasicAuthentication) {
     TTinyProxy proxy(QStringLiteral("zlt"), QStringLiteral("secret"));
-    const TkvProxyParams params{true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")};
+    const TkvProxyParams params{true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"),
+                                QStringLiteral("secret")};
     int seen = 0;
     for (const TTransport transport : AllTransports) {
         SCOPED_TRACE(TransportName(transport));
@@ -235,8 +236,9 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
             SCOPED_TRACE(std::string(c.Name) + ", " + TransportName(transport));
             TDownloadRun run;
             run.HandleDownloads();
-            run.Updater.SetPDownloadUrl(c.Path != nullptr ? Faults->Url(QString::fromLatin1(c.Path))
-                                                          : QStringLiteral("http://127.0.0.1:%1/x.zip").arg(FreePort()));
+            run.Updater.SetPDownloadUrl(c.Path != nullptr
+                                            ? Faults->Url(QString::fromLatin1(c.Path))
+                                            : QStringLiteral("http://127.0.0.1:%1/x.zip").arg(FreePort()));
             TShellRecorder shell;
             Download(run.Updater, transport);
             EXPECT_TRUE(run.Handed.isEmpty());
@@ -301,7 +303,9 @@ TEST_F(DownloadTest, AHandlerThatRaises) {
         SCOPED_TRACE(std::string(TransportName(transport)) + " absorbs it and loses the file");
         TDownloadRun run;
         run.Updater.SetPDownloadUrl(Http->Url(QStringLiteral("/pkg/acme.zip")));
-        run.Updater.OnUpdateDownloaded = [](TZLTWebUpdater*, QString) { throw Exception(QStringLiteral("install failed")); };
+        run.Updater.OnUpdateDownloaded = [](TZLTWebUpdater*, QString) {
+            throw Exception(QStringLiteral("install failed"));
+        };
         EXPECT_NO_THROW(Download(run.Updater, transport));
         EXPECT_TRUE(run.PackageFiles().isEmpty());
         EXPECT_FALSE(Application().Terminated());
@@ -329,7 +333,8 @@ TEST_F(DownloadTest, GuardsAndTheRoutinesWithoutProgress) {
         run.Updater.SetPCheckUrl(Faults->Url(QStringLiteral("/ok/8")));
         run.Updater.SetPDownloadUrl(Http->Url(QStringLiteral("/pkg/acme.zip")));
         TTinyProxy proxy(QStringLiteral("zlt"), QStringLiteral("secret"));
-        run.Updater.SetPProxyParams({true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
+        run.Updater.SetPProxyParams(
+            {true, QStringLiteral("127.0.0.1"), proxy.Port(), QStringLiteral("zlt"), QStringLiteral("secret")});
         run.Updater.CheckForUpdatesRest();
         const int afterCheck = run.Starts;
         ASSERT_EQ(run.Updater.HttpClient(), nullptr);
@@ -363,7 +368,8 @@ TEST_F(DownloadTest, TheDefaultDialogOfEachDownload) {
             run.Updater.SetPDownloadUrl(Http->Url(QString::fromLatin1(path)));
             bool shown = false;
             run.Updater.OnProgressEvent = [&](TZLTWebUpdater*, std::int32_t) {
-                shown = !frmUpdater.isNull() && frmUpdater->isVisible() && Control<QProgressBar>(frmUpdater.data(), "prb1")->isVisible();
+                shown = !frmUpdater.isNull() && frmUpdater->isVisible() &&
+                        Control<QProgressBar>(frmUpdater.data(), "prb1")->isVisible();
             };
             run.Updater.DownloadUpdates();
             EXPECT_EQ(shown, run.Handed.size() == 1);
@@ -391,8 +397,10 @@ TEST_F(DownloadTest, VisibilityThroughACheckAndADownloadOnOneDialog) {
         bool operator==(const TRow&) const = default;
     };
     const auto rowOf = [](const TfrmUpdater& ADialog) {
-        return TRow{Control<QLabel>(&ADialog, "img1")->isVisibleTo(&ADialog), Control<QLabel>(&ADialog, "lblTitle")->isVisibleTo(&ADialog),
-                    Control<QLabel>(&ADialog, "lblProgress")->isVisibleTo(&ADialog), Control<QProgressBar>(&ADialog, "prb1")->isVisibleTo(&ADialog),
+        return TRow{Control<QLabel>(&ADialog, "img1")->isVisibleTo(&ADialog),
+                    Control<QLabel>(&ADialog, "lblTitle")->isVisibleTo(&ADialog),
+                    Control<QLabel>(&ADialog, "lblProgress")->isVisibleTo(&ADialog),
+                    Control<QProgressBar>(&ADialog, "prb1")->isVisibleTo(&ADialog),
                     Control<QLabel>(&ADialog, "lblChecking")->isVisibleTo(&ADialog)};
     };
     TDownloadRun run;

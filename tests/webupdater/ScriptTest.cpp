@@ -2,8 +2,8 @@
 // the boxes it shows, and what it does with a language it doesn't know or a folder it can't
 // write to.
 
-#include "ui/MessageBox.h"
 #include "tests/support/TestSupport.h"
+#include "ui/MessageBox.h"
 #include "webupdater/WebUpdater.h"
 
 #include <QDir>
@@ -84,7 +84,8 @@ TEST(Script, AFolderItCannotWriteToShowsTheErrorBoxAlone) {
     TZLTWebUpdater updater(&host);
     EXPECT_NO_THROW(updater.CreateScript(QStringLiteral("PHP")));
     ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_EQ(boxes.Boxes[0].Text, QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."));
+    EXPECT_EQ(boxes.Boxes[0].Text,
+              QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."));
     EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Application.Title"));
     EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, ui::MB_ICONERROR);
     EXPECT_TRUE(QFileInfo(exe.Folder() + QStringLiteral("/checkUpdates.php")).isDir());
