@@ -229,6 +229,74 @@ TEST_F(HttpClientTest, AStalledTransferEndsAtTheStallTimeOut) {
     EXPECT_EQ(received, 10);
 }
 
+// Transfers that would hold the updater (and the stopped application) for ever, or fill the
+// disk, end by themselves with a clear cause and hand the sink no more than the cap allows.
+TEST_F(HttpClientTest, DrippingEndlessAndOversizedBodiesEndByThemselves) {
+    struct TCase {
+        const char* Name;
+        const char* Path;
+        std::int64_t Cap;
+        const char* Reason;       // part of the message
+        std::int64_t MostReceived; // the sink sees no more than this
+    };
+    const TCase cases[] = {
+        {"a byte every half second", "/drip/1000", 0, "too slow", 10},
+        {"no length and no end", "/endless", 1 << 20, "larger than the limit of 1048576 bytes", 1 << 20},
+        {"a declared length beyond the cap", "/declare/5000000", 1 << 20, "larger than the limit", 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto client = Client();
+        client->LowSpeedBytesPerSecond = 100;
+        client->LowSpeedSeconds = 2;
+        client->MaxBodyBytes = c.Cap;
+        std::int64_t received = 0;
+        const auto failure = FailureOf([&] {
+            client->Get(Url(QString::fromLatin1(c.Path)),
+                        [&](const char*, std::size_t ASize) { received += static_cast<std::int64_t>(ASize); });
+        });
+        ASSERT_TRUE(failure);
+        EXPECT_TRUE(failure->contains(QLatin1String(c.Reason))) << failure->toStdString();
+        EXPECT_LE(received, c.MostReceived);
+    }
+}
+
+TEST_F(HttpClientTest, TheBodyBeginCheckSeesTheDeclaredLengthBeforeAnyByte) {
+    struct TCase {
+        const char* Path;
+        std::int64_t Declared;
+    };
+    const TCase cases[] = {{"/ok/100", 100}, {"/nolength/100", -1}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        auto client = Client();
+        std::int64_t seen = -2;
+        std::int64_t receivedBefore = -1;
+        std::int64_t received = 0;
+        client->Get(
+            Url(QString::fromLatin1(c.Path)),
+            [&](const char*, std::size_t ASize) { received += static_cast<std::int64_t>(ASize); },
+            [&](std::int64_t ADeclared) {
+                seen = ADeclared;
+                receivedBefore = received;
+            });
+        EXPECT_EQ(seen, c.Declared);
+        EXPECT_EQ(receivedBefore, 0);
+        EXPECT_EQ(received, 100);
+    }
+    // A refusal there ends the transfer before the sink sees anything.
+    auto client = Client();
+    std::int64_t received = 0;
+    const auto failure = FailureOf([&] {
+        client->Get(
+            Url(QStringLiteral("/ok/100")),
+            [&](const char*, std::size_t ASize) { received += static_cast<std::int64_t>(ASize); },
+            [](std::int64_t) { throw Exception(QStringLiteral("no room")); });
+    });
+    EXPECT_EQ(failure, QStringLiteral("no room"));
+    EXPECT_EQ(received, 0);
+}
+
 TEST_F(HttpClientTest, RequestHeaders) {
     struct TCase {
         const char* Name;
@@ -430,6 +498,28 @@ TEST_F(HttpsTest, CertificatesHostNamesAndVersions) {
                 << nginx.AccessLog().toStdString();
         }
     }
+}
+
+// A package asked for over HTTPS never arrives over plain HTTP, whatever the server redirects
+// to; a redirect that keeps HTTPS is followed.
+TEST_F(HttpsTest, RedirectsNeverLeaveHttps) {
+    ZLT_REQUIRE_PROGRAM("nginx");
+    const TTestCa ca;
+    TTempDir root;
+    WriteFile(root.File(QStringLiteral("p.bin")), "package");
+    TNginxOptions options{&ca, QStringLiteral("TLSv1.2 TLSv1.3"), {}, {}};
+    options.ExtraServerConfig = QStringLiteral("location = /plain { return 302 %1; }\n"
+                                               "location = /secure { return 302 /p.bin; }\n")
+                                    .arg(FServer->Url(QStringLiteral("/ok/4242")));
+    TNginx nginx(root.Path(), options);
+    auto client = Client();
+    client->CaFile = ca.CaFile;
+
+    EXPECT_EQ(client->GetBytes(nginx.Url(QStringLiteral("/secure"))), "package");
+    const auto failure = FailureOf([&] { client->GetBytes(nginx.Url(QStringLiteral("/plain"))); });
+    ASSERT_TRUE(failure) << "followed a redirect from HTTPS to plain HTTP";
+    EXPECT_TRUE(failure->contains(QLatin1String("rotocol"))) << failure->toStdString();
+    EXPECT_FALSE(FServer->RequestLines().contains(QStringLiteral("GET /ok/4242 HTTP/1.1")));
 }
 
 } // namespace

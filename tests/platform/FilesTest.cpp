@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,35 +50,75 @@ TEST(FileServices, ExistCreateDelete) {
     EXPECT_FALSE(platform::DeleteFile(nested)) << "folders are not deleted";
 }
 
-TEST(ExclusiveFile, TruncatesAnExistingFile) {
-    TTempDir dir;
-    const QString path = dir.File(QStringLiteral("update.zip"));
-    WriteFile(path, "an older and longer package");
-    TExclusiveFile file = TExclusiveFile::Create(path);
-    file.Write("new", 3);
-    file.Close();
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(ReadFile(path), "new");
+// Whatever stands under the name is refused and left exactly as it was: a file, a link to a
+// file outside (which would otherwise be replaced or emptied), a dangling link, and a folder
+// that is itself a link leading out.
+TEST(ExclusiveFile, NeverOpensTruncatesOrFollowsWhatStandsUnderTheName) {
+    TTempDir dir, outside;
+    const QString victim = outside.File(QStringLiteral("victim.txt"));
+    WriteFile(victim, "not the updater's");
+    const struct {
+        const char* Case;
+        std::function<QString()> Plant; // returns the name to create
+    } cases[] = {
+        {"an existing file",
+         [&] {
+             WriteFile(dir.File(QStringLiteral("a.zip")), "an older package");
+             return dir.File(QStringLiteral("a.zip"));
+         }},
+        {"a link to a file outside",
+         [&] {
+             QFile::link(victim, dir.File(QStringLiteral("b.zip")));
+             return dir.File(QStringLiteral("b.zip"));
+         }},
+        {"a dangling link",
+         [&] {
+             QFile::link(outside.File(QStringLiteral("new.txt")), dir.File(QStringLiteral("c.zip")));
+             return dir.File(QStringLiteral("c.zip"));
+         }},
+        {"the folder is a link leading out",
+         [&] {
+             QFile::link(outside.Path(), dir.File(QStringLiteral("Updates")));
+             return dir.File(QStringLiteral("Updates/d.zip"));
+         }},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.Case);
+        const QString name = item.Plant();
+        const QByteArray before = ReadFile(name);
+        bool created = false;
+        try {
+            created = TExclusiveFile::CreateNew(name).has_value();
+        } catch (const Exception&) {
+        }
+        EXPECT_FALSE(created);
+        EXPECT_THROW(TExclusiveFile::Create(name), Exception);
+        EXPECT_EQ(ReadFile(name), before);
+        EXPECT_EQ(ReadFile(victim), "not the updater's");
+        EXPECT_FALSE(QFile::exists(outside.File(QStringLiteral("new.txt"))));
+        EXPECT_FALSE(QFile::exists(outside.File(QStringLiteral("d.zip"))));
+    }
 }
 
-TEST(ExclusiveFile, SecondOpenerIsRefusedAndLeavesTheHolderAlone) {
+TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
     TTempDir dir;
     const QString path = dir.File(QStringLiteral("update.zip"));
     TExclusiveFile holder = TExclusiveFile::Create(path);
     holder.Write("held", 4);
     try {
         TExclusiveFile::Create(path);
-        ADD_FAILURE() << "a second opener got the file";
+        ADD_FAILURE() << "a second creator got the file";
     } catch (const Exception& error) {
         EXPECT_TRUE(error.Message().contains(path)) << error.what();
     }
-    EXPECT_EQ(ReadFile(path), "held") << "the refused opener truncated the holder's file";
+    EXPECT_FALSE(TExclusiveFile::CreateNew(path).has_value());
+    EXPECT_EQ(ReadFile(path), "held") << "the refused creator truncated the holder's file";
 
-    // Moving the file keeps it held; closing lets the next opener in.
     TExclusiveFile moved = std::move(holder);
-    EXPECT_THROW(TExclusiveFile::Create(path), Exception);
+    moved.Write("!", 1);
     moved.Close();
-    EXPECT_NO_THROW(TExclusiveFile::Create(path).Abandon());
+    EXPECT_FALSE(moved.IsOpen());
+    EXPECT_EQ(ReadFile(path), "held!");
 }
 
 TEST(ExclusiveFile, UnwritableFolderRaisesTheSystemText) {

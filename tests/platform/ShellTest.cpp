@@ -50,27 +50,40 @@ private:
     TScopedEnvironmentVariable FPathVariable{"PATH", (PathDir() + u':').toLocal8Bit() + qgetenv("PATH")};
 };
 
-TEST(ShellOpen, BareNameLooksInCurrentFolderThenProgramFolderThenPath) {
+TEST(ShellOpen, NameLooksInTheProgramFolderThenPathNeverInTheCurrentFolder) {
     const QString name = QStringLiteral("zlt-probe-%1").arg(QCoreApplication::applicationPid());
     const struct {
         const char* Case;
-        bool InCurrent, InExe, InPath;
+        QString Name; // as the settings give it
+        bool InCurrent, InExe, InPath, InExeSub;
         const char* Expected; // who runs; nullptr: nothing is found
     } cases[] = {
-        {"only beside the program", false, true, false, "exe"},
-        {"current folder first", true, true, true, "current"},
-        {"program folder before PATH", false, true, true, "exe"},
-        {"PATH last", false, false, true, "path"},
-        {"nowhere", false, false, false, nullptr},
+        {"only beside the program", name, false, true, false, false, "exe"},
+        {"a program planted in the current folder is never run", name, true, true, true, false, "exe"},
+        {"planted in the current folder and nowhere else", name, true, false, false, false, nullptr},
+        {"program folder before PATH", name, false, true, true, false, "exe"},
+        {"PATH last", name, false, false, true, false, "path"},
+        {"nowhere", name, false, false, false, false, nullptr},
+        {"a relative path is taken from the program folder", QStringLiteral("sub/") + name, true, false, false, true,
+         "exesub"},
+        {"./name is the program folder's too", QStringLiteral("./") + name, true, true, false, false, "exe"},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.Case);
         TShellScene scene;
-        if (item.InCurrent) scene.PlaceProbe(scene.CurrentDir(), name, QStringLiteral("current"));
+        if (item.InCurrent) {
+            scene.PlaceProbe(scene.CurrentDir(), name, QStringLiteral("current"));
+            QDir(scene.CurrentDir()).mkpath(QStringLiteral("sub"));
+            scene.PlaceProbe(scene.CurrentDir() + QStringLiteral("/sub"), name, QStringLiteral("current"));
+        }
         if (item.InExe) scene.PlaceProbe(scene.ExeDir(), name, QStringLiteral("exe"));
         if (item.InPath) scene.PlaceProbe(scene.PathDir(), name, QStringLiteral("path"));
+        if (item.InExeSub) {
+            QDir(scene.ExeDir()).mkpath(QStringLiteral("sub"));
+            scene.PlaceProbe(scene.ExeDir() + QStringLiteral("/sub"), name, QStringLiteral("exesub"));
+        }
 
-        const bool started = platform::ShellExecuteOpen(name, QStringLiteral("Upd=1 \"two words\""));
+        const bool started = platform::ShellExecuteOpen(item.Name, QStringLiteral("Upd=1 \"two words\""));
         if (item.Expected == nullptr) {
             EXPECT_FALSE(started);
             continue;
@@ -79,10 +92,8 @@ TEST(ShellOpen, BareNameLooksInCurrentFolderThenProgramFolderThenPath) {
         const QStringList lines = scene.WaitForMarker();
         ASSERT_EQ(lines.size(), 4) << lines.join(u'|').toStdString();
         EXPECT_EQ(lines[0], QString::fromLatin1(item.Expected));
-        const QString folder = item.Expected == QByteArrayView("exe")       ? scene.ExeDir()
-                               : item.Expected == QByteArrayView("current") ? scene.CurrentDir()
-                                                                            : scene.PathDir();
-        EXPECT_EQ(QDir(lines[1]).canonicalPath(), QDir(folder).canonicalPath()) << "runs in its own folder";
+        EXPECT_EQ(QDir(lines[1]).canonicalPath(), QDir(scene.CurrentDir()).canonicalPath())
+            << "runs in the caller's working folder";
         EXPECT_EQ(lines[2], QStringLiteral("Upd=1"));
         EXPECT_EQ(lines[3], QStringLiteral("two words"));
     }

@@ -153,6 +153,9 @@ private:
 //   /drop/N          Content-Length N, half the body, then the connection is reset
 //   /short/N         Content-Length N, N/2 bytes, then the connection is closed cleanly
 //   /stall           headers (Content-Length 1000000) and 10 bytes, then nothing for minutes
+//   /drip/N          Content-Length N, then one byte every half second
+//   /declare/N       Content-Length N, 10 bytes, then the connection is closed
+//   /endless         no Content-Length and a body that never ends
 //   /status/CODE     status CODE with the body "Outdated error page"
 //   /redirect/K      K redirects (302), then /ok/100
 //   /loop            redirects to itself forever

@@ -104,6 +104,40 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         self.close_connection = True
 
+    def drip(self, size):
+        # Content-Length SIZE, then one byte every half second: never silent long enough for a
+        # stall guard, far too slow for any package.
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        try:
+            for byte in body_of(size):
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+                time.sleep(0.5)
+        except OSError:
+            pass  # the client gave up
+        self.close_connection = True
+
+    def declare(self, size):
+        # Declares SIZE bytes, sends ten, then closes: the length alone must be judged.
+        self.cut(size, min(size, 10), reset=False)
+
+    def endless(self):
+        # No length and no end, as fast as the client takes it.
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        chunk = body_of(64 * 1024)
+        try:
+            while True:
+                self.wfile.write(chunk)
+        except OSError:
+            pass  # the client gave up
+        self.close_connection = True
+
     def echo_headers(self):
         lines = [self.requestline] + ["%s: %s" % (name, value) for name, value in self.headers.items()]
         self.send_body(200, ("\n".join(lines) + "\n").encode("latin-1", "replace"), "text/plain; charset=iso-8859-1")
@@ -146,6 +180,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.cut(number, number // 2, reset=False)
         elif head == "stall":
             self.stall()
+        elif head == "drip" and number >= 0:
+            self.drip(number)
+        elif head == "declare" and number >= 0:
+            self.declare(number)
+        elif head == "endless":
+            self.endless()
         elif head == "status" and number >= 100:
             self.send_body(number, b"Outdated error page", "text/html")
         elif head == "redirect" and number >= 0:

@@ -11,7 +11,10 @@
 #include "webupdater/ProgressDialog.h"
 #include "webupdater/WebUpdater.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -22,6 +25,7 @@
 #include <sys/mount.h>
 
 #include <stdexcept>
+#include <utility>
 
 namespace zlt::test {
 
@@ -229,9 +233,19 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
         {"500 with a body", "/status/500"},
         {"redirect loop", "/loop"},
         {"nothing listening", nullptr},
+        {"a byte every half second", "/drip/100000"},
+        {"no length and no end", "/endless"},
+        {"a declared length beyond the cap", "/declare/600000000"},
+        {"a declared length beyond the free space", "/declare/1000000000000000000"},
     };
-    TZLTHttpDefaults::Instance().StallTimeoutMs = 1500; // the fixture's guard gives the default back
+    // The fixture's guard gives the defaults back.
+    TZLTHttpDefaults& defaults = TZLTHttpDefaults::Instance();
+    defaults.StallTimeoutMs = 1500;
+    defaults.LowSpeedBytesPerSecond = 100;
+    defaults.LowSpeedSeconds = 2;
     for (const TCase& c : cases) {
+        // The free space is judged only when the cap lets the length pass.
+        defaults.MaxBodyBytes = QByteArrayView(c.Name).contains("free space") ? 0 : std::int64_t{512} << 20;
         for (const TTransport transport : AllTransports) {
             SCOPED_TRACE(std::string(c.Name) + ", " + TransportName(transport));
             TDownloadRun run;
@@ -249,6 +263,82 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
             EXPECT_FALSE(run.Updater.Busy());
         }
     }
+}
+
+// Links planted in Updates/ are never followed: a link under the name the package would get
+// (for this second and the next few) and Updates/ itself as a link leading out. The package is
+// then stored under a name of its own, or refused, and nothing outside changes.
+TEST_F(DownloadTest, PlantedLinksAreNeverFollowed) {
+    for (const bool folderIsLink : {false, true}) {
+        for (const TTransport transport : AllTransports) {
+            SCOPED_TRACE(std::string(folderIsLink ? "Updates/ is a link" : "links under the package names") + ", " +
+                         TransportName(transport));
+            TTempDir outside;
+            const QString victim = outside.File(QStringLiteral("victim.txt"));
+            WriteFile(victim, "not the updater's");
+            TDownloadRun run;
+            run.HandleDownloads();
+            run.Updater.SetPDownloadUrl(Http->Url(QStringLiteral("/pkg/acme.zip")));
+            const QString updates = run.Exe.Folder() + QStringLiteral("/Updates");
+            if (folderIsLink) {
+                ASSERT_TRUE(QFile::link(outside.Path(), updates));
+            } else {
+                ASSERT_TRUE(QDir().mkpath(updates));
+                const QDateTime now = QDateTime::currentDateTime();
+                for (int second = 0; second < 5; ++second) {
+                    const QString name = QStringLiteral("/update%1.zip")
+                                             .arg(now.addSecs(second).toString(QStringLiteral("yyyyMMdd_HHmmss")));
+                    ASSERT_TRUE(QFile::link(victim, updates + name));
+                }
+            }
+
+            // DownloadUpdates lets a file it can't create reach the caller; the others absorb it.
+            if (folderIsLink && transport == TTransport::Component)
+                EXPECT_THROW(Download(run.Updater, transport), Exception);
+            else
+                Download(run.Updater, transport);
+            EXPECT_EQ(ReadFile(victim), "not the updater's");
+            EXPECT_EQ(QDir(outside.Path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
+            if (folderIsLink) {
+                EXPECT_TRUE(run.Handed.isEmpty());
+                EXPECT_FALSE(Application().Terminated());
+            } else {
+                ASSERT_EQ(run.Handed.size(), 1);
+                EXPECT_FALSE(QFileInfo(run.Handed[0]).isSymLink());
+                EXPECT_EQ(run.HandedBytes, *Package);
+                EXPECT_EQ(run.PackageFiles().size(), 6) << "the five links stay as they were";
+            }
+        }
+    }
+}
+
+// Two downloads of the same second each get a file of their own, and a download started again
+// from a handler while the first is still writing never deletes the first one's file.
+TEST_F(DownloadTest, EveryCallKeepsToTheFileItMade) {
+    TDownloadRun run;
+    QStringList handed;
+    run.Updater.OnUpdateDownloaded = [&](TZLTWebUpdater*, QString AFileName) { handed << AFileName; };
+    run.Updater.SetPDownloadUrl(Http->Url(QStringLiteral("/pkg/acme.zip")));
+    run.Updater.DownloadUpdatesRest();
+    run.Updater.DownloadUpdatesRest();
+    ASSERT_EQ(handed.size(), 2);
+    EXPECT_NE(handed[0], handed[1]);
+    for (const QString& file : handed) EXPECT_EQ(ReadFile(file), *Package) << file.toStdString();
+
+    // Nested: the first progress event starts a second download, which fails.
+    handed.clear();
+    bool nested = false;
+    run.Updater.OnProgressEvent = [&](TZLTWebUpdater* ASender, std::int32_t) {
+        if (std::exchange(nested, true)) return;
+        const QString url = ASender->PDownloadUrl();
+        ASender->SetPDownloadUrl(Faults->Url(QStringLiteral("/status/404")));
+        ASender->DownloadUpdatesNetHTTPClient();
+        ASender->SetPDownloadUrl(url);
+    };
+    run.Updater.DownloadUpdatesRest();
+    EXPECT_TRUE(nested);
+    ASSERT_EQ(handed.size(), 1) << "the first download was spoiled by the nested one";
+    EXPECT_EQ(ReadFile(handed[0]), *Package);
 }
 
 TEST_F(DownloadTest, ARedirectChainIsFollowedByEveryTransport) {
