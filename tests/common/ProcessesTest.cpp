@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,43 @@ quint32 FirstListed(const QString& AName) {
         for (const platform::TProcessEntry& entry : *snapshot)
             if (entry.ExeFile == AName) return entry.ProcessId;
     return 0;
+}
+
+// A process counts by its real executable only. Another user's process that calls itself like
+// the application (its first argument) is not ours, even where its executable can't be read;
+// and the caller never finds itself, so an application named like the updater can't make the
+// updater stop itself.
+TEST(FindProcess, NeverTakesAnImpostorOrTheCallerItself) {
+    if (qEnvironmentVariableIsSet("ZLT_TEST_IMPOSTOR")) {
+        // As an ordinary user, who can't read another user's executable link.
+        quint32 found = 0;
+        FindProcess(qEnvironmentVariable("ZLT_TEST_IMPOSTOR"), found);
+        EXPECT_EQ(found, 0u) << "another user's process passed for ours by the name it gives itself";
+        return;
+    }
+    {
+        SCOPED_TRACE("the caller itself");
+        const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+        quint32 found = 0;
+        FindProcess(self, found);
+        EXPECT_EQ(found, 0u);
+        EXPECT_GE(CountProcess(self), 1) << "counting still counts the caller";
+    }
+    ZLT_REQUIRE_NOBODY();
+    const QString impostorName = Unique("impostor%1");
+    // The impostor: sleep, as yet another user, with the application's name as its first
+    // argument.
+    QProcess impostor;
+    impostor.start(QStringLiteral("setpriv"),
+                   {QStringLiteral("--reuid=%1").arg(NobodyId - 1), QStringLiteral("--regid=%1").arg(NobodyId - 1),
+                    QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"),
+                    QStringLiteral("exec -a %1 sleep 60").arg(impostorName)});
+    ASSERT_TRUE(impostor.waitForStarted(10000));
+    const QString cmdline = QStringLiteral("/proc/%1/cmdline").arg(impostor.processId());
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(cmdline).startsWith(impostorName.toUtf8()); }));
+    EXPECT_EQ(RunCurrentTestAsNobody({{"ZLT_TEST_IMPOSTOR", impostorName.toUtf8()}}), 0);
+    impostor.kill();
+    impostor.waitForFinished(10000);
 }
 
 TEST(ProcessWalk, MatchesWholeBareNamesExactly) {

@@ -11,6 +11,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,30 @@ def folder(z, name):
     i.create_system = 3
     i.external_attr = (0o040755 << 16) | 0x10
     z.writestr(i, b'')
+def dos(z, name, data, readonly=False):
+    # As Windows tools store an entry: made on MS-DOS, no Unix mode, only the DOS attributes.
+    i = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
+    i.create_system = 0
+    i.external_attr = 0x01 if readonly else 0x20
+    i.compress_type = zipfile.ZIP_DEFLATED
+    z.writestr(i, data)
+def declare(z, name, size):
+    # Patches the uncompressed size that the entry NAME declares, in its local header and in
+    # the central directory, to SIZE: an entry that lies about what it holds. Closes Z first.
+    import struct
+    if z.fp: z.close()
+    with open(Z, 'r+b') as f:
+        data = bytearray(f.read())
+        info = zipfile.ZipFile(Z).getinfo(name)
+        struct.pack_into('<I', data, info.header_offset + 22, size)
+        cd = struct.unpack_from('<I', data, data.rfind(b'PK\x05\x06') + 16)[0]
+        while data[cd:cd + 4] == b'PK\x01\x02':
+            n, e, c = struct.unpack_from('<HHH', data, cd + 28)
+            if data[cd + 46:cd + 46 + n].decode() == name:
+                struct.pack_into('<I', data, cd + 24, size)
+            cd += 46 + n + e + c
+        f.seek(0)
+        f.write(data)
 def link(z, name, target):
     i = zipfile.ZipInfo(name)
     i.create_system = 3
@@ -383,6 +408,154 @@ with zipfile.ZipFile(Z, 'w') as z:
                                                                {"setuid", 0755}};
     for (const auto& [name, mode] : expected)
         EXPECT_EQ(static_cast<int>(Permissions(folder + u'/' + QString::fromLatin1(name))), mode) << name;
+}
+
+// Entries made on Windows store no mode: a replaced file keeps its own, a new one gets 0644, or
+// 0755 when it is the program the package updates. Stored modes never carry setuid, setgid,
+// sticky or world-write bits.
+TEST(UnZipper, ModesOfWindowsMadeEntriesAndMaskedStoredModes) {
+    TTempDir dir;
+    const QString zip = dir.File(QStringLiteral("update.zip"));
+    MakeZipWithPython(zip, QStringLiteral(R"(
+with zipfile.ZipFile(Z, 'w') as z:
+    dos(z, 'bin/acme', b'new program')
+    dos(z, 'bin/helper', b'new helper')
+    dos(z, 'private.db', b'new data', readonly=True)
+    dos(z, 'new.txt', b'new text')
+    dos(z, 'bin/newtool', b'new tool')
+    put(z, 'shared.txt', b'x', 0o666)
+    put(z, 'sticky', b'x', 0o1755)
+    put(z, 'setgid', b'x', 0o2755)
+)"));
+    const QString folder = dir.File(QStringLiteral("app"));
+    const std::vector<std::pair<const char*, int>> existing = {{"bin/acme", 0755}, {"bin/helper", 0750}, {"private.db", 0600}};
+    for (const auto& [name, mode] : existing) {
+        const QString path = folder + u'/' + QString::fromLatin1(name);
+        WriteFile(path, "old");
+        fs::permissions(path.toStdString(), fs::perms(mode));
+    }
+
+    TInstaller installer;
+    installer.UnZipper.ProgramName = QStringLiteral("bin/newtool");
+    installer.Install(zip, folder);
+    const std::vector<std::pair<const char*, int>> expected = {
+        {"bin/acme", 0755},    {"bin/helper", 0750}, {"private.db", 0600}, {"new.txt", 0644},
+        {"bin/newtool", 0755}, {"shared.txt", 0664}, {"sticky", 0755},     {"setgid", 0755}};
+    for (const auto& [name, mode] : expected) {
+        const QString path = folder + u'/' + QString::fromLatin1(name);
+        EXPECT_EQ(static_cast<int>(Permissions(path)), mode) << name;
+        EXPECT_NE(ReadFile(path), "old") << name;
+    }
+}
+
+// What a package declares is what it may write: an entry that holds more than it declares is
+// refused without leaving anything, and a package that declares more than the disk holds is
+// refused before anything is written.
+TEST(UnZipper, DeclaredSizesBoundWhatIsWritten) {
+    TTempDir dir;
+    const QString liar = dir.File(QStringLiteral("liar.zip"));
+    MakeZipWithPython(liar, QStringLiteral(R"(
+z = zipfile.ZipFile(Z, 'w')
+put(z, 'small.txt', b'fine')
+put(z, 'bomb.bin', bytes(20 * 1024 * 1024))
+declare(z, 'bomb.bin', 1000)
+)"));
+    // 64 entries of almost 4 GiB each: more than any test machine's disk holds.
+    const QString huge = dir.File(QStringLiteral("huge.zip"));
+    MakeZipWithPython(huge, QStringLiteral(R"(
+z = zipfile.ZipFile(Z, 'w')
+put(z, 'small.txt', b'fine')
+for n in range(64):
+    put(z, 'giant%d.bin' % n, b'tiny in truth')
+for n in range(64):
+    declare(z, 'giant%d.bin' % n, 0xFFFFFFF0)
+)"));
+    {
+        SCOPED_TRACE("an entry that holds more than it declares");
+        const QString folder = dir.File(QStringLiteral("a"));
+        TInstaller installer;
+        installer.Install(liar, folder);
+        EXPECT_TRUE(Skipped(installer.UnZipper, QStringLiteral("bomb.bin"))) << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
+        ExpectSameTree(ReadTree(folder), {{"small.txt", "fine"}});
+    }
+    {
+        SCOPED_TRACE("a package that can't fit");
+        const QString folder = dir.File(QStringLiteral("b"));
+        QDir().mkpath(folder);
+        if (QStorageInfo(folder).bytesAvailable() > (qint64{255} << 30)) GTEST_SKIP() << "this disk holds 256 GiB";
+        TInstaller installer;
+        EXPECT_THROW(installer.Install(huge, folder), ENotEnoughSpace);
+        ExpectSameTree(ReadTree(folder), {});
+    }
+}
+
+// An archive with no entries (22 bytes, as zip tools write it) is a readable package with
+// nothing to install.
+TEST(UnZipper, AnEmptyArchiveOpensAndInstallsNothing) {
+    TTempDir dir;
+    const QString zip = dir.File(QStringLiteral("empty.zip"));
+    MakeZipWithPython(zip, QStringLiteral("zipfile.ZipFile(Z, 'w').close()\n"));
+    ASSERT_EQ(QFileInfo(zip).size(), 22);
+    const QString folder = dir.File(QStringLiteral("app"));
+    WriteFile(folder + QStringLiteral("/kept.txt"), "kept");
+    TInstaller installer;
+    std::vector<int> progress;
+    installer.UnZipper.OnArchiveProgress = [&](TZLTUnZipper*, std::uint8_t AProgress, bool&) { progress.push_back(AProgress); };
+    ASSERT_NO_THROW(installer.Install(zip, folder));
+    EXPECT_EQ(progress, std::vector<int>{100});
+    ExpectSameTree(ReadTree(folder), {{"kept.txt", "kept"}});
+}
+
+// A path longer than the system allows is skipped before anything of it is made: no folders,
+// no temporary file.
+TEST(UnZipper, APathTooLongForTheSystemLeavesNothing) {
+    TTempDir dir;
+    const QString zip = dir.File(QStringLiteral("long.zip"));
+    MakeZipWithPython(zip, QStringLiteral(R"(
+with zipfile.ZipFile(Z, 'w') as z:
+    put(z, '/'.join(['d' * 200] * 25) + '/deep.txt', b'too deep')
+    put(z, 'n' * 300, b'name too long')
+    put(z, 'ok.txt', b'fine')
+)"));
+    const QString folder = dir.File(QStringLiteral("app"));
+    TInstaller installer;
+    installer.Install(zip, folder);
+    EXPECT_EQ(installer.UnZipper.SkippedEntries().size(), 2) << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
+    ExpectSameTree(ReadTree(folder), {{"ok.txt", "fine"}});
+}
+
+// The caller may stand in a folder that it may enter but not list, or one that was deleted:
+// the extraction works in the target folder all the same. Runs as an ordinary user, for whom
+// the permissions hold.
+TEST(UnZipper, WorksWhateverTheCallersWorkingFolder) {
+    if (!qEnvironmentVariableIsSet("ZLT_TEST_CALLER_FOLDER")) {
+        ZLT_REQUIRE_NOBODY();
+        EXPECT_EQ(RunCurrentTestAsNobody({{"ZLT_TEST_CALLER_FOLDER", "1"}}), 0);
+        return;
+    }
+    TTempDir dir;
+    const QString zip = dir.File(QStringLiteral("update.zip"));
+    MakeZipWithPython(zip, QStringLiteral(R"(
+with zipfile.ZipFile(Z, 'w') as z:
+    put(z, 'bin/app', b'new')
+)"));
+    const QString previous = QDir::currentPath();
+    for (const char* kind : {"may be entered, not listed", "deleted"}) {
+        SCOPED_TRACE(kind);
+        const QString caller = dir.File(QString::fromLatin1(kind).replace(u' ', u'_').remove(u','));
+        ASSERT_TRUE(QDir().mkpath(caller));
+        ASSERT_TRUE(QDir::setCurrent(caller));
+        if (QByteArrayView(kind) == "deleted")
+            ASSERT_TRUE(QDir().rmdir(caller));
+        else
+            ASSERT_TRUE(QFile::setPermissions(caller, QFile::ExeOwner));
+        const QString folder = dir.File(QStringLiteral("app-") + QString::number(qHash(QString::fromLatin1(kind))));
+        TInstaller installer;
+        EXPECT_NO_THROW(installer.Install(zip, folder));
+        EXPECT_EQ(ReadFile(folder + QStringLiteral("/bin/app")), "new");
+        QDir::setCurrent(previous);
+        QFile::setPermissions(caller, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
 }
 
 struct TDamageCase {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QPair>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -79,6 +80,20 @@ bool HaveProgram(const QString& AProgram);
         if (!::zlt::test::HaveProgram(AProgram))                                                                       \
             GTEST_SKIP() << "needs " << ::QString(AProgram).toStdString() << ", not installed";                        \
     } while (false)
+// Runs the current test again in a child of this test program as the unprivileged user nobody
+// (through setpriv), with AEnvironment added, and returns the child's exit code; the child's
+// output goes to this program's. The child tells itself apart by a variable of AEnvironment.
+// Skips the current test, with the reason, when this program is not root or setpriv is
+// missing: use it through ZLT_RUN_AS_NOBODY.
+int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironment);
+inline constexpr quint32 NobodyId = 65534;
+bool CanRunAsNobody();
+#define ZLT_REQUIRE_NOBODY()                                                                       \
+    do {                                                                                           \
+        if (!::zlt::test::CanRunAsNobody())                                                        \
+            GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";                  \
+    } while (false)
+
 // Polls ACondition (processing Qt events) until true or ATimeoutMs passed.
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 10000);
 
