@@ -12,7 +12,7 @@ PACKAGES=(
   libcurl4-openssl-dev libarchive-dev
   nginx-light php-cli tinyproxy socat openssl ca-certificates
   zip unzip p7zip-full libarchive-tools python3
-  xvfb xauth x11-apps imagemagick fonts-wine fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils imagemagick fonts-wine fonts-dejavu-core
   hyperfine jq time curl procps util-linux
 )
 $SUDO apt-get update -q

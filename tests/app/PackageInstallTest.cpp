@@ -172,6 +172,54 @@ TEST_F(PackageInstallTest, RefusedPackageLeavesThroughTheGuardAndStartsNothing) 
     }
 }
 
+// An archive with no entries is a readable package: nothing to install, the application is
+// started again. One whose declared sizes can't fit on the disk takes the path of a package
+// that can't be opened: nothing written, nothing started, the cause in the error.
+TEST_F(PackageInstallTest, AnEmptyPackageRestartsAndOneThatCannotFitStartsNothing) {
+    const QString empty = FPackages.File(QStringLiteral("empty.zip"));
+    const QString huge = FPackages.File(QStringLiteral("huge.zip"));
+    // 64 entries that declare almost 4 GiB each (in the central directory and in their local
+    // headers) and hold a few bytes: more than any disk here.
+    const QString script = QStringLiteral(R"(
+import struct, sys, zipfile
+zipfile.ZipFile(sys.argv[1], 'w').close()
+with zipfile.ZipFile(sys.argv[2], 'w') as z:
+    for n in range(64):
+        z.writestr('giant%d.bin' % n, b'tiny in truth')
+data = bytearray(open(sys.argv[2], 'rb').read())
+at = struct.unpack_from('<I', data, data.rfind(b'PK\x05\x06') + 16)[0]
+while data[at:at + 4] == b'PK\x01\x02':
+    n, e, c = struct.unpack_from('<HHH', data, at + 28)
+    local = struct.unpack_from('<I', data, at + 42)[0]
+    struct.pack_into('<I', data, at + 24, 0xFFFFFFF0)
+    struct.pack_into('<I', data, local + 22, 0xFFFFFFF0)
+    at += 46 + n + e + c
+open(sys.argv[2], 'wb').write(data)
+)");
+    ASSERT_EQ(RunProgram(QStringLiteral("python3"), {QStringLiteral("-c"), script, empty, huge}), 0);
+    {
+        SCOPED_TRACE("empty");
+        TShellRecorder shell;
+        EXPECT_NO_THROW(Install(empty));
+        ASSERT_EQ(shell.Calls.size(), 1u);
+        EXPECT_EQ(shell.Calls[0].Parameters, QStringLiteral("Upd=1"));
+    }
+    {
+        SCOPED_TRACE("can't fit");
+        const QStringList before = QDir(FExe.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        TShellRecorder shell;
+        try {
+            Install(huge);
+            ADD_FAILURE() << "no error raised";
+        } catch (const Exception& error) {
+            EXPECT_TRUE(error.Message().startsWith(Guard)) << error.Message().toStdString();
+            EXPECT_TRUE(error.Message().contains(QLatin1String("bytes free"))) << error.Message().toStdString();
+        }
+        EXPECT_EQ(QDir(FExe.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+        EXPECT_TRUE(shell.Calls.empty()) << "the application was started as if updated";
+    }
+}
+
 TEST_F(PackageInstallTest, EntryThatCannotBeWrittenIsSkippedAndTheApplicationStillStarts) {
     // A folder with content where app.exe should go: that entry can't be written.
     WriteFile(Installed(QStringLiteral("app.exe/inside.txt")), QByteArray("in the way"));

@@ -100,5 +100,24 @@ TEST(Startup, SecondCopyEndsAtOnceWhateverItsParameters) {
     running.waitForFinished(10000);
 }
 
+// The parameters are the updater's own: one that the toolkit would read as its option
+// ("-platform", "-style") neither aborts nor changes the run. Without a settings file there is
+// nothing to fetch, so the run ends by itself with code 0.
+TEST(Startup, ToolkitOptionsAmongTheParametersAreNotTheToolkits) {
+    TTempDir dir;
+    const QString updater = dir.File(QStringLiteral("updater-toolkit-%1").arg(QCoreApplication::applicationPid()));
+    Install(BinDir() + QStringLiteral("/updater"), updater);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(updater, {QStringLiteral("VER=1.0"), QStringLiteral("-platform"), QStringLiteral("bogus"),
+                            QStringLiteral("-style"), QStringLiteral("bogus")});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
 } // namespace
 } // namespace zlt::test
