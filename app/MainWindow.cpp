@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "app/UpdaterIcon.h"
 #include "common/Errors.h"
@@ -170,6 +171,9 @@ void TfrmMainUpdater_::LoadFormResource() {
     };
     wupPelmoraUpda->OnProgressEvent = [this](TZLTWebUpdater* Sender, std::int32_t APosition) {
         wupPelmoraUpdaProgressEvent(Sender, APosition);
+    };
+    wupPelmoraUpda->OnLog = [](TZLTWebUpdater*, webupdater::TLogLevel ALevel, const QString& AText) {
+        RunLog().Write(ALevel, AText);
     };
     wupPelmoraUpda->OnUpdateDownloaded = [this](TZLTWebUpdater* Sender, webupdater::TFileName AFileName) {
         wupPelmoraUpdaUpdateDownloaded(Sender, std::move(AFileName));

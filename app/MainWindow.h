@@ -113,6 +113,9 @@ private:
     void HideTitleBar(bool AHide);
     void StopApplication();
     void RemoveLeftovers();
+    void LogInstallation(const TZLTUnZipper& AUnZipper, double ASeconds);
+    // The shell's "open", recorded with its outcome.
+    void StartProgram(const QString& AFileName, const QString& AParameters);
     // A native progress bar clamps a position outside its range; QProgressBar would ignore it.
     static void SetBarPosition(QProgressBar* ABar, int APosition);
 

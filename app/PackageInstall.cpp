@@ -1,11 +1,13 @@
 #include "app/MainWindow.h"
 
+#include "app/RunLog.h"
 #include "common/Errors.h"
 #include "common/Text.h"
 #include "install/Unzipper.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 
+#include <QElapsedTimer>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -56,20 +58,43 @@ void TfrmMainUpdater_::wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* /*Sender*/
             unzipper->Open(AFileName);
             unzipper->BaseDirectory = platform::ExecutableFolder();
             unzipper->ProgramName = strAppliExeFile;
+            QElapsedTimer clock;
+            clock.start();
             try {
                 unzipper->ExtractFiles(QStringLiteral("*"));
-            } catch (const install::ENotEnoughSpace&) {
+            } catch (const install::ENotEnoughSpace& error) {
                 // Nothing was written: like a package that can't be opened, it is deleted and
                 // the application is not started as if it had been updated.
+                RunLog().Error(QStringLiteral("Installation refused: %1").arg(error.Message()));
                 throw;
-            } catch (const std::exception&) {
+            } catch (const std::exception& error) {
                 // Whatever was extracted stays; the application is started in any case.
+                RunLog().Error(QStringLiteral("Installation stopped: %1").arg(QString::fromUtf8(error.what())));
             }
-            platform::ShellExecuteOpen(strAppliExeFile, QStringLiteral("Upd=1"));
+            LogInstallation(*unzipper, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+            StartProgram(strAppliExeFile, QStringLiteral("Upd=1"));
         } else {
-            platform::ShellExecuteOpen(AFileName);
+            StartProgram(AFileName, QString());
         }
     });
+}
+
+void TfrmMainUpdater_::LogInstallation(const TZLTUnZipper& AUnZipper, double ASeconds) {
+    const QStringList& skipped = AUnZipper.SkippedEntries();
+    RunLog().Info(QStringLiteral("Installed %1 entries into %2 in %3 s, %4 skipped")
+                      .arg(AUnZipper.ExtractedEntries())
+                      .arg(AUnZipper.BaseDirectory)
+                      .arg(ASeconds, 0, 'f', 2)
+                      .arg(skipped.size()));
+    for (const QString& entry : skipped) RunLog().Warning(QStringLiteral("Skipped %1").arg(entry));
+}
+
+void TfrmMainUpdater_::StartProgram(const QString& AFileName, const QString& AParameters) {
+    const QString command = AParameters.isEmpty() ? AFileName : AFileName + u' ' + AParameters;
+    if (platform::ShellExecuteOpen(AFileName, AParameters))
+        RunLog().Info(QStringLiteral("Started %1").arg(command));
+    else
+        RunLog().Error(QStringLiteral("Could not start %1").arg(command));
 }
 
 void TfrmMainUpdater_::UnZipperArchiveProgress(TZLTUnZipper* /*Sender*/, std::uint8_t Progress, bool& /*Abort*/) {

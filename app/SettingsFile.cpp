@@ -1,9 +1,11 @@
 #include "app/MainWindow.h"
 
+#include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Errors.h"
 #include "common/Settings.h"
 #include "common/Text.h"
+#include "http/HttpClient.h"
 #include "webupdater/WebUpdater.h"
 
 #include <QLabel>
@@ -46,6 +48,12 @@ void TfrmMainUpdater_::ConfigFileRead() {
         if (checkReady) wupPelmoraUpda->SetPCheckUrl(strUpdaCheckUrl);
         if (downloadReady) wupPelmoraUpda->SetPDownloadUrl(strUpdaDownlUrl);
         lblUpdProduct__->setText(strAppliName___);
+        const auto shown = [](const QString& AURL) {
+            return AURL.isEmpty() ? QStringLiteral("(none)") : http::DisplayUrl(AURL);
+        };
+        RunLog().Info(
+            QStringLiteral("Settings %1: check address %2, download address %3")
+                .arg(SettingsFileName(), shown(wupPelmoraUpda->PCheckUrl()), shown(wupPelmoraUpda->PDownloadUrl())));
     });
 }
 

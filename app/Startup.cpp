@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/MainWindow.h"
+#include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Processes.h"
 #include "platform/System.h"
@@ -19,12 +20,22 @@ int RunStartup(int argc, char** argv) {
     // Both checks come before the windowed application exists: a refused start shows nothing
     // and needs no display.
     const QString exeName = QFileInfo(platform::ExecutablePath()).fileName();
-    if (CountProcess(exeName) > 1) return 0;
+    if (CountProcess(exeName) > 1) {
+        RunLog().Warning(QStringLiteral("Start refused: another copy of %1 is running").arg(exeName));
+        return 0;
+    }
     if (platform::ParamCount() == 0) return 0;
 
     QStringList parameters;
-    for (int index = 1; index <= platform::ParamCount(); ++index) parameters.append(platform::ParamStr(index));
+    QStringList shown;
+    for (int index = 1; index <= platform::ParamCount(); ++index) {
+        parameters.append(platform::ParamStr(index));
+        shown.append(ParameterForLog(parameters.back()));
+    }
     ParseParameters(parameters);
+    RunLog().Info(QStringLiteral("Start: %1, version %2, channel %3, parameters: %4")
+                      .arg(platform::ExecutablePath(), ParameterForLog(ParamVersion),
+                           TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"), shown.join(u' ')));
 
     // The toolkit gets the program's name alone: the parameters are ours, and an option the
     // toolkit would take for its own ("-platform", "-style") must neither change nor abort
@@ -33,6 +44,7 @@ int RunStartup(int argc, char** argv) {
     char* toolkitArgv[] = {argv[0], nullptr};
     QApplication application(toolkitArgc, toolkitArgv);
     ui::LoadWindowsFonts();
+    ui::Application().OnError = [](const QString& AText) { RunLog().Error(AText); };
     try {
         auto* window = new TfrmMainUpdater_();
         ui::Application().Own(window);
@@ -44,6 +56,7 @@ int RunStartup(int argc, char** argv) {
         ui::Application().HandleException(error);
     }
     ui::Application().ReleaseOwned();
+    RunLog().Info(QStringLiteral("End"));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Errors.h"
 #include "common/Processes.h"
@@ -14,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace zlt::app {
 
@@ -46,23 +48,37 @@ void TfrmMainUpdater_::RemoveLeftovers() {
     // An earlier run that was killed may have left a partial package and the temporary files
     // of an interrupted installation; only one updater runs at a time, so none is in use.
     const QString folder = platform::ExecutableFolder();
-    install::RemoveStaleTemporaries(folder);
+    int removed = install::RemoveStaleTemporaries(folder);
     const QDir updates(folder + QStringLiteral("Updates"));
-    if (!platform::IsRealFolder(updates.path())) return;
-    for (const QString& name : updates.entryList({QStringLiteral("update*.zip"), QStringLiteral("update*.exe")},
-                                                 QDir::Files | QDir::Hidden | QDir::System))
-        QFile::remove(updates.filePath(name));
+    if (platform::IsRealFolder(updates.path())) {
+        for (const QString& name : updates.entryList({QStringLiteral("update*.zip"), QStringLiteral("update*.exe")},
+                                                     QDir::Files | QDir::Hidden | QDir::System))
+            if (QFile::remove(updates.filePath(name))) ++removed;
+    }
+    if (removed > 0) RunLog().Info(QStringLiteral("Removed %1 files left by an earlier run").arg(removed));
 }
 
 void TfrmMainUpdater_::StopApplication() {
     // Each pass ends the first copy found. The termination does not wait for the process to go,
     // hence the pause; and a copy that cannot be ended (not ours) must not hold the run forever.
     quint32 processId = 0;
+    quint32 logged = 0; // a copy is listed until it is gone: each one is recorded once
     FindProcess(strAppliExeFile, processId);
     for (int pass = 0; processId != 0; ++pass) {
-        if (pass >= StopAttempts)
+        if (pass >= StopAttempts) {
+            RunLog().Error(QStringLiteral("Could not stop %1 (process %2): still running after %3 attempts")
+                               .arg(strAppliExeFile)
+                               .arg(processId)
+                               .arg(StopAttempts));
             throw Exception(QStringLiteral("No se pudo detener la aplicación ") + strAppliExeFile + u'.');
-        KillProcess(processId);
+        }
+        const bool stopped = KillProcess(processId);
+        if (std::exchange(logged, processId) != processId) {
+            if (stopped)
+                RunLog().Info(QStringLiteral("Stopped %1 (process %2)").arg(strAppliExeFile).arg(processId));
+            else
+                RunLog().Warning(QStringLiteral("Could not stop %1 (process %2)").arg(strAppliExeFile).arg(processId));
+        }
         platform::Sleep(StopPauseMs);
         FindProcess(strAppliExeFile, processId);
     }

@@ -14,13 +14,15 @@ constexpr qsizetype ProfileBufferSize = 2048;
 
 } // namespace
 
-QString SettingsFileName() {
+QString SettingsFileName() { return FileBesideExecutable(QStringLiteral(".cfi")); }
+
+QString FileBesideExecutable(const QString& AExtension) {
     const QString path = platform::ExecutablePath();
     const QFileInfo file(path);
     const QString name = file.fileName();
     const qsizetype dot = name.lastIndexOf(u'.');
     const qsizetype nameStart = path.size() - name.size();
-    return (dot < 0 ? path : path.left(nameStart + dot)) + QStringLiteral(".cfi");
+    return (dot < 0 ? path : path.left(nameStart + dot)) + AExtension;
 }
 
 void IniFileLoad(const QString& ASection, const QString& AKey, const QString& ADefault, QString& AValue) {

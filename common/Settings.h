@@ -12,4 +12,7 @@ void IniFileLoad(const QString& ASection, const QString& AKey, const QString& AD
 // The settings file beside the running executable.
 QString SettingsFileName();
 
+// The executable's path with its extension (if any) replaced by AExtension (".cfi", ".log").
+QString FileBesideExecutable(const QString& AExtension);
+
 } // namespace zlt

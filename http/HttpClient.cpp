@@ -48,12 +48,6 @@ QByteArray EncodedUrl(const QString& AURL) {
     return url.toEncoded();
 }
 
-// The address for a message, without any user name or password in it.
-QString DisplayUrl(const QString& AURL) {
-    const QUrl url(AURL);
-    return url.isValid() && !url.userInfo().isEmpty() ? url.toDisplayString(QUrl::RemoveUserInfo) : AURL;
-}
-
 QByteArray CharsetOf(const QString& AContentType) {
     for (const QString& parameter : AContentType.split(u';').mid(1)) {
         const QString item = parameter.trimmed();
@@ -389,6 +383,11 @@ QString TZLTHttp::GetText(const QString& AURL) {
     QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.constData());
     if (!decoder.isValid()) decoder = QStringDecoder(QStringDecoder::Latin1);
     return decoder.decode(body);
+}
+
+QString DisplayUrl(const QString& AURL) {
+    const QUrl url(AURL);
+    return url.isValid() && !url.userInfo().isEmpty() ? url.toDisplayString(QUrl::RemoveUserInfo) : AURL;
 }
 
 std::unique_ptr<TZLTHttp> CreatePlatformHttpClient() {

@@ -84,6 +84,9 @@ private:
     QString FContentType;
 };
 
+// The address as messages and records show it: without any user name or password in it.
+QString DisplayUrl(const QString& AURL);
+
 // The platform's own HTTP client, as a fresh one per transfer: redirects followed, no
 // User-Agent or Accept header of its own, nothing attached, the system's proxy.
 std::unique_ptr<TZLTHttp> CreatePlatformHttpClient();

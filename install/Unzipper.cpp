@@ -186,12 +186,12 @@ constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_S
 // One run of ExtractFiles: the reader, the disk writer and the working directory they share.
 class TExtraction {
 public:
-    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, const QString& AArchive, const QString& ABase,
-                const TZipDirectory* ADirectory)
-        : FOwner(AOwner), FSkipped(ASkipped), FBase(ABase), FBaseBytes(QFile::encodeName(ABase).size()),
-          FDirectory(ADirectory), FProgramPath(ProgramPath(AOwner.ProgramName)),
-          FArchivePath(QFile::encodeName(AArchive).toStdString()), FReader(OpenZipReader(AArchive)), FCwd(ABase),
-          FWriter(archive_write_disk_new(), "a disk writer"),
+    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
+                const QString& ABase, const TZipDirectory* ADirectory)
+        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase),
+          FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
+          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(QFile::encodeName(AArchive).toStdString()),
+          FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
 
     // Extracts the entries matching AMask; AEntryCount is the total for the progress share.
@@ -325,7 +325,8 @@ private:
         archive_write_disk_set_options(FWriter.Get(), FFlags);
         if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
             !Written(archive_write_finish_entry(FWriter.Get())))
-            Skip(AName, ErrorText(FWriter.Get()));
+            return Skip(AName, ErrorText(FWriter.Get()));
+        ++FExtracted;
     }
 
     void ExtractLink(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
@@ -336,7 +337,8 @@ private:
         archive_write_disk_set_options(FWriter.Get(), FFlags);
         if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
             !Written(archive_write_finish_entry(FWriter.Get())))
-            Skip(AName, ErrorText(FWriter.Get()));
+            return Skip(AName, ErrorText(FWriter.Get()));
+        ++FExtracted;
     }
 
     // The data goes into a new file beside its place and is renamed over it only when the
@@ -391,11 +393,13 @@ private:
         if (readResult == ARCHIVE_FATAL) throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
         if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
         if (!failure.isEmpty()) return Skip(AName, failure);
-        if (const std::error_code error = pending.CommitTo(AFinal)) Skip(AName, ErrorCodeText(error));
+        if (const std::error_code error = pending.CommitTo(AFinal)) return Skip(AName, ErrorCodeText(error));
+        ++FExtracted;
     }
 
     TZLTUnZipper& FOwner;
     QStringList& FSkipped;
+    int& FExtracted;
     QString FBase;
     qsizetype FBaseBytes;
     const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
@@ -474,6 +478,7 @@ bool TZLTUnZipper::IsOpen() const { return !FImpl->FileName.isEmpty(); }
 void TZLTUnZipper::ExtractFiles(const QString& AMask) {
     if (!IsOpen()) throw Exception(QStringLiteral("No archive is open"));
     FSkipped.clear();
+    FExtracted = 0;
     const QString base = BaseDirectory.isEmpty() ? QDir::currentPath() : BaseDirectory;
     if (!QFileInfo(base).isDir() && !(CreateDirs && QDir().mkpath(base)))
         throw Exception(QStringLiteral("The folder \"%1\" does not exist").arg(QDir::toNativeSeparators(base)));
@@ -490,7 +495,7 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
         return;
     }
     const TZipDirectory* directory = FImpl->Directory ? &*FImpl->Directory : nullptr;
-    TExtraction extraction(*this, FSkipped, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory);
+    TExtraction extraction(*this, FSkipped, FExtracted, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory);
     extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
 }
 

@@ -80,11 +80,14 @@ public:
     // The entries of the last extraction that failed, each as "stored name: reason". Entries
     // that a handler declined are not listed.
     const QStringList& SkippedEntries() const { return FSkipped; }
+    // How many entries (files, links, folders) the last extraction wrote.
+    int ExtractedEntries() const { return FExtracted; }
 
 private:
     struct TImpl;
     std::unique_ptr<TImpl> FImpl;
     QStringList FSkipped;
+    int FExtracted = 0;
 };
 
 // Removes the temporary files that an extraction into AFolder left behind when it was killed

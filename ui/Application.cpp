@@ -36,6 +36,7 @@ QString TApplication::ErrorBoxText(const QString& AMessage) {
 void TApplication::HandleException(const std::exception& AError) {
     const auto* common = dynamic_cast<const Exception*>(&AError);
     const QString message = common != nullptr ? common->Message() : QString::fromUtf8(AError.what());
+    if (OnError) OnError(ErrorBoxText(message));
     MessageBox(ErrorBoxText(message), FTitle, MB_ICONERROR | MB_OK);
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 
 class QObject;
 class QWidget;
@@ -31,6 +32,8 @@ public:
     // The default error display: an error box titled with Title() showing the message, with a
     // "." appended when the message's last character code is above 46. The program carries on.
     void HandleException(const std::exception& AError);
+    // Told the text of every error box that HandleException shows, for the program's record.
+    std::function<void(const QString& AText)> OnError;
     static QString ErrorBoxText(const QString& AMessage);
 
     // A modal message box through the program's one message-box sink.

@@ -27,6 +27,12 @@ using TUpdateDownloadedEvent = std::function<void(TZLTWebUpdater* Sender, TFileN
 using TOnDownloadStarEvent = std::function<void(TZLTWebUpdater* Sender, std::int32_t AMax)>;
 using TOnProgressEvent = std::function<void(TZLTWebUpdater* Sender, std::int32_t APosition)>;
 
+// How much an entry of a run's record matters.
+enum class TLogLevel : std::uint8_t { llInfo, llWarning, llError };
+// The component's account of what it does, one line of text each: for a host that keeps a
+// record of its runs. The component itself writes no files.
+using TOnLogEvent = std::function<void(TZLTWebUpdater* Sender, TLogLevel ALevel, const QString& AText)>;
+
 // The proxy settings record is the HTTP client's own.
 using http::TkvProxyParams;
 

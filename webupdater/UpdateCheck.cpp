@@ -11,7 +11,12 @@
 namespace zlt::webupdater {
 
 void TZLTWebUpdater::ReadCheckAnswer(const QString& AAnswer, bool& AResult) {
-    if (TextContains(AAnswer, QStringLiteral("Outdated"))) {
+    const bool outdated = TextContains(AAnswer, QStringLiteral("Outdated"));
+    Log(TLogLevel::llInfo,
+        QStringLiteral("Update check %1: %2")
+            .arg(http::DisplayUrl(CheckRequestUrl()),
+                 outdated ? QStringLiteral("a newer version exists") : QStringLiteral("no newer version")));
+    if (outdated) {
         AResult = true;
         if (OnUpdateFound) OnUpdateFound(this);
     } else {
@@ -36,8 +41,11 @@ bool TZLTWebUpdater::CheckForUpdates() {
     QString answer;
     try {
         answer = client.GetText(CheckRequestUrl());
-    } catch (...) {
+    } catch (const std::exception& error) {
         // A failed request is an empty answer: no newer version known.
+        Log(TLogLevel::llWarning, QStringLiteral("Update check failed: %1").arg(QString::fromUtf8(error.what())));
+        answer.clear();
+    } catch (...) {
         answer.clear();
     }
     if (TfrmUpdater* dialog = Dialog()) dialog->EndCheck();
@@ -57,8 +65,9 @@ bool TZLTWebUpdater::CheckForUpdatesRest() {
             if (TfrmUpdater* dialog = Dialog()) dialog->EndCheck();
             ReadCheckAnswer(answer, result);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         // Every failure means "no newer version known" here, or keeps a true already reached.
+        Log(TLogLevel::llWarning, QStringLiteral("Update check failed: %1").arg(QString::fromUtf8(error.what())));
     }
     handler.reset();
     ReleaseHttpClient();

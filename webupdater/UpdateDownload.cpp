@@ -11,6 +11,7 @@
 #include "webupdater/ProgressDialog.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStorageInfo>
 
@@ -27,6 +28,13 @@ class ETransferFailed : public Exception {
 public:
     using Exception::Exception;
 };
+
+// One line of a record: the message's own line breaks become " / ".
+QString OneLine(QString AText) {
+    AText.replace(QLatin1String("\r\n"), QLatin1String(" / "));
+    AText.replace(u'\n', QLatin1String(" / "));
+    return AText;
+}
 
 QString ReasonOf(const std::exception_ptr& AError) {
     try {
@@ -91,9 +99,18 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
                                 .arg(ADeclared)
                                 .arg(available));
     };
+    const QString address = http::DisplayUrl(FstrDownloUrl);
+    std::int64_t received = 0;
+    QElapsedTimer clock;
+    clock.start();
     try {
         AClient.Get(
-            FstrDownloUrl, [&file](const char* AData, std::size_t ASize) { file.Write(AData, ASize); }, fitsOnDisk);
+            FstrDownloUrl,
+            [&file, &received](const char* AData, std::size_t ASize) {
+                file.Write(AData, ASize);
+                received += static_cast<std::int64_t>(ASize);
+            },
+            fitsOnDisk);
         file.Close();
     } catch (...) {
         file.Abandon();
@@ -101,8 +118,18 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
         // A failed update leaves the application's folder as it found it: the folder goes too
         // when this call made it and nothing else is in it (rmdir leaves a folder with files).
         if (!folderExisted) QDir().rmdir(folder);
-        throw ETransferFailed(ReasonOf(std::current_exception()));
+        const QString reason = OneLine(ReasonOf(std::current_exception()));
+        Log(TLogLevel::llError,
+            QStringLiteral("Download of %1 failed after %2 bytes: %3").arg(address).arg(received).arg(reason));
+        throw ETransferFailed(reason);
     }
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    Log(TLogLevel::llInfo, QStringLiteral("Downloaded %1 into %2: HTTP %3, %4 bytes in %5 s (%6 MB/s)")
+                               .arg(address, AFileName)
+                               .arg(AClient.ResponseCode())
+                               .arg(received)
+                               .arg(seconds, 0, 'f', 2)
+                               .arg(seconds > 0 ? static_cast<double>(received) / 1e6 / seconds : 0.0, 0, 'f', 1));
 }
 
 void TZLTWebUpdater::Dispatch(const QString& AFileName) {
@@ -122,8 +149,32 @@ void TZLTWebUpdater::FinishDownload(const QString& AFileName) {
     ui::Application().Terminate();
 }
 
+bool TZLTWebUpdater::MayDownload(const char* ARoutine) {
+    if (FBolBusy_____) {
+        Log(TLogLevel::llWarning,
+            QStringLiteral("%1 refused: a download is already running").arg(QLatin1String(ARoutine)));
+        return false;
+    }
+    if (!IsInternetConnected()) {
+        Log(TLogLevel::llWarning, QStringLiteral("%1 refused: no network connection").arg(QLatin1String(ARoutine)));
+        return false;
+    }
+    return true;
+}
+
+void TZLTWebUpdater::DownloadAbandoned(const QString& AFileName, const std::exception_ptr& AError) {
+    DeleteIfExists(AFileName);
+    try {
+        std::rethrow_exception(AError);
+    } catch (const ETransferFailed&) {
+        // Logged with its figures where the transfer failed.
+    } catch (...) {
+        Log(TLogLevel::llError, QStringLiteral("Update not completed: %1").arg(OneLine(ReasonOf(AError))));
+    }
+}
+
 void TZLTWebUpdater::DownloadUpdates() {
-    if (FBolBusy_____ || !IsInternetConnected()) return;
+    if (!MayDownload("DownloadUpdates")) return;
     FBolBusy_____ = true;
     if (FbolUseDefFrm) CreateUpdaterDialog();
     {
@@ -158,7 +209,7 @@ void TZLTWebUpdater::RequireDialogForDownload() const {
 }
 
 void TZLTWebUpdater::DownloadUpdatesRest() {
-    if (FBolBusy_____ || !IsInternetConnected()) return;
+    if (!MayDownload("DownloadUpdatesRest")) return;
     std::unique_ptr<http::TZLTSslHandler> handler;
     QString fileName;
     try {
@@ -172,12 +223,12 @@ void TZLTWebUpdater::DownloadUpdatesRest() {
         if (platform::FileExists(fileName)) handler.reset();
         FinishDownload(fileName);
     } catch (...) {
-        DeleteIfExists(fileName);
+        DownloadAbandoned(fileName, std::current_exception());
     }
 }
 
 void TZLTWebUpdater::DownloadUpdatesNetHTTPClient() {
-    if (FBolBusy_____ || !IsInternetConnected()) return;
+    if (!MayDownload("DownloadUpdatesNetHTTPClient")) return;
     QString fileName;
     try {
         const std::unique_ptr<http::TZLTHttp> client = http::CreatePlatformHttpClient();
@@ -185,7 +236,7 @@ void TZLTWebUpdater::DownloadUpdatesNetHTTPClient() {
         FetchPackage(*client, fileName);
         FinishDownload(fileName);
     } catch (...) {
-        DeleteIfExists(fileName);
+        DownloadAbandoned(fileName, std::current_exception());
     }
 }
 

@@ -89,6 +89,15 @@ void TZLTWebUpdater::Activate(bool AValue) {
     }
 }
 
+void TZLTWebUpdater::Log(TLogLevel ALevel, const QString& AText) {
+    if (!OnLog) return;
+    try {
+        OnLog(this, ALevel, AText);
+    } catch (...) {
+        // A record that can't be kept is no reason to fail or change an update.
+    }
+}
+
 bool TZLTWebUpdater::IsInternetConnected() { return platform::InternetGetConnectedState(); }
 
 void TZLTWebUpdater::AttachWorkHandlers(http::TZLTHttp& AClient) {

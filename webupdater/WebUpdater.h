@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 
 class QProgressBar;
@@ -60,6 +61,8 @@ public:
     TUpdateDownloadedEvent OnUpdateDownloaded;
     TOnProgressEvent OnProgressEvent;
     TOnDownloadStarEvent OnDownLoadStart;
+    // What the checks and downloads did, and why one failed or was refused.
+    TOnLogEvent OnLog;
 
     // true when the server reports a newer version; OnUpdateFound fires just before.
     // CheckForUpdates lets an exception of the dialog or of OnUpdateFound reach the caller;
@@ -114,6 +117,12 @@ private:
     void RequireDialogForDownload() const;
     void FinishDownload(const QString& AFileName);
     void Dispatch(const QString& AFileName);
+    // Hands a line to OnLog; a failing handler never changes the transfer.
+    void Log(TLogLevel ALevel, const QString& AText);
+    // The guards every download passes: not already busy, and a network connection.
+    bool MayDownload(const char* ARoutine);
+    // An absorbed failure of a download routine: the partial package goes, the cause is logged.
+    void DownloadAbandoned(const QString& AFileName, const std::exception_ptr& AError);
 
     bool FbolUseDefFrm = false;
     QString FstrCheckUrl_;

@@ -390,6 +390,13 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
                                        QStringLiteral("No se pudo detener la aplicación Acme.exe."));
     EXPECT_TRUE(nginx.AccessLog().trimmed().isEmpty()) << nginx.AccessLog().toStdString();
     EXPECT_FALSE(QDir(FExe.Folder() + QStringLiteral("/Updates")).exists());
+    const QString log = RunLogText();
+    EXPECT_TRUE(log.contains(QLatin1String(" WARNING Could not stop Acme.exe (process 999999999)\n")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(
+        QLatin1String(" ERROR Could not stop Acme.exe (process 999999999): still running after 3 attempts\n")))
+        << log.toStdString();
+    EXPECT_FALSE(log.contains(QLatin1String("Downloaded"))) << log.toStdString();
     EXPECT_TRUE(shell.Calls.empty());
     EXPECT_FALSE(Application().Terminated());
     ASSERT_FALSE(FWindow.isNull());
@@ -407,10 +414,12 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     const QString appPath = appFolder.File(appName);
     ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), appPath));
     std::vector<std::unique_ptr<QProcess>> copies;
+    std::vector<qint64> ids;
     for (int i = 0; i < 2; ++i) {
         copies.push_back(std::make_unique<QProcess>());
         copies.back()->start(appPath, {QStringLiteral("wait")});
         ASSERT_TRUE(copies.back()->waitForStarted());
+        ids.push_back(copies.back()->processId());
     }
 
     TTempDir package;
@@ -460,17 +469,78 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     ASSERT_FALSE(positions.empty());
     EXPECT_EQ(positions.back(), 100);
     EXPECT_TRUE(Application().Terminated()) << "the component's quit request";
+    const QString log = RunLogText();
+    for (const QString& line :
+         {QStringLiteral(" INFO Settings %1/updater.cfi: check address %2acme/Produccion/checkUpdates.php, download "
+                         "address %2acme/Produccion/acme.zip\n")
+              .arg(FExe.Folder(), nginx.Url(QStringLiteral("/"))),
+          QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[0]),
+          QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[1]),
+          QStringLiteral(" INFO Downloaded %1acme/Produccion/acme.zip into ").arg(nginx.Url(QStringLiteral("/"))),
+          QStringLiteral(": HTTP 200, "), QStringLiteral(" INFO Installed 3 entries into %1/ in ").arg(FExe.Folder()),
+          QStringLiteral(" s, 0 skipped\n"), QStringLiteral(" INFO Started %1 Upd=1\n").arg(appName)})
+        EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\nnot in:\n" << log.toStdString();
     for (const char* leftover : {"/.zlt-0123456789abcdef.tmp", "/data/.zlt-fedcba9876543210.tmp",
                                  "/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})
         EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(leftover))) << leftover;
     for (const char* kept : {"/notes.tmp", "/data/zlt-0123.tmp", "/Updates/readme.txt"})
         EXPECT_EQ(ReadFile(folder + QString::fromLatin1(kept)), "the user's") << kept;
-    EXPECT_EQ(QDir(folder + QStringLiteral("/Updates")).entryList({QStringLiteral("update*.zip")}, QDir::Files).size(), 1)
+    EXPECT_EQ(QDir(folder + QStringLiteral("/Updates")).entryList({QStringLiteral("update*.zip")}, QDir::Files).size(),
+              1)
         << "this run's package";
 
     // Closed, and freed once the event loop gets to it.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(FWindow.isNull());
+}
+
+// A package the server doesn't have: the record names the address and the server's status,
+// and nothing is started.
+TEST_F(MainWindowRunTest, AFailedDownloadIsRecordedWithItsStatus) {
+    TTempDir www;
+    TNginx nginx(www.Path());
+    WriteSettings(
+        Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
+    TMessageBoxRecorder boxes;
+    TShellRecorder shell;
+    TfrmMainUpdater_* window = CreateWindow();
+    window->show();
+    ASSERT_TRUE(RunThroughTimer(boxes));
+    EXPECT_TRUE(shell.Calls.empty());
+    const QString log = RunLogText();
+    const QString line =
+        QStringLiteral(" ERROR Download of %1acme/Produccion/acme.zip failed after 0 bytes: HTTP/1.1 404 Not Found\n")
+            .arg(nginx.Url(QStringLiteral("/")));
+    EXPECT_TRUE(log.contains(line)) << log.toStdString();
+    EXPECT_FALSE(log.contains(QLatin1String("Started"))) << log.toStdString();
+}
+
+// A record that can't be written changes nothing of the run: here a folder stands where the
+// log file goes.
+TEST_F(MainWindowRunTest, AnUnwritableLogLeavesTheRunUnchanged) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
+    TTempDir package;
+    WriteFile(package.File(QStringLiteral("app.bin")), QByteArray("new program"));
+    TTempDir www;
+    QDir().mkpath(www.File(QStringLiteral("acme/Produccion")));
+    ASSERT_EQ(RunProgram(QStringLiteral("zip"),
+                         {QStringLiteral("-q"), www.File(QStringLiteral("acme/Produccion/acme.zip")),
+                          QStringLiteral("app.bin")},
+                         nullptr, package.Path()),
+              0);
+    TNginx nginx(www.Path());
+    WriteSettings(
+        Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
+    ASSERT_TRUE(QDir().mkpath(FExe.Folder() + QStringLiteral("/updater.log")));
+    TMessageBoxRecorder boxes;
+    TShellRecorder shell;
+    TfrmMainUpdater_* window = CreateWindow();
+    window->show();
+    ASSERT_TRUE(RunThroughTimer(boxes));
+    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_EQ(ReadFile(FExe.Folder() + QStringLiteral("/app.bin")), QByteArray("new program"));
+    ASSERT_EQ(shell.Calls.size(), 1u);
+    EXPECT_EQ(shell.Calls[0].Parameters, QStringLiteral("Upd=1"));
 }
 
 TEST_F(MainWindowRunTest, ProgressHandlersDriveTheBar) {

@@ -40,4 +40,8 @@ bool TWindowFixture::RunThroughTimer(const TMessageBoxRecorder& ABoxes) {
                    120000);
 }
 
+QString TWindowFixture::RunLogText() const {
+    return QString::fromUtf8(ReadFile(FExe.Folder() + QStringLiteral("/updater.log")));
+}
+
 } // namespace zlt::test

@@ -39,6 +39,9 @@ protected:
     // The window must be visible. false when neither happened in time.
     bool RunThroughTimer(const TMessageBoxRecorder& ABoxes);
 
+    // What the runs recorded in the log beside the executable.
+    QString RunLogText() const;
+
     TExeFolder FExe;
     QPointer<TfrmMainUpdater_> FWindow;
 

@@ -143,8 +143,13 @@ TEST_F(EndToEnd, WithTheServerDownTheApplicationStaysStoppedAndNothingChanges) {
 
     EXPECT_EQ(RunUpdater(), 0);
     ExpectBothCopiesStopped();
-    EXPECT_EQ(Tree(App), before);
+    // Nothing changes but the record of the run, which names the failed transfer.
+    QMap<QString, QByteArray> after = Tree(App);
+    const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
+    EXPECT_EQ(after, before);
     EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+    EXPECT_TRUE(log.contains(QLatin1String(" ERROR Download of http://127.0.0.1:"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QLatin1String("onnect"))) << "the transport error is named: " << log.toStdString();
 }
 
 } // namespace

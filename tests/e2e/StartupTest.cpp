@@ -100,6 +100,27 @@ TEST(Startup, SecondCopyEndsAtOnceWhateverItsParameters) {
     running.waitForFinished(10000);
 }
 
+// The updater copied under a name of this test's own and run offscreen to its end.
+TExit RunOffscreen(const QString& AProgram, const QStringList& AArguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
+    process.start(AProgram, AArguments);
+    TExit result;
+    if (!process.waitForStarted(10000)) return result;
+    result.Finished = process.waitForFinished(60000);
+    if (!result.Finished) {
+        process.kill();
+        process.waitForFinished(10000);
+        return result;
+    }
+    result.Normal = process.exitStatus() == QProcess::NormalExit;
+    result.Code = process.exitCode();
+    result.Errors = process.readAllStandardError();
+    return result;
+}
+
 // The parameters are the updater's own: one that the toolkit would read as its option
 // ("-platform", "-style") neither aborts nor changes the run. Without a settings file there is
 // nothing to fetch, so the run ends by itself with code 0.
@@ -107,16 +128,30 @@ TEST(Startup, ToolkitOptionsAmongTheParametersAreNotTheToolkits) {
     TTempDir dir;
     const QString updater = dir.File(QStringLiteral("updater-toolkit-%1").arg(QCoreApplication::applicationPid()));
     Install(BinDir() + QStringLiteral("/updater"), updater);
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.start(updater, {QStringLiteral("VER=1.0"), QStringLiteral("-platform"), QStringLiteral("bogus"),
-                            QStringLiteral("-style"), QStringLiteral("bogus")});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << process.readAllStandardError().toStdString();
-    EXPECT_EQ(process.exitCode(), 0);
+    const TExit run = RunOffscreen(updater,
+                                   {QStringLiteral("VER=1.0"), QStringLiteral("-platform"), QStringLiteral("bogus"),
+                                    QStringLiteral("-style"), QStringLiteral("bogus")});
+    EXPECT_TRUE(run.Finished && run.Normal && run.Code == 0) << run;
+}
+
+// The record of a run beside the updater names its start, its settings and its end, and never
+// the password given on the command line.
+TEST(Startup, TheRunLogNeverHoldsThePassword) {
+    TTempDir dir;
+    const QString name = QStringLiteral("updater-log-%1").arg(QCoreApplication::applicationPid());
+    const QString updater = dir.File(name);
+    Install(BinDir() + QStringLiteral("/updater"), updater);
+    const TExit run = RunOffscreen(updater, {QStringLiteral("VER=2.5.1"), QStringLiteral("USR=ana"),
+                                             QStringLiteral("PWD=s3cret"), QStringLiteral("PRB")});
+    EXPECT_TRUE(run.Finished && run.Normal && run.Code == 0) << run;
+    const QString log = QString::fromUtf8(ReadFile(updater + QStringLiteral(".log")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral(" INFO Start: %1, version 2.5.1, channel Pruebas, parameters: VER=2.5.1 USR=ana PWD=*** PRB\n")
+            .arg(updater)))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QLatin1String(" INFO Settings "))) << log.toStdString();
+    EXPECT_TRUE(log.endsWith(QLatin1String(" INFO End\n"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QLatin1String("s3cret"))) << log.toStdString();
 }
 
 } // namespace

@@ -16,10 +16,10 @@ namespace {
 class TXvfb {
 public:
     TXvfb() {
-        FProcess.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp")});
+        FProcess.start(QStringLiteral("Xvfb"),
+                       {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                        QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
         if (FProcess.waitForStarted(10000) && WaitFor([&] { return FProcess.canReadLine(); }, 20000))
             FDisplay = QStringLiteral(":") + QString::fromLatin1(FProcess.readLine()).trimmed();
     }
@@ -65,8 +65,9 @@ TEST(UpdaterWindow, OnX11TheWholeFrameGoes) {
     ASSERT_TRUE(updater.waitForStarted(10000));
 
     // The top-level window carries the program's class name.
-    const QRegularExpression line(QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\(\"%1\"").arg(QRegularExpression::escape(name)),
-                                  QRegularExpression::MultilineOption);
+    const QRegularExpression line(
+        QStringLiteral("^\\s*(0x[0-9a-f]+) .*\\(\"%1\"").arg(QRegularExpression::escape(name)),
+        QRegularExpression::MultilineOption);
     QString window;
     QString geometry;
     WaitFor(
@@ -83,7 +84,8 @@ TEST(UpdaterWindow, OnX11TheWholeFrameGoes) {
     ASSERT_FALSE(window.isEmpty()) << "the updater's window never appeared";
     const QString hints = RunX11Tool(xvfb.Display(), QStringLiteral("xprop"),
                                      {QStringLiteral("-id"), window, QStringLiteral("_MOTIF_WM_HINTS")});
-    const QRegularExpressionMatch fields = QRegularExpression(QStringLiteral("= (0x[0-9a-f]+), (0x[0-9a-f]+), (0x[0-9a-f]+)")).match(hints);
+    const QRegularExpressionMatch fields =
+        QRegularExpression(QStringLiteral("= (0x[0-9a-f]+), (0x[0-9a-f]+), (0x[0-9a-f]+)")).match(hints);
     ASSERT_TRUE(fields.hasMatch()) << hints.toStdString();
     EXPECT_NE(fields.captured(1).toUInt(nullptr, 16) & 0x2u, 0u) << "the decorations field is not set";
     EXPECT_EQ(fields.captured(3).toUInt(nullptr, 16), 0u) << "some decoration is asked for: " << hints.toStdString();

@@ -236,7 +236,7 @@ TEST_F(HttpClientTest, DrippingEndlessAndOversizedBodiesEndByThemselves) {
         const char* Name;
         const char* Path;
         std::int64_t Cap;
-        const char* Reason;       // part of the message
+        const char* Reason;        // part of the message
         std::int64_t MostReceived; // the sink sees no more than this
     };
     const TCase cases[] = {

@@ -428,7 +428,9 @@ with zipfile.ZipFile(Z, 'w') as z:
     put(z, 'setgid', b'x', 0o2755)
 )"));
     const QString folder = dir.File(QStringLiteral("app"));
-    const std::vector<std::pair<const char*, int>> existing = {{"bin/acme", 0755}, {"bin/helper", 0750}, {"private.db", 0600}};
+    const std::vector<std::pair<const char*, int>> existing = {{"bin/acme", 0755},
+                                                               {"bin/helper", 0750},
+                                                               {"private.db", 0600}};
     for (const auto& [name, mode] : existing) {
         const QString path = folder + u'/' + QString::fromLatin1(name);
         WriteFile(path, "old");
@@ -438,9 +440,10 @@ with zipfile.ZipFile(Z, 'w') as z:
     TInstaller installer;
     installer.UnZipper.ProgramName = QStringLiteral("bin/newtool");
     installer.Install(zip, folder);
-    const std::vector<std::pair<const char*, int>> expected = {
-        {"bin/acme", 0755},    {"bin/helper", 0750}, {"private.db", 0600}, {"new.txt", 0644},
-        {"bin/newtool", 0755}, {"shared.txt", 0664}, {"sticky", 0755},     {"setgid", 0755}};
+    const std::vector<std::pair<const char*, int>> expected = {{"bin/acme", 0755},    {"bin/helper", 0750},
+                                                               {"private.db", 0600},  {"new.txt", 0644},
+                                                               {"bin/newtool", 0755}, {"shared.txt", 0664},
+                                                               {"sticky", 0755},      {"setgid", 0755}};
     for (const auto& [name, mode] : expected) {
         const QString path = folder + u'/' + QString::fromLatin1(name);
         EXPECT_EQ(static_cast<int>(Permissions(path)), mode) << name;
@@ -475,7 +478,8 @@ for n in range(64):
         const QString folder = dir.File(QStringLiteral("a"));
         TInstaller installer;
         installer.Install(liar, folder);
-        EXPECT_TRUE(Skipped(installer.UnZipper, QStringLiteral("bomb.bin"))) << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
+        EXPECT_TRUE(Skipped(installer.UnZipper, QStringLiteral("bomb.bin")))
+            << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
         ExpectSameTree(ReadTree(folder), {{"small.txt", "fine"}});
     }
     {
@@ -500,7 +504,9 @@ TEST(UnZipper, AnEmptyArchiveOpensAndInstallsNothing) {
     WriteFile(folder + QStringLiteral("/kept.txt"), "kept");
     TInstaller installer;
     std::vector<int> progress;
-    installer.UnZipper.OnArchiveProgress = [&](TZLTUnZipper*, std::uint8_t AProgress, bool&) { progress.push_back(AProgress); };
+    installer.UnZipper.OnArchiveProgress = [&](TZLTUnZipper*, std::uint8_t AProgress, bool&) {
+        progress.push_back(AProgress);
+    };
     ASSERT_NO_THROW(installer.Install(zip, folder));
     EXPECT_EQ(progress, std::vector<int>{100});
     ExpectSameTree(ReadTree(folder), {{"kept.txt", "kept"}});
@@ -520,7 +526,8 @@ with zipfile.ZipFile(Z, 'w') as z:
     const QString folder = dir.File(QStringLiteral("app"));
     TInstaller installer;
     installer.Install(zip, folder);
-    EXPECT_EQ(installer.UnZipper.SkippedEntries().size(), 2) << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
+    EXPECT_EQ(installer.UnZipper.SkippedEntries().size(), 2)
+        << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
     ExpectSameTree(ReadTree(folder), {{"ok.txt", "fine"}});
 }
 

@@ -89,8 +89,7 @@ TEST(ExclusiveFile, NeverOpensTruncatesOrFollowsWhatStandsUnderTheName) {
         bool created = false;
         try {
             created = TExclusiveFile::CreateNew(name).has_value();
-        } catch (const Exception&) {
-        }
+        } catch (const Exception&) {}
         EXPECT_FALSE(created);
         EXPECT_THROW(TExclusiveFile::Create(name), Exception);
         EXPECT_EQ(ReadFile(name), before);

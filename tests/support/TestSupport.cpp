@@ -474,11 +474,12 @@ bool CanRunAsNobody() { return ::geteuid() == 0 && HaveProgram(QStringLiteral("s
 
 int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironment) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const QString filter = QStringLiteral("--gtest_filter=%1.%2").arg(QString::fromLatin1(test->test_suite_name()),
-                                                                     QString::fromLatin1(test->name()));
+    const QString filter = QStringLiteral("--gtest_filter=%1.%2")
+                               .arg(QString::fromLatin1(test->test_suite_name()), QString::fromLatin1(test->name()));
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, value] : AEnvironment) environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+    for (const auto& [name, value] : AEnvironment)
+        environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
     // A home and a runtime folder of its own: root's are not the child's to use.
     environment.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
     environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
@@ -486,9 +487,9 @@ int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironm
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.setWorkingDirectory(QStringLiteral("/"));
     const QString id = QString::number(NobodyId);
-    child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
-                                            QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                                            filter});
+    child.start(QStringLiteral("setpriv"),
+                {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id, QStringLiteral("--clear-groups"),
+                 QCoreApplication::applicationFilePath(), filter});
     if (!child.waitForStarted(10000) || !child.waitForFinished(300000)) {
         child.kill();
         child.waitForFinished(10000);

@@ -5,8 +5,8 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QObject>
+#include <QPair>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -88,10 +88,9 @@ bool HaveProgram(const QString& AProgram);
 int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironment);
 inline constexpr quint32 NobodyId = 65534;
 bool CanRunAsNobody();
-#define ZLT_REQUIRE_NOBODY()                                                                       \
-    do {                                                                                           \
-        if (!::zlt::test::CanRunAsNobody())                                                        \
-            GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";                  \
+#define ZLT_REQUIRE_NOBODY()                                                                                           \
+    do {                                                                                                               \
+        if (!::zlt::test::CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";       \
     } while (false)
 
 // Polls ACondition (processing Qt events) until true or ATimeoutMs passed.

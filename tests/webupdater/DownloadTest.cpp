@@ -82,6 +82,10 @@ public:
         Application().ResetTerminated();
         Updater.OnDownLoadStart = [this](TZLTWebUpdater*, std::int32_t) { ++Starts; };
         Updater.OnProgressEvent = [this](TZLTWebUpdater*, std::int32_t) { ++Steps; };
+        Updater.OnLog = [this](TZLTWebUpdater* ASender, TLogLevel ALevel, const QString& AText) {
+            EXPECT_EQ(ASender, &Updater);
+            if (ALevel == TLogLevel::llError) Errors << AText;
+        };
     }
     ~TDownloadRun() {
         Application().ResetTerminated();
@@ -103,6 +107,7 @@ public:
     TZLTWebUpdater Updater{&Host};
     QStringList Handed;
     QByteArray HandedBytes;
+    QStringList Errors; // what the component logged as errors
     int Starts = 0;
     int Steps = 0;
 };
@@ -261,6 +266,11 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
             EXPECT_FALSE(QDir(run.Exe.Folder() + QStringLiteral("/Updates")).exists()) << "the folder it made goes too";
             EXPECT_FALSE(Application().Terminated());
             EXPECT_FALSE(run.Updater.Busy());
+            // The host's record gets the address and the cause, once.
+            ASSERT_EQ(run.Errors.size(), 1) << run.Errors.join(u'|').toStdString();
+            EXPECT_TRUE(run.Errors[0].startsWith(
+                QStringLiteral("Download of %1 failed after ").arg(run.Updater.PDownloadUrl())))
+                << run.Errors[0].toStdString();
         }
     }
 }
