@@ -118,6 +118,8 @@ private:
     void StartProgram(const QString& AFileName, const QString& AParameters);
     // A native progress bar clamps a position outside its range; QProgressBar would ignore it.
     static void SetBarPosition(QProgressBar* ABar, int APosition);
+    // Moves the window's bar to APosition and repaints it when that changed what it shows.
+    void MoveBar(int APosition);
 
     bool FCentred = false;
 };

@@ -98,10 +98,7 @@ void TfrmMainUpdater_::StartProgram(const QString& AFileName, const QString& APa
 }
 
 void TfrmMainUpdater_::UnZipperArchiveProgress(TZLTUnZipper* /*Sender*/, std::uint8_t Progress, bool& /*Abort*/) {
-    Guarded(QStringLiteral("UnZipperArchiveProgress"), [this, Progress] {
-        SetBarPosition(pbrFormProgress, Progress);
-        pbrFormProgress->repaint();
-    });
+    Guarded(QStringLiteral("UnZipperArchiveProgress"), [this, Progress] { MoveBar(Progress); });
 }
 
 void TfrmMainUpdater_::UnZipperConfirmOverwrite(TZLTUnZipper* /*Sender*/, QString& /*Name*/, bool& Confirm) {

@@ -23,6 +23,15 @@ void TfrmMainUpdater_::SetBarPosition(QProgressBar* ABar, int APosition) {
     ABar->setValue(std::clamp(APosition, ABar->minimum(), std::max(ABar->minimum(), ABar->maximum())));
 }
 
+void TfrmMainUpdater_::MoveBar(int APosition) {
+    // The event loop does not run during a transfer or an installation, so the bar is repainted
+    // by hand; but only when it moved: thousands of small entries share a hundred positions,
+    // and a repaint that shows nothing new costs more than the entry itself.
+    const int before = pbrFormProgress->value();
+    SetBarPosition(pbrFormProgress, APosition);
+    if (pbrFormProgress->value() != before) pbrFormProgress->repaint();
+}
+
 void TfrmMainUpdater_::tmrFormTimer___Timer() {
     Guarded(QStringLiteral("tmrFormTimer___Timer"), [this] {
         tmrFormTimer___->stop();
@@ -96,10 +105,7 @@ void TfrmMainUpdater_::wupPelmoraUpdaDownLoadStart(TZLTWebUpdater* /*Sender*/, s
 }
 
 void TfrmMainUpdater_::wupPelmoraUpdaProgressEvent(TZLTWebUpdater* /*Sender*/, std::int32_t APosition) {
-    Guarded(QStringLiteral("wupPelmoraUpdaProgressEvent"), [this, APosition] {
-        SetBarPosition(pbrFormProgress, APosition);
-        pbrFormProgress->repaint();
-    });
+    Guarded(QStringLiteral("wupPelmoraUpdaProgressEvent"), [this, APosition] { MoveBar(APosition); });
 }
 
 } // namespace zlt::app

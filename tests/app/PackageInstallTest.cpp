@@ -11,9 +11,11 @@
 #include "webupdater/WebUpdater.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -218,6 +220,47 @@ open(sys.argv[2], 'wb').write(data)
         EXPECT_EQ(QDir(FExe.Folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
         EXPECT_TRUE(shell.Calls.empty()) << "the application was started as if updated";
     }
+}
+
+// Counts the paints of a widget.
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+
+protected:
+    bool eventFilter(QObject* AWatched, QEvent* AEvent) override {
+        if (AEvent->type() == QEvent::Paint) ++Paints;
+        return QObject::eventFilter(AWatched, AEvent);
+    }
+};
+
+// A package of many small files moves the bar through a hundred positions: the bar is painted
+// when it moves, not once for every file.
+TEST_F(PackageInstallTest, TheBarIsPaintedWhenItMovesNotForEveryEntry) {
+    const QString package = FPackages.File(QStringLiteral("many.zip"));
+    const QString script = QStringLiteral(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for n in range(2000):
+        z.writestr('files/%04d.txt' % n, b'small')
+)");
+    ASSERT_EQ(RunProgram(QStringLiteral("python3"), {QStringLiteral("-c"), script, package}), 0);
+    FWindowUnderTest->show();
+    ASSERT_TRUE(WaitFor(
+        [&] { return FWindowUnderTest->windowHandle() != nullptr && FWindowUnderTest->windowHandle()->isExposed(); }));
+    QProgressBar* bar = FWindowUnderTest->pbrFormProgress;
+    std::vector<int> positions;
+    QObject::connect(bar, &QProgressBar::valueChanged, [&positions](int AValue) { positions.push_back(AValue); });
+    TPaintCounter counter;
+    bar->installEventFilter(&counter);
+    TShellRecorder shell;
+    Install(package);
+    bar->removeEventFilter(&counter);
+
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_GE(positions.size(), 100u) << "every position is still shown";
+    EXPECT_LE(counter.Paints, 2 * static_cast<int>(positions.size()) + 4)
+        << "painted " << counter.Paints << " times for " << positions.size() << " positions";
 }
 
 TEST_F(PackageInstallTest, EntryThatCannotBeWrittenIsSkippedAndTheApplicationStillStarts) {
