@@ -315,13 +315,8 @@ private:
         return ATargetPath == FProgramPath ? 0755u : 0644u;
     }
 
-    void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
-        if (!FOwner.RestorePath || !FOwner.CreateDirs) return;
-        std::error_code error;
-        const auto status = fs::symlink_status(APath.constData(), error);
-        // libarchive would delete a file in the folder's place; that file is not the package's.
-        if (fs::exists(status) && !fs::is_directory(status))
-            return Skip(AName, QStringLiteral("a file stands where the folder goes"));
+    // Folders and links: the header is the whole entry.
+    void WriteWithoutData(const QString& AName, archive_entry* ATarget) {
         archive_write_disk_set_options(FWriter.Get(), FFlags);
         if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
             !Written(archive_write_finish_entry(FWriter.Get())))
@@ -329,16 +324,22 @@ private:
         ++FExtracted;
     }
 
+    void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
+        if (!FOwner.RestorePath || !FOwner.CreateDirs) return;
+        std::error_code error;
+        const auto status = fs::symlink_status(APath.constData(), error);
+        // libarchive would delete a file in the folder's place; that file is not the package's.
+        if (fs::exists(status) && !fs::is_directory(status))
+            return Skip(AName, QStringLiteral("a file stands where the folder goes"));
+        WriteWithoutData(AName, ATarget);
+    }
+
     void ExtractLink(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
         // libarchive refuses to write through links but creates any link it is given.
         const char* link = archive_entry_symlink(ATarget);
         if (link == nullptr || !LinkStaysInside(APath, QByteArray(link)))
             return Skip(AName, QStringLiteral("the link leads outside the target folder"));
-        archive_write_disk_set_options(FWriter.Get(), FFlags);
-        if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
-            !Written(archive_write_finish_entry(FWriter.Get())))
-            return Skip(AName, ErrorText(FWriter.Get()));
-        ++FExtracted;
+        WriteWithoutData(AName, ATarget);
     }
 
     // The data goes into a new file beside its place and is renamed over it only when the

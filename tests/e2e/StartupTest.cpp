@@ -37,14 +37,15 @@ std::ostream& operator<<(std::ostream& AStream, const TExit& AExit) {
                    << ", error output: " << AExit.Errors.toStdString();
 }
 
-TExit RunWithoutDisplay(const QString& AProgram, const QStringList& AArguments) {
+// Runs AProgram to its end (a minute at most) in AEnvironment.
+TExit Run(const QString& AProgram, const QStringList& AArguments, const QProcessEnvironment& AEnvironment) {
     QProcess process;
-    process.setProcessEnvironment(WithoutDisplay());
+    process.setProcessEnvironment(AEnvironment);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(AProgram, AArguments);
     TExit result;
     if (!process.waitForStarted(10000)) return result;
-    result.Finished = process.waitForFinished(30000);
+    result.Finished = process.waitForFinished(60000);
     if (!result.Finished) {
         process.kill();
         process.waitForFinished(10000);
@@ -54,6 +55,17 @@ TExit RunWithoutDisplay(const QString& AProgram, const QStringList& AArguments) 
     result.Code = process.exitCode();
     result.Errors = process.readAllStandardError();
     return result;
+}
+
+TExit RunWithoutDisplay(const QString& AProgram, const QStringList& AArguments) {
+    return Run(AProgram, AArguments, WithoutDisplay());
+}
+
+// The offscreen platform: a window, but no display needed.
+TExit RunOffscreen(const QString& AProgram, const QStringList& AArguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return Run(AProgram, AArguments, environment);
 }
 
 void Install(const QString& ASource, const QString& ATarget) {
@@ -98,27 +110,6 @@ TEST(Startup, SecondCopyEndsAtOnceWhateverItsParameters) {
 
     running.kill();
     running.waitForFinished(10000);
-}
-
-// The updater copied under a name of this test's own and run offscreen to its end.
-TExit RunOffscreen(const QString& AProgram, const QStringList& AArguments) {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.start(AProgram, AArguments);
-    TExit result;
-    if (!process.waitForStarted(10000)) return result;
-    result.Finished = process.waitForFinished(60000);
-    if (!result.Finished) {
-        process.kill();
-        process.waitForFinished(10000);
-        return result;
-    }
-    result.Normal = process.exitStatus() == QProcess::NormalExit;
-    result.Code = process.exitCode();
-    result.Errors = process.readAllStandardError();
-    return result;
 }
 
 // The parameters are the updater's own: one that the toolkit would read as its option
