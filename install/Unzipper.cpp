@@ -75,8 +75,6 @@ QString ErrorText(archive* AArchive) {
     return text != nullptr ? QString::fromLocal8Bit(text) : QStringLiteral("unknown libarchive error");
 }
 
-QString ErrorCodeText(const std::error_code& AError) { return QString::fromLocal8Bit(AError.message().c_str()); }
-
 // A reader of the ZIP format only: a tar or 7z file, or an error page saved as the package, is
 // refused at opening instead of being unpacked as whatever it happens to be.
 TArchiveReader OpenZipReader(const QString& AFileName) {
@@ -116,11 +114,12 @@ public:
     }
 
     // Replaces ATarget in one step; on failure the temporary goes when the object does.
-    std::error_code CommitTo(const fs::path& ATarget) noexcept {
-        std::error_code error;
-        fs::rename(FPath, ATarget, error);
-        if (!error) FPath.clear();
-        return error;
+    // Empty on success, else the system's text.
+    QString CommitTo(const fs::path& ATarget) {
+        const QString failure = platform::ReplaceFile(QFile::decodeName(FPath.c_str()),
+                                                      QFile::decodeName(ATarget.c_str()));
+        if (failure.isEmpty()) FPath.clear();
+        return failure;
     }
 
 private:
@@ -394,7 +393,7 @@ private:
         if (readResult == ARCHIVE_FATAL) throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
         if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
         if (!failure.isEmpty()) return Skip(AName, failure);
-        if (const std::error_code error = pending.CommitTo(AFinal)) return Skip(AName, ErrorCodeText(error));
+        if (const QString error = pending.CommitTo(AFinal); !error.isEmpty()) return Skip(AName, error);
         ++FExtracted;
     }
 

@@ -14,6 +14,11 @@ bool IsRealFolder(const QString& APath);       // a folder itself, not a link to
 bool ForceDirectories(const QString& AFolder); // creates every missing level
 bool DeleteFile(const QString& AFileName);     // false when it could not be deleted
 
+// Puts the file ASource in the place of ATarget in one step, so that anyone looking finds
+// ATarget either old or new, and ASource's name is gone afterwards. Empty on success, else
+// the system's text; ASource is then left as it was.
+QString ReplaceFile(const QString& ASource, const QString& ATarget);
+
 // The longest path and the longest single name the system accepts, in bytes of the encoded
 // file name.
 qsizetype MaxPathBytes();

@@ -6,6 +6,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -118,6 +119,40 @@ TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
     moved.Close();
     EXPECT_FALSE(moved.IsOpen());
     EXPECT_EQ(ReadFile(path), "held!");
+}
+
+TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
+    const struct {
+        const char* Case;
+        const char* Target; // what stands at the target before; nullptr: nothing
+        bool TargetIsFolder;
+        bool Replaces;
+    } cases[] = {
+        {"over an existing file", "old", false, true},
+        {"where nothing stands", nullptr, false, true},
+        {"over a folder", nullptr, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        TTempDir dir;
+        const QString source = dir.File(QStringLiteral(".new.tmp"));
+        const QString target = dir.File(QStringLiteral("app.bin"));
+        WriteFile(source, "new");
+        if (c.Target != nullptr) WriteFile(target, c.Target);
+        if (c.TargetIsFolder) WriteFile(target + QStringLiteral("/inside.txt"), "kept");
+        const QString failure = platform::ReplaceFile(source, target);
+        if (c.Replaces) {
+            EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
+            EXPECT_EQ(ReadFile(target), "new");
+            EXPECT_FALSE(QFileInfo::exists(source)) << "the old file or the temporary name stayed";
+            EXPECT_EQ(QDir(dir.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                      QStringList{QStringLiteral("app.bin")});
+        } else {
+            EXPECT_FALSE(failure.isEmpty());
+            EXPECT_EQ(ReadFile(source), "new") << "the source stays for its owner to remove";
+            EXPECT_EQ(ReadFile(target + QStringLiteral("/inside.txt")), "kept");
+        }
+    }
 }
 
 TEST(ExclusiveFile, UnwritableFolderRaisesTheSystemText) {
