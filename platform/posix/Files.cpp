@@ -96,9 +96,14 @@ QString ReplaceFile(const QString& ASource, const QString& ATarget) {
     // for programs that rewrite files without care), which makes an update over thousands of
     // files crawl. Exchanging the two names is just as atomic and leaves the data to the
     // normal writeback; the old file, now under the temporary name, is then removed.
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
-        ::unlink(source.constData());
-        return {};
+    struct stat status {};
+    const bool overAFile = ::lstat(target.constData(), &status) == 0 && S_ISREG(status.st_mode);
+    if (overAFile && ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+        if (::unlink(source.constData()) == 0) return {};
+        // Something else stood there by the time of the exchange (a folder): put it back.
+        const int error = errno;
+        ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE);
+        return SystemErrorText(error);
     }
     // No file to exchange with, or a file system that can't exchange: a plain rename.
     if (::rename(source.constData(), target.constData()) == 0) return {};
