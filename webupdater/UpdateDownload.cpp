@@ -10,6 +10,7 @@
 #include "ui/WindowMessages.h"
 #include "webupdater/ProgressDialog.h"
 
+#include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -103,14 +104,24 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     std::int64_t received = 0;
     QElapsedTimer clock;
     clock.start();
+    // libcurl hands the body over in pieces of 16 KiB; written one by one they cost as much
+    // system time as the transfer itself, so they are gathered into larger writes.
+    constexpr qsizetype WriteBlock = 1024 * 1024;
+    QByteArray pending;
+    pending.reserve(WriteBlock);
     try {
         AClient.Get(
             FstrDownloUrl,
-            [&file, &received](const char* AData, std::size_t ASize) {
-                file.Write(AData, ASize);
+            [&](const char* AData, std::size_t ASize) {
+                pending.append(AData, static_cast<qsizetype>(ASize));
                 received += static_cast<std::int64_t>(ASize);
+                if (pending.size() >= WriteBlock) {
+                    file.Write(pending.constData(), static_cast<std::size_t>(pending.size()));
+                    pending.resize(0); // keeps the buffer
+                }
             },
             fitsOnDisk);
+        file.Write(pending.constData(), static_cast<std::size_t>(pending.size()));
         file.Close();
     } catch (...) {
         file.Abandon();
