@@ -13,7 +13,7 @@ PACKAGES=(
   nginx-light php-cli tinyproxy socat openssl ca-certificates
   zip unzip p7zip-full libarchive-tools python3
   xvfb xauth x11-apps x11-utils imagemagick fonts-wine fonts-dejavu-core
-  hyperfine jq time curl procps util-linux
+  hyperfine jq time curl procps util-linux linux-perf valgrind
 )
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${PACKAGES[@]}"
