@@ -180,13 +180,13 @@ TEST_F(PackageInstallTest, RefusedPackageLeavesThroughTheGuardAndStartsNothing) 
 TEST_F(PackageInstallTest, AnEmptyPackageRestartsAndOneThatCannotFitStartsNothing) {
     const QString empty = FPackages.File(QStringLiteral("empty.zip"));
     const QString huge = FPackages.File(QStringLiteral("huge.zip"));
-    // 64 entries that declare almost 4 GiB each (in the central directory and in their local
-    // headers) and hold a few bytes: more than any disk here.
+    // 4096 entries that declare almost 4 GiB each, 16 TiB in all (in the central directory and in
+    // their local headers), and hold a few bytes: more than any disk holds.
     const QString script = QStringLiteral(R"(
 import struct, sys, zipfile
 zipfile.ZipFile(sys.argv[1], 'w').close()
 with zipfile.ZipFile(sys.argv[2], 'w') as z:
-    for n in range(64):
+    for n in range(4096):
         z.writestr('giant%d.bin' % n, b'tiny in truth')
 data = bytearray(open(sys.argv[2], 'rb').read())
 at = struct.unpack_from('<I', data, data.rfind(b'PK\x05\x06') + 16)[0]

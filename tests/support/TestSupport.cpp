@@ -470,7 +470,19 @@ QString TExeFolder::SettingsFile() const {
 
 // --- another user -------------------------------------------------------------------------
 
-bool CanRunAsNobody() { return ::geteuid() == 0 && HaveProgram(QStringLiteral("setpriv")); }
+bool CanRunAsNobody() {
+    // The test program must also be reachable for nobody: a checkout below a folder that only
+    // root may enter (such as /root) is not.
+    static const bool can = [] {
+        if (::geteuid() != 0 || !HaveProgram(QStringLiteral("setpriv"))) return false;
+        const QString id = QString::number(NobodyId);
+        return RunProgram(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                                                      QStringLiteral("--clear-groups"), QStringLiteral("test"),
+                                                      QStringLiteral("-x"), QCoreApplication::applicationFilePath()}) ==
+               0;
+    }();
+    return can;
+}
 
 int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironment) {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
