@@ -25,11 +25,8 @@ const char* LevelName(TLogLevel ALevel) {
 }
 
 QByteArray FormatLine(TLogLevel ALevel, const QString& AText) {
-    QString text = AText;
     // One event, one line: a message's own breaks would split it.
-    text.replace(QLatin1String("\r\n"), QLatin1String(" / "));
-    text.replace(u'\n', QLatin1String(" / "));
-    text.replace(u'\r', u' ');
+    const QString text = OneLine(AText);
     const QDateTime now = QDateTime::currentDateTime();
     const int offset = now.offsetFromUtc();
     const QString zone = QStringLiteral("%1%2:%3")

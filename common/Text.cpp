@@ -26,4 +26,11 @@ QString AsciiUpperCase(QString AText) {
     return AText;
 }
 
+QString OneLine(QString AText) {
+    AText.replace(QLatin1String("\r\n"), QLatin1String(" / "));
+    AText.replace(u'\n', QLatin1String(" / "));
+    AText.replace(u'\r', QLatin1String(" / "));
+    return AText;
+}
+
 } // namespace zlt

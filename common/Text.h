@@ -14,4 +14,7 @@ bool TextContains(const QString& AText, const QString& ASubText);
 // must not turn into a key or an extension ("uſr=" stays unknown).
 QString AsciiUpperCase(QString AText);
 
+// AText as one line of a record: its own line breaks (CR LF, LF, CR) become " / ".
+QString OneLine(QString AText);
+
 } // namespace zlt

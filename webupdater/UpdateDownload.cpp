@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/ScopeExit.h"
+#include "common/Text.h"
 #include "http/HttpClient.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
@@ -29,13 +30,6 @@ class ETransferFailed : public Exception {
 public:
     using Exception::Exception;
 };
-
-// One line of a record: the message's own line breaks become " / ".
-QString OneLine(QString AText) {
-    AText.replace(QLatin1String("\r\n"), QLatin1String(" / "));
-    AText.replace(u'\n', QLatin1String(" / "));
-    return AText;
-}
 
 QString ReasonOf(const std::exception_ptr& AError) {
     try {
