@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails when the layout's rules are broken:
 #  1. Operating-system headers are included only under platform/.
-#  2. Includes point downwards only: app -> webupdater -> http, install -> common -> platform,
+#  2. Includes point downwards only: app -> webupdater -> http, install, signature -> common -> platform,
 #     and ui is used by app and webupdater (ui itself uses common and platform).
 #  3. platform/ uses QtCore at most.
 set -euo pipefail
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 status=0
 
 os_headers='#include <(unistd|fcntl|fnmatch|dirent|signal|ifaddrs|pwd|grp|dlfcn|windows|winsock2|ws2tcpip|tlhelp32|shellapi|shlwapi|wininet|winhttp|io|direct)\.h>|#include <(sys|net|netinet|arpa)/'
-if hits=$(grep -rnE "$os_headers" app webupdater common http install ui); then
+if hits=$(grep -rnE "$os_headers" app webupdater common http install signature ui); then
   echo "Operating-system headers outside platform/:"; echo "$hits"; status=1
 fi
 
@@ -19,8 +19,9 @@ declare -A allowed=(
   [ui]="ui common platform"
   [http]="http common platform"
   [install]="install common platform"
-  [webupdater]="webupdater http ui common platform"
-  [app]="app webupdater install http ui common platform"
+  [signature]="signature common platform"
+  [webupdater]="webupdater http signature ui common platform"
+  [app]="app webupdater install http signature ui common platform"
 )
 for folder in "${!allowed[@]}"; do
   while IFS= read -r line; do

@@ -217,6 +217,31 @@ bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
     }
 }
 
+// --- minisign ----------------------------------------------------------------------------
+
+TMinisignKey::TMinisignKey() {
+    if (!HaveProgram(QStringLiteral("minisign"))) Fail(QStringLiteral("minisign is not installed"));
+    if (RunProgram(QStringLiteral("minisign"), {QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"),
+                                                FDir.File(QStringLiteral("key.pub")), QStringLiteral("-s"),
+                                                FDir.File(QStringLiteral("key.sec"))}) != 0)
+        Fail(QStringLiteral("minisign -G failed"));
+}
+
+QString TMinisignKey::PublicKeyLine() const {
+    const QList<QByteArray> lines = ReadFile(FDir.File(QStringLiteral("key.pub"))).trimmed().split('\n');
+    return QString::fromLatin1(lines.last().trimmed());
+}
+
+void TMinisignKey::Sign(const QString& AFile, bool ALegacy, const QString& ASignatureFile) const {
+    QStringList arguments{QStringLiteral("-S"), QStringLiteral("-s"), FDir.File(QStringLiteral("key.sec")),
+                          QStringLiteral("-m"), AFile, QStringLiteral("-x"),
+                          ASignatureFile.isEmpty() ? AFile + QStringLiteral(".minisig") : ASignatureFile};
+    if (ALegacy) arguments.append(QStringLiteral("-l"));
+    QByteArray output;
+    if (RunProgram(QStringLiteral("minisign"), arguments, &output) != 0)
+        Fail(QStringLiteral("minisign -S failed: ") + QString::fromUtf8(output));
+}
+
 // --- certificates ------------------------------------------------------------------------
 
 TTestCa::TTestCa(const QStringList& AHostNames) {

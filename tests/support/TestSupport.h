@@ -108,6 +108,20 @@ private:
     TTempDir FDir;
 };
 
+// A minisign key pair made by the real minisign, without a password, in a folder of its own.
+class TMinisignKey {
+public:
+    TMinisignKey();
+    QString PublicKeyLine() const; // the base64 line of the .pub file, as PUBKEY= holds it
+    QString PublicKeyFile() const { return FDir.File(QStringLiteral("key.pub")); }
+    // Signs AFile into AFile + ".minisig" (or ASignatureFile); ALegacy makes the old
+    // non-prehashed form.
+    void Sign(const QString& AFile, bool ALegacy = false, const QString& ASignatureFile = QString()) const;
+
+private:
+    TTempDir FDir;
+};
+
 // nginx serving ARoot. HTTPS when ACa is given; ASslProtocols limits the offered versions
 // ("TLSv1.3"); ALimitRate ("100k") slows every body; Http2 offers HTTP/2 besides HTTP/1.1.
 struct TNginxOptions {
