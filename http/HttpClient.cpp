@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace zlt::http {
@@ -78,34 +79,61 @@ struct TZLTHttp::TImpl {
     TCurlEasy Easy;
     char ErrorBuffer[CURL_ERROR_SIZE] = {};
 
-    // State of the running request.
+    // State of the running transfer, over all its tries.
     const TSink* Sink = nullptr;
     const TBodyBegin* BodyBeginCheck = nullptr;
+    const TResume* Resume = nullptr;
+    bool BodyBegun = false;    // the work begin event has fired
+    std::int64_t Received = 0; // bytes of the body handed to the sink: where a resumption goes on
+    std::int64_t Reported = 0; // the count of the last work event
+    std::int64_t Total = -1;   // the whole body's size, -1 while unknown
+    QByteArray Validator;      // what identifies the file begun: its strong ETag or Last-Modified
+    std::int32_t Resumptions = 0;
+
+    // State of the running request.
     std::exception_ptr Error; // thrown inside a callback, rethrown after the transfer
-    bool BodyBegun = false;
+    std::int64_t RangeFrom = 0; // the first byte asked for; 0: the whole body
+    bool ResponseBegun = false;
     bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
     bool Stalled = false;
-    std::int64_t Received = 0;
-    std::int64_t Reported = 0; // the count of the last work event
     TClock::time_point LastReport;
     QByteArray StatusLine;
+    QByteArray ETag;
+    QByteArray LastModified;
+    QByteArray ContentRange;
     TClock::time_point LastActivity;
     curl_off_t LastDownloaded = 0;
     TClock::duration StallLimit{};
 
-    void Begin(const TSink* ASink, const TBodyBegin* ABodyBegin) {
+    void BeginTransfer(const TSink* ASink, const TBodyBegin* ABodyBegin, const TResume* AResume) {
         Sink = ASink;
         BodyBeginCheck = ABodyBegin;
-        Error = nullptr;
+        Resume = AResume;
         BodyBegun = false;
-        StatusRefused = false;
-        Stalled = false;
         Received = 0;
         Reported = 0;
-        StatusLine.clear();
+        Total = -1;
+        Validator.clear();
+        Resumptions = 0;
+        RangeFrom = 0;
+    }
+
+    void BeginRequest() {
+        Error = nullptr;
+        ResponseBegun = false;
+        StatusRefused = false;
+        Stalled = false;
+        ClearResponseHeaders();
         LastDownloaded = 0;
         LastActivity = TClock::now();
         ErrorBuffer[0] = '\0';
+    }
+
+    void ClearResponseHeaders() {
+        StatusLine.clear();
+        ETag.clear();
+        LastModified.clear();
+        ContentRange.clear();
     }
 
     long ResponseCode() const {
@@ -123,7 +151,8 @@ struct TZLTHttp::TImpl {
     // false: the transfer ends here.
     bool Body(const char* AData, std::size_t ASize) {
         LastActivity = TClock::now();
-        if (!BodyBegun) {
+        if (!ResponseBegun) {
+            ResponseBegun = true;
             // Redirect bodies never get here, so this is the final response: an error page
             // must not reach the sink.
             const long code = ResponseCode();
@@ -134,9 +163,10 @@ struct TZLTHttp::TImpl {
             curl_off_t expected = -1;
             curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
             const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
-            if (Owner.MaxBodyBytes > 0 && declared > Owner.MaxBodyBytes) throw TooLarge();
-            if (BodyBeginCheck != nullptr && *BodyBeginCheck) (*BodyBeginCheck)(declared);
-            FireWorkBegin(declared > 0 ? declared : 0);
+            if (RangeFrom > 0 && code == 206)
+                CheckContentRange(declared);
+            else
+                WholeBodyBegins(code, declared);
         }
         // A body without a declared length is cut at the cap as well, before the sink sees
         // more than the cap allows.
@@ -151,6 +181,56 @@ struct TZLTHttp::TImpl {
         return true;
     }
 
+    // The answer to a request for the whole body, or a server's answer to a resumption that
+    // starts over (it ignores ranges, or the file changed since).
+    void WholeBodyBegins(long ACode, std::int64_t ADeclared) {
+        if (ACode == 206) throw Exception(QStringLiteral("The server sent a part (206) where the whole file was asked for"));
+        StartOver();
+        Validator = ETag.isEmpty() || ETag.startsWith("W/") ? LastModified : ETag;
+        const bool sizeChanged = BodyBegun && ADeclared != Total;
+        Total = ADeclared;
+        if (Owner.MaxBodyBytes > 0 && ADeclared > Owner.MaxBodyBytes) throw TooLarge();
+        if (BodyBeginCheck != nullptr && *BodyBeginCheck) (*BodyBeginCheck)(ADeclared);
+        if (!BodyBegun || sizeChanged) FireWorkBegin(ADeclared > 0 ? ADeclared : 0);
+    }
+
+    // A 206 must be the rest of the file begun: "bytes <first>-<last>/<size>" from the byte
+    // asked for to the end, of the size known, as long as the body it comes with.
+    void CheckContentRange(std::int64_t ADeclared) const {
+        const QByteArray range = ContentRange.trimmed();
+        bool ok = range.startsWith("bytes ");
+        const qsizetype dash = range.indexOf('-');
+        const qsizetype slash = range.indexOf('/');
+        std::int64_t first = -1, last = -1, size = -1;
+        if (ok && dash > 6 && slash > dash) {
+            bool okFirst = false, okLast = false, okSize = true;
+            first = range.mid(6, dash - 6).toLongLong(&okFirst);
+            last = range.mid(dash + 1, slash - dash - 1).toLongLong(&okLast);
+            const QByteArray sizeText = range.mid(slash + 1);
+            if (sizeText != "*") size = sizeText.toLongLong(&okSize);
+            ok = okFirst && okLast && okSize;
+        } else {
+            ok = false;
+        }
+        const std::int64_t whole = size >= 0 ? size : Total;
+        ok = ok && first == RangeFrom && last >= first && (whole < 0 || last == whole - 1) &&
+             (Total < 0 || size < 0 || size == Total) && (ADeclared < 0 || ADeclared == last - first + 1);
+        if (!ok)
+            throw Exception(QStringLiteral("The server's part does not continue the file: Content-Range \"%1\" "
+                                           "for the bytes from %2 of %3")
+                                .arg(QString::fromLatin1(range))
+                                .arg(RangeFrom)
+                                .arg(Total >= 0 ? QString::number(Total) : QStringLiteral("an unknown size")));
+    }
+
+    // What the sink got is void; the work count goes back with it.
+    void StartOver() {
+        if (Received == 0) return;
+        if (Resume != nullptr && Resume->Restart) Resume->Restart();
+        Received = 0;
+        FireWork();
+    }
+
     Exception TooLarge() const {
         return Exception(QStringLiteral("The answer is larger than the limit of %1 bytes").arg(Owner.MaxBodyBytes));
     }
@@ -163,8 +243,23 @@ struct TZLTHttp::TImpl {
 
     void Header(const char* AData, std::size_t ASize) {
         LastActivity = TClock::now();
-        if (ASize > 5 && qstrncmp(AData, "HTTP/", 5) == 0)
-            StatusLine = QByteArray(AData, static_cast<qsizetype>(ASize)).trimmed();
+        const QByteArray line(AData, static_cast<qsizetype>(ASize));
+        if (line.startsWith("HTTP/")) {
+            // Each answer of a redirect chain brings its own headers.
+            ClearResponseHeaders();
+            StatusLine = line.trimmed();
+            return;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) return;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "etag")
+            ETag = value;
+        else if (name == "last-modified")
+            LastModified = value;
+        else if (name == "content-range")
+            ContentRange = value;
     }
 
     // false: nothing arrived for longer than the stall limit.
@@ -213,7 +308,10 @@ struct TZLTHttp::TImpl {
     }
 
     void Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders);
-    void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin);
+    void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin, const TResume* AResume);
+    // One request of the transfer. Empty when it delivered the rest of the body; the cause when
+    // it broke off in a way that another try may mend. Throws every other failure.
+    QString Request(const QByteArray& AUrl, const std::function<Exception(const QString&)>& AFailure);
 };
 
 void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) {
@@ -247,6 +345,10 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     else
         Set(CURLOPT_USERAGENT, Owner.UserAgent.toUtf8().constData());
     if (!Owner.ContentEncoding.isEmpty()) AHeaders.Append("Content-Encoding: " + Owner.ContentEncoding.toUtf8());
+    if (RangeFrom > 0) {
+        AHeaders.Append("Range: bytes=" + QByteArray::number(RangeFrom) + '-');
+        AHeaders.Append("If-Range: " + Validator);
+    }
     Set(CURLOPT_HTTPHEADER, AHeaders.Get());
 
     // Only the settings of this client decide about a proxy; the environment's http_proxy
@@ -308,16 +410,54 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     }
 }
 
-void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin) {
-    CURL* easy = Easy.get();
+namespace {
+
+// The transport failures that leave a body cut short; anything else (a refused certificate, a
+// malformed address, too many redirects) another try would only repeat.
+bool BrokeOff(CURLcode AResult) {
+    switch (AResult) {
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_GOT_NOTHING:
+    case CURLE_COULDNT_CONNECT: return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin,
+                              const TResume* AResume) {
     Owner.FResponseCode = 0;
     Owner.FContentType.clear();
     const QString shownUrl = DisplayUrl(AURL);
-    auto failure = [&](const QString& AReason) {
+    const auto failure = [&shownUrl](const QString& AReason) {
         return Exception(QStringLiteral("GET %1 failed: %2").arg(shownUrl, AReason));
     };
     if (AURL.trimmed().isEmpty()) throw failure(QStringLiteral("the address is empty"));
+    const QByteArray url = EncodedUrl(AURL);
+    BeginTransfer(ASink, ABodyBegin, AResume);
+    for (;;) {
+        const QString cause = Request(url, failure);
+        if (cause.isEmpty()) break;
+        if (AResume == nullptr || Resumptions >= AResume->MaxResumptions) throw failure(cause);
+        ++Resumptions;
+        // Without a validator nothing tells the rest of this file from the rest of another.
+        RangeFrom = Validator.isEmpty() ? 0 : Received;
+        if (RangeFrom == 0) StartOver();
+        if (AResume->Resuming) AResume->Resuming(RangeFrom, cause);
+        // A server that just dropped the connection gets a moment before the next try.
+        std::this_thread::sleep_for(std::chrono::milliseconds(250) * Resumptions);
+    }
+    // An empty body never reached the write callback.
+    if (!BodyBegun) FireWorkBegin(0);
+    if (Received != Reported) FireWork();
+}
 
+QString TZLTHttp::TImpl::Request(const QByteArray& AUrl, const std::function<Exception(const QString&)>& AFailure) {
+    CURL* easy = Easy.get();
     // The headers must outlive the transfer; the share is detached on every path, so that a
     // cookie store released between requests is never touched again.
     TCurlHeaders headers;
@@ -326,8 +466,8 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
         ~TDetachShare() { curl_easy_setopt(Easy, CURLOPT_SHARE, static_cast<CURLSH*>(nullptr)); }
     } detach{easy};
 
-    Configure(EncodedUrl(AURL), headers);
-    Begin(ASink, ABodyBegin);
+    Configure(AUrl, headers);
+    BeginRequest();
     const CURLcode result = curl_easy_perform(easy);
 
     Owner.FResponseCode = static_cast<std::int32_t>(ResponseCode());
@@ -344,15 +484,19 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
         const QString line = QString::fromLatin1(StatusLine);
         throw Exception(line.isEmpty() ? QStringLiteral("HTTP/1.1 %1").arg(Owner.FResponseCode) : line);
     }
-    if (Stalled) throw failure(QStringLiteral("no data received for %1 ms").arg(Owner.StallTimeoutMs));
-    if (result != CURLE_OK) {
-        const QString reason = ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer)
-                                                      : QString::fromUtf8(curl_easy_strerror(result));
-        throw failure(reason);
+    if (result == CURLE_OK && !Stalled) {
+        if (Total >= 0 && Received != Total)
+            throw AFailure(QStringLiteral("the body ended after %1 of %2 bytes").arg(Received).arg(Total));
+        return {};
     }
-    // An empty body never reached the write callback.
-    if (!BodyBegun) FireWorkBegin(0);
-    if (Received != Reported) FireWork();
+    const QString cause = Stalled ? QStringLiteral("no data received for %1 ms").arg(Owner.StallTimeoutMs)
+                          : ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer)
+                                                   : QString::fromUtf8(curl_easy_strerror(result));
+    // Broken off mid-body: the answer was a success and its body stopped. A later try may
+    // also fail before any answer, the server still coming back.
+    const bool answered = Owner.FResponseCode >= 200 && Owner.FResponseCode <= 299;
+    if ((Stalled || BrokeOff(result)) && (answered || Resumptions > 0)) return cause;
+    throw AFailure(cause);
 }
 
 TZLTHttp::TZLTHttp(QObject* AOwner)
@@ -366,8 +510,15 @@ TZLTHttp::TZLTHttp(QObject* AOwner)
 TZLTHttp::~TZLTHttp() = default;
 
 void TZLTHttp::Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin) {
-    FImpl->Perform(AURL, &ASink, &ABodyBegin);
+    FImpl->Perform(AURL, &ASink, &ABodyBegin, nullptr);
 }
+
+void TZLTHttp::Download(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin,
+                        const TResume& AResume) {
+    FImpl->Perform(AURL, &ASink, &ABodyBegin, &AResume);
+}
+
+std::int32_t TZLTHttp::Resumptions() const { return FImpl->Resumptions; }
 
 QByteArray TZLTHttp::GetBytes(const QString& AURL) {
     QByteArray body;

@@ -67,6 +67,28 @@ public:
     using TSink = std::function<void(const char* AData, std::size_t ASize)>;
     using TBodyBegin = std::function<void(std::int64_t ADeclaredLength)>;
     void Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin = {});
+    // How a download goes on when its body breaks off: the connection closed or reset, a body
+    // shorter than declared, a stall. The next try asks for the rest ("Range: bytes=N-") on
+    // condition that the file is the one begun ("If-Range" with its strong ETag, else its
+    // Last-Modified); a server without either, one that answers the condition with the whole
+    // file, or a new version of it, means starting over from the first byte. A try that fails
+    // before any answer (the server is restarting) counts as a try too.
+    struct TResume {
+        std::int32_t MaxResumptions = 3;
+        // Everything handed to the sink so far is void: the body starts over from its first byte.
+        std::function<void()> Restart;
+        // Told before each new try: the byte it continues from (0: from the start) and why the
+        // last one broke.
+        std::function<void(std::int64_t AOffset, const QString& ACause)> Resuming;
+    };
+    // As Get, with resumptions. The sink sees the body in order, as if it had come in one
+    // piece; OnWorkBegin fires once with the whole size (again only when starting over brings
+    // a file of another size), and OnWork counts the whole file, never going back on a
+    // resumption. An answer to a resumption whose Content-Range is not the rest of the file
+    // begun is a failure. After the last try, the last break is the failure thrown.
+    void Download(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin, const TResume& AResume);
+    // Tries after the first in the last Download.
+    std::int32_t Resumptions() const;
     QByteArray GetBytes(const QString& AURL);
     // The body decoded in the charset the response declares (ISO-8859-1 when none, as HTTP says).
     QString GetText(const QString& AURL);

@@ -21,6 +21,7 @@ import urllib.parse
 PATTERN = b"0123456789"
 LOG_LOCK = threading.Lock()
 LOG_PATH = None
+RANGE_COUNTS = {}  # answers given so far per /range/ path
 
 # Long enough to outlast any stall time-out of a test; the thread ends earlier when the client
 # goes, and the whole process ends when the test's fixture terminates it.
@@ -42,9 +43,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def log_request_line(self):
+        line = self.requestline
+        if "Range" in self.headers:
+            line += " [Range: %s; If-Range: %s]" % (self.headers["Range"], self.headers.get("If-Range", ""))
         with LOG_LOCK:
             with open(LOG_PATH, "a", encoding="utf-8") as log:
-                log.write(self.requestline + "\n")
+                log.write(line + "\n")
 
     # --- answers -------------------------------------------------------------------------
 
@@ -138,6 +142,51 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass  # the client gave up
         self.close_connection = True
 
+    def ranged(self, mode, size, cuts):
+        # A file of SIZE bytes served with ranges; the first CUTS answers on this path are closed
+        # halfway through what they send. MODE plays one kind of server:
+        #   good      ETag "v1", Range honoured when If-Range names it
+        #   lastmod   no ETag, a Last-Modified date that If-Range must name
+        #   noetag    neither: a client that resumes here could splice two versions
+        #   ignore    ETag "v1", but every answer is the whole file (200)
+        #   newetag   the file changes after the first answer: ETag "v2", other bytes
+        #   badrange  ETag "v1", but a part answer starts at byte 0, whatever was asked
+        with LOG_LOCK:
+            seen = RANGE_COUNTS.get(self.path, 0)
+            RANGE_COUNTS[self.path] = seen + 1
+        version = "v2" if mode == "newetag" and seen > 0 else "v1"
+        body = body_of(size) if version == "v1" else (b"abcdefghij" * (size // 10 + 1))[:size]
+        validator = {"lastmod": ("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"), "noetag": None}.get(
+            mode, ("ETag", '"%s"' % version))
+        wanted = self.headers.get("Range", "")
+        condition = self.headers.get("If-Range")
+        start = 0
+        if wanted.startswith("bytes=") and wanted.endswith("-") and mode != "ignore":
+            if validator is None or condition == validator[1]:
+                start = int(wanted[6:-1])
+                if mode == "badrange":
+                    start = 0
+        part = start > 0 or (mode == "badrange" and wanted)
+        self.send_response(206 if part else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        if validator is not None:
+            self.send_header(*validator)
+        if part:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+        self.send_header("Content-Length", str(size - start))
+        self.end_headers()
+        rest = body[start:]
+        if seen < cuts:
+            # Closed, not reset, so that every byte sent arrives and the offsets are exact.
+            self.wfile.write(rest[: len(rest) // 2])
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            self.close_connection = True
+        else:
+            self.wfile.write(rest)
+            self.wfile.flush()
+
     def echo_headers(self):
         lines = [self.requestline] + ["%s: %s" % (name, value) for name, value in self.headers.items()]
         self.send_body(200, ("\n".join(lines) + "\n").encode("latin-1", "replace"), "text/plain; charset=iso-8859-1")
@@ -184,6 +233,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.drip(number)
         elif head == "declare" and number >= 0:
             self.declare(number)
+        elif head == "range" and len(parts) >= 4:
+            self.ranged(parts[1], int(parts[2]), int(parts[3]))
         elif head == "endless":
             self.endless()
         elif head == "status" and number >= 100:

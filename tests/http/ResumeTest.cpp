@@ -1,0 +1,132 @@
+// Downloads that break off and go on: against the fault server's ranged files, each case on a
+// path of its own (the server counts answers per path).
+
+#include "common/Errors.h"
+#include "http/HttpClient.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zlt::test {
+
+using namespace zlt::http;
+
+namespace {
+
+QByteArray Pattern(const QByteArray& AUnit, qsizetype ASize) { return AUnit.repeated(ASize / AUnit.size() + 1).left(ASize); }
+
+// What one Download did, as its caller sees it.
+struct TRecord {
+    QByteArray Body;
+    std::vector<std::int64_t> Begins; // OnWorkBegin sizes
+    std::vector<std::int64_t> Work;   // OnWork counts
+    std::vector<std::int64_t> Offsets; // of each Resuming call
+    int Restarts = 0;
+    std::int32_t Resumptions = 0;
+    std::optional<QString> Failure;
+};
+
+TRecord DownloadOf(const QString& AURL, std::int32_t AMaxResumptions = 3) {
+    TRecord record;
+    TZLTHttp client(nullptr);
+    client.HandleRedirects = true;
+    client.OnWorkBegin = [&record](TZLTHttp*, TWorkMode, std::int64_t AMax) { record.Begins.push_back(AMax); };
+    client.OnWork = [&record](TZLTHttp*, TWorkMode, std::int64_t ACount) { record.Work.push_back(ACount); };
+    TZLTHttp::TResume resume;
+    resume.MaxResumptions = AMaxResumptions;
+    resume.Restart = [&record] {
+        ++record.Restarts;
+        record.Body.clear();
+    };
+    resume.Resuming = [&record](std::int64_t AOffset, const QString&) { record.Offsets.push_back(AOffset); };
+    try {
+        client.Download(
+            AURL, [&record](const char* AData, std::size_t ASize) { record.Body.append(AData, static_cast<qsizetype>(ASize)); },
+            {}, resume);
+    } catch (const Exception& error) {
+        record.Failure = error.Message();
+    }
+    record.Resumptions = client.Resumptions();
+    return record;
+}
+
+class ResumeTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { FServer = new TFaultServer(); }
+    static void TearDownTestSuite() { delete std::exchange(FServer, nullptr); }
+    static inline TFaultServer* FServer = nullptr;
+};
+
+} // namespace
+
+TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
+    constexpr qsizetype Size = 300000;
+    const QByteArray first = Pattern("0123456789", Size);
+    const QByteArray changed = Pattern("abcdefghij", Size);
+    struct TCase {
+        const char* Path;
+        QByteArray Body;   // empty: the download fails
+        int Restarts;
+        std::vector<std::int64_t> Offsets;
+        const char* RangeHeader; // in the second request's log line; "" for none
+        const char* Failure;     // part of the message when it fails
+    };
+    // Each cut answer sends half of what it would, so the offsets follow from the size.
+    const std::vector<TCase> cases = {
+        {"/range/good/300000/2/a", first, 0, {150000, 225000}, "[Range: bytes=150000-; If-Range: \"v1\"]", ""},
+        {"/range/lastmod/300000/1/a", first, 0, {150000}, "If-Range: Tue, 01 Dec 2026 10:00:00 GMT]", ""},
+        {"/range/noetag/300000/1/a", first, 1, {0}, "", ""},
+        {"/range/ignore/300000/1/a", first, 1, {150000}, "[Range: bytes=150000-", ""},
+        {"/range/newetag/300000/1/a", changed, 1, {150000}, "If-Range: \"v1\"]", ""},
+        {"/range/badrange/300000/1/a", {}, 0, {150000}, "[Range: bytes=150000-", "Content-Range \"bytes 0-299999/300000\""},
+        {"/range/good/300000/4/a", {}, 0, {150000, 225000, 262500}, "[Range: bytes=150000-", "remaining to read"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        const TRecord record = DownloadOf(FServer->Url(QString::fromLatin1(c.Path)));
+        if (c.Body.isEmpty()) {
+            ASSERT_TRUE(record.Failure.has_value());
+            EXPECT_TRUE(record.Failure->contains(QString::fromLatin1(c.Failure))) << record.Failure->toStdString();
+        } else {
+            ASSERT_FALSE(record.Failure.has_value()) << record.Failure->toStdString();
+            EXPECT_TRUE(record.Body == c.Body) << "the body differs from the file";
+            // The size is announced once, and the count ends at the whole file.
+            EXPECT_EQ(record.Begins, std::vector<std::int64_t>{Size});
+            ASSERT_FALSE(record.Work.empty());
+            EXPECT_EQ(record.Work.back(), Size);
+        }
+        EXPECT_EQ(record.Restarts, c.Restarts);
+        EXPECT_EQ(record.Offsets, c.Offsets);
+        EXPECT_EQ(record.Resumptions, static_cast<std::int32_t>(c.Offsets.size()));
+        // The work count goes back only when the body starts over.
+        if (c.Restarts == 0) {
+            for (std::size_t i = 1; i < record.Work.size(); ++i) EXPECT_GE(record.Work[i], record.Work[i - 1]);
+        }
+        const QStringList lines = FServer->RequestLines().filter(QString::fromLatin1(c.Path) + u' ');
+        ASSERT_GE(lines.size(), 2);
+        if (*c.RangeHeader == '\0')
+            EXPECT_FALSE(lines[1].contains(QStringLiteral("Range"))) << lines[1].toStdString();
+        else
+            EXPECT_TRUE(lines[1].contains(QString::fromLatin1(c.RangeHeader))) << lines[1].toStdString();
+    }
+}
+
+TEST_F(ResumeTest, OnlyBodiesThatBrokeOffAreTriedAgain) {
+    // A dead server, an error status and a plain Get are not resumed.
+    const quint16 closedPort = FreePort();
+    const TRecord dead = DownloadOf(QStringLiteral("http://127.0.0.1:%1/x").arg(closedPort));
+    ASSERT_TRUE(dead.Failure.has_value());
+    EXPECT_EQ(dead.Resumptions, 0);
+    const TRecord missing = DownloadOf(FServer->Url(QStringLiteral("/status/404")));
+    ASSERT_TRUE(missing.Failure.has_value());
+    EXPECT_EQ(missing.Resumptions, 0);
+    const TRecord unresumed = DownloadOf(FServer->Url(QStringLiteral("/range/good/300000/1/b")), 0);
+    ASSERT_TRUE(unresumed.Failure.has_value());
+    EXPECT_EQ(FServer->RequestLines().filter(QStringLiteral("/range/good/300000/1/b ")).size(), 1);
+}
+
+} // namespace zlt::test
