@@ -9,6 +9,7 @@
 #include "platform/System.h"
 #include "ui/Application.h"
 #include "ui/WindowMessages.h"
+#include "webupdater/BackgroundHash.h"
 #include "webupdater/ProgressDialog.h"
 
 #include <QByteArray>
@@ -20,6 +21,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace zlt::webupdater {
 
@@ -30,6 +32,15 @@ class ETransferFailed : public Exception {
 public:
     using Exception::Exception;
 };
+
+// A package that is not signed by a trusted key, or whose signature cannot be had.
+class ESignatureRefused : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Resumptions of a broken transfer before it counts as failed.
+constexpr std::int32_t MaxResumptions = 3;
 
 QString ReasonOf(const std::exception_ptr& AError) {
     try {
@@ -75,7 +86,50 @@ platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
 
 } // namespace
 
+TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& AClient) {
+    const QString address = FstrDownloUrl + QStringLiteral(".minisig");
+    TSignatureCheck check;
+    try {
+        const std::vector<signature::TPublicKey> keys = signature::ParsePublicKeys(FPublicKeys);
+        if (keys.empty()) throw Exception(QStringLiteral("No usable public key is set"));
+        // The signature is no part of the package: the host's progress shows the package alone.
+        const auto workBegin = std::exchange(AClient.OnWorkBegin, nullptr);
+        const auto work = std::exchange(AClient.OnWork, nullptr);
+        const TScopeExit restore([&] {
+            AClient.OnWorkBegin = workBegin;
+            AClient.OnWork = work;
+        });
+        QByteArray text;
+        try {
+            AClient.Get(address, [&text](const char* AData, std::size_t ASize) {
+                if (text.size() + static_cast<qsizetype>(ASize) > signature::MaxSignatureFileBytes)
+                    throw Exception(QStringLiteral("larger than %1 bytes").arg(signature::MaxSignatureFileBytes));
+                text.append(AData, static_cast<qsizetype>(ASize));
+            });
+        } catch (const Exception& error) {
+            throw Exception(QStringLiteral("The signature %1 could not be fetched: %2")
+                                .arg(http::DisplayUrl(address), OneLine(error.Message())));
+        }
+        check.Signature = signature::ParseSignature(text);
+        check.Key = signature::SigningKey(keys, check.Signature);
+    } catch (const Exception& error) {
+        throw ESignatureRefused(error.Message());
+    }
+    return check;
+}
+
 void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
+    const QString address = http::DisplayUrl(FstrDownloUrl);
+    // The signature first: a package that could never be accepted is not downloaded at all.
+    std::optional<TSignatureCheck> check;
+    if (!FPublicKeys.isEmpty()) {
+        try {
+            check = FetchSignature(AClient);
+        } catch (const ESignatureRefused& error) {
+            Log(TLogLevel::llError, QStringLiteral("Package %1 refused: %2").arg(address, OneLine(error.Message())));
+            throw ETransferFailed(error.Message());
+        }
+    }
     const QString folder = platform::ExecutableFolder() + QStringLiteral("Updates");
     const bool folderExisted = QFileInfo::exists(folder) || QFileInfo(folder).isSymLink();
     if (folderExisted && !platform::IsRealFolder(folder))
@@ -94,8 +148,8 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
                                 .arg(ADeclared)
                                 .arg(available));
     };
-    const QString address = http::DisplayUrl(FstrDownloUrl);
-    std::int64_t received = 0;
+    std::int64_t received = 0; // over every try, for the record
+    std::int64_t kept = 0;     // of the file as it stands
     QElapsedTimer clock;
     clock.start();
     // libcurl hands the body over in pieces of 16 KiB; written one by one they cost as much
@@ -103,38 +157,83 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     constexpr qsizetype WriteBlock = 1024 * 1024;
     QByteArray pending;
     pending.reserve(WriteBlock);
-    try {
-        AClient.Get(
-            FstrDownloUrl,
-            [&](const char* AData, std::size_t ASize) {
-                pending.append(AData, static_cast<qsizetype>(ASize));
-                received += static_cast<std::int64_t>(ASize);
-                if (pending.size() >= WriteBlock) {
-                    file.Write(pending.constData(), static_cast<std::size_t>(pending.size()));
-                    pending.resize(0); // keeps the buffer
-                }
-            },
-            fitsOnDisk);
+    std::optional<TBackgroundHash> hash;
+    if (check) hash.emplace();
+    const auto writePending = [&] {
         file.Write(pending.constData(), static_cast<std::size_t>(pending.size()));
-        file.Close();
+        if (hash)
+            hash->Hand(pending);
+        else
+            pending.resize(0); // keeps the buffer
+    };
+    http::TZLTHttp::TResume resume;
+    resume.MaxResumptions = MaxResumptions;
+    resume.Restart = [&] {
+        pending.resize(0);
+        file.Rewind();
+        if (hash) hash->Reset();
+        kept = 0;
+    };
+    resume.Resuming = [&](std::int64_t AOffset, const QString& ACause) {
+        Log(TLogLevel::llWarning, QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
+                                      .arg(address)
+                                      .arg(kept)
+                                      .arg(OneLine(ACause))
+                                      .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset)
+                                                       : QStringLiteral("starting over"))
+                                      .arg(AClient.Resumptions() + 1)
+                                      .arg(MaxResumptions + 1));
+    };
+    try {
+        try {
+            AClient.Download(
+                FstrDownloUrl,
+                [&](const char* AData, std::size_t ASize) {
+                    pending.append(AData, static_cast<qsizetype>(ASize));
+                    received += static_cast<std::int64_t>(ASize);
+                    kept += static_cast<std::int64_t>(ASize);
+                    if (pending.size() >= WriteBlock) writePending();
+                },
+                fitsOnDisk, resume);
+            writePending();
+            file.Close();
+        } catch (...) {
+            file.Abandon();
+            const QString reason = OneLine(ReasonOf(std::current_exception()));
+            Log(TLogLevel::llError, QStringLiteral("Download of %1 failed after %2 bytes and %3 resumptions: %4")
+                                        .arg(address)
+                                        .arg(received)
+                                        .arg(AClient.Resumptions())
+                                        .arg(reason));
+            throw ETransferFailed(reason);
+        }
+        const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        Log(TLogLevel::llInfo,
+            QStringLiteral("Downloaded %1 into %2: HTTP %3, %4 bytes in %5 s (%6 MB/s), %7 resumptions")
+                .arg(address, AFileName)
+                .arg(AClient.ResponseCode())
+                .arg(kept)
+                .arg(seconds, 0, 'f', 2)
+                .arg(seconds > 0 ? static_cast<double>(received) / 1e6 / seconds : 0.0, 0, 'f', 1)
+                .arg(AClient.Resumptions()));
+        if (check) {
+            try {
+                signature::Verify(check->Key, check->Signature, hash->Final());
+            } catch (const Exception& error) {
+                Log(TLogLevel::llError, QStringLiteral("Package %1 refused: %2").arg(address, OneLine(error.Message())));
+                throw ETransferFailed(error.Message());
+            }
+            Log(TLogLevel::llInfo, QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
+                                       .arg(address, signature::KeyIdText(check->Key.KeyId),
+                                            OneLine(QString::fromUtf8(check->Signature.TrustedComment))));
+        }
     } catch (...) {
-        file.Abandon();
         DeleteIfExists(AFileName);
         // A failed update leaves the application's folder as it found it: the folder goes too
         // when this call made it and nothing else is in it (rmdir leaves a folder with files).
         if (!folderExisted) QDir().rmdir(folder);
-        const QString reason = OneLine(ReasonOf(std::current_exception()));
-        Log(TLogLevel::llError,
-            QStringLiteral("Download of %1 failed after %2 bytes: %3").arg(address).arg(received).arg(reason));
-        throw ETransferFailed(reason);
+        throw;
     }
-    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    Log(TLogLevel::llInfo, QStringLiteral("Downloaded %1 into %2: HTTP %3, %4 bytes in %5 s (%6 MB/s)")
-                               .arg(address, AFileName)
-                               .arg(AClient.ResponseCode())
-                               .arg(received)
-                               .arg(seconds, 0, 'f', 2)
-                               .arg(seconds > 0 ? static_cast<double>(received) / 1e6 / seconds : 0.0, 0, 'f', 1));
 }
 
 void TZLTWebUpdater::Dispatch(const QString& AFileName) {

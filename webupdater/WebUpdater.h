@@ -1,10 +1,12 @@
 #pragma once
 
 #include "common/Component.h"
+#include "signature/Minisign.h"
 #include "webupdater/Types.h"
 
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <exception>
@@ -56,6 +58,13 @@ public:
     void SetPVersionNumber(const QString& AValue) { FstrVerNumber = AValue; }
     const QString& PApplicationName() const { return FstrApplName_; }
     void SetPApplicationName(const QString& AValue) { FstrApplName_ = AValue; }
+    // The minisign public keys (each the base64 line of a .pub file) of which one must have
+    // signed a package. Empty: packages are taken unsigned. Otherwise every download first
+    // fetches "<download address>.minisig", and the package is handed on only when its
+    // signature is good; any doubt (no signature, a malformed one, an unknown key, a package
+    // that does not match) fails the download like a broken transfer and leaves no file.
+    const QStringList& PPublicKeys() const { return FPublicKeys; }
+    void SetPPublicKeys(const QStringList& AValue) { FPublicKeys = AValue; }
 
     TNotifyEvent OnUpdateFound;
     TUpdateDownloadedEvent OnUpdateDownloaded;
@@ -114,6 +123,13 @@ private:
     // Names, creates and fills the package file. Errors in naming or creating the file pass;
     // a failed transfer deletes the partial file and throws ETransferFailed.
     void FetchPackage(http::TZLTHttp& AClient, QString& AFileName);
+    // The package's signature, fetched and parsed, and the trusted key that made it; throws
+    // the cause of a refusal.
+    struct TSignatureCheck {
+        signature::TSignature Signature;
+        signature::TPublicKey Key;
+    };
+    TSignatureCheck FetchSignature(http::TZLTHttp& AClient);
     void RequireDialogForDownload() const;
     void FinishDownload(const QString& AFileName);
     void Dispatch(const QString& AFileName);
@@ -134,6 +150,7 @@ private:
     QString FstrVerNumber;
     QString FstrApplName_;
     TkvProxyParams FpprProxyPara;
+    QStringList FPublicKeys;
     // Both are children of the component too (its owner releases what it owns); the pointers
     // decide when they go, and deleting a child takes it off its parent's list.
     std::unique_ptr<http::TZLTCookieManager> FckmCookie___;

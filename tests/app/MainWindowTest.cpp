@@ -509,7 +509,7 @@ TEST_F(MainWindowRunTest, AFailedDownloadIsRecordedWithItsStatus) {
     EXPECT_TRUE(shell.Calls.empty());
     const QString log = RunLogText();
     const QString line =
-        QStringLiteral(" ERROR Download of %1acme/Produccion/acme.zip failed after 0 bytes: HTTP/1.1 404 Not Found\n")
+        QStringLiteral(" ERROR Download of %1acme/Produccion/acme.zip failed after 0 bytes and 0 resumptions: HTTP/1.1 404 Not Found\n")
             .arg(nginx.Url(QStringLiteral("/")));
     EXPECT_TRUE(log.contains(line)) << log.toStdString();
     EXPECT_FALSE(log.contains(QLatin1String("Started"))) << log.toStdString();

@@ -116,9 +116,12 @@ TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
 
     TExclusiveFile moved = std::move(holder);
     moved.Write("!", 1);
+    // A download that starts over writes the file again from its start.
+    moved.Rewind();
+    moved.Write("new", 3);
     moved.Close();
     EXPECT_FALSE(moved.IsOpen());
-    EXPECT_EQ(ReadFile(path), "held!");
+    EXPECT_EQ(ReadFile(path), "new");
 }
 
 TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {

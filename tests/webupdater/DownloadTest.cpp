@@ -24,6 +24,7 @@
 
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -81,10 +82,13 @@ public:
     TDownloadRun() {
         Application().ResetTerminated();
         Updater.OnDownLoadStart = [this](TZLTWebUpdater*, std::int32_t) { ++Starts; };
-        Updater.OnProgressEvent = [this](TZLTWebUpdater*, std::int32_t) { ++Steps; };
+        Updater.OnProgressEvent = [this](TZLTWebUpdater*, std::int32_t APosition) {
+            ++Steps;
+            Positions.push_back(APosition);
+        };
         Updater.OnLog = [this](TZLTWebUpdater* ASender, TLogLevel ALevel, const QString& AText) {
             EXPECT_EQ(ASender, &Updater);
-            if (ALevel == TLogLevel::llError) Errors << AText;
+            (ALevel == TLogLevel::llError ? Errors : ALevel == TLogLevel::llWarning ? Warnings : Infos) << AText;
         };
     }
     ~TDownloadRun() {
@@ -107,9 +111,12 @@ public:
     TZLTWebUpdater Updater{&Host};
     QStringList Handed;
     QByteArray HandedBytes;
-    QStringList Errors; // what the component logged as errors
+    QStringList Errors; // what the component logged, by level
+    QStringList Warnings;
+    QStringList Infos;
     int Starts = 0;
     int Steps = 0;
+    std::vector<std::int32_t> Positions;
 };
 
 class DownloadTest : public ::testing::Test {
@@ -542,4 +549,117 @@ TEST_F(DownloadTest, TheRestDownloadLeavesTheDialogShowingItsProgressAfterAFailu
 }
 
 } // namespace
+} // namespace zlt::test
+
+namespace zlt::test {
+
+// Signed packages, with keys and signatures made by the real minisign and served by nginx. Every
+// doubt takes the path of a failed transfer: nothing handed on, no file left, the cause recorded.
+TEST_F(DownloadTest, SignedPackagesAreHandedOnOnlyWhenATrustedKeySignedThem) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("minisign"));
+    const TMinisignKey key;
+    const TMinisignKey other;
+    TTempDir site;
+    const auto publish = [&site](const QString& AName, const QByteArray& ABytes) {
+        WriteFile(site.File(AName), ABytes);
+        return site.File(AName);
+    };
+    key.Sign(publish(QStringLiteral("good.zip"), *Package));
+    QByteArray tampered = *Package;
+    tampered[1000] = static_cast<char>(tampered[1000] ^ 0x20);
+    publish(QStringLiteral("tampered.zip"), tampered);
+    WriteFile(site.File(QStringLiteral("tampered.zip.minisig")), ReadFile(site.File(QStringLiteral("good.zip.minisig"))));
+    publish(QStringLiteral("unsigned.zip"), *Package);
+    publish(QStringLiteral("html.zip"), *Package);
+    WriteFile(site.File(QStringLiteral("html.zip.minisig")), "<!DOCTYPE html><html><body>Welcome!</body></html>\n");
+    other.Sign(publish(QStringLiteral("foreign.zip"), *Package));
+    key.Sign(publish(QStringLiteral("legacy.zip"), *Package), true);
+    TNginx server(site.Path());
+
+    struct TCase {
+        const char* File;
+        QStringList Keys;
+        const char* Refusal; // nullptr: handed on
+        bool Downloaded;     // whether the package itself was fetched
+    };
+    const std::vector<TCase> cases = {
+        {"good.zip", {key.PublicKeyLine()}, nullptr, true},
+        {"good.zip", {other.PublicKeyLine(), key.PublicKeyLine()}, nullptr, true},
+        {"tampered.zip", {key.PublicKeyLine()}, "does not match its signature", true},
+        {"unsigned.zip", {key.PublicKeyLine()}, "404 Not Found", false},
+        {"html.zip", {key.PublicKeyLine()}, "malformed", false},
+        {"foreign.zip", {key.PublicKeyLine()}, "not a trusted key", false},
+        {"legacy.zip", {key.PublicKeyLine()}, "legacy signature", true},
+        {"good.zip", {QStringLiteral("RWQ-not-a-key")}, "RWQ-not-a-key", false},
+    };
+    for (const TCase& c : cases) {
+        for (const TTransport transport : AllTransports) {
+            SCOPED_TRACE(std::string(c.File) + " with " + std::to_string(c.Keys.size()) + " keys, " +
+                         TransportName(transport));
+            TDownloadRun run;
+            run.HandleDownloads();
+            run.Updater.SetPPublicKeys(c.Keys);
+            const QString url = server.Url(QStringLiteral("/") + QString::fromLatin1(c.File));
+            run.Updater.SetPDownloadUrl(url);
+            const qsizetype requestsBefore = server.AccessLog().count(QStringLiteral("GET /%1 ").arg(QString::fromLatin1(c.File)));
+            Download(run.Updater, transport);
+            WaitFor([&] { return server.AccessLog().contains(QStringLiteral(".minisig")); });
+            if (c.Refusal == nullptr) {
+                ASSERT_EQ(run.Handed.size(), 1) << run.Errors.join(u'|').toStdString();
+                EXPECT_TRUE(run.HandedBytes == *Package);
+                EXPECT_TRUE(run.Infos.filter(QStringLiteral("Signature of %1 verified").arg(url)).size() == 1)
+                    << run.Infos.join(u'|').toStdString();
+                // The signature's own transfer is no part of the progress.
+                EXPECT_EQ(run.Starts, transport == TTransport::Platform ? 0 : 1);
+            } else {
+                EXPECT_TRUE(run.Handed.isEmpty());
+                EXPECT_TRUE(run.PackageFiles().isEmpty()) << run.PackageFiles().join(u' ').toStdString();
+                EXPECT_FALSE(QDir(run.Exe.Folder() + QStringLiteral("/Updates")).exists());
+                EXPECT_FALSE(Application().Terminated());
+                ASSERT_EQ(run.Errors.size(), 1) << run.Errors.join(u'|').toStdString();
+                EXPECT_TRUE(run.Errors[0].startsWith(QStringLiteral("Package %1 refused: ").arg(url)) &&
+                            run.Errors[0].contains(QString::fromLatin1(c.Refusal)))
+                    << run.Errors[0].toStdString();
+            }
+            const qsizetype requests = server.AccessLog().count(QStringLiteral("GET /%1 ").arg(QString::fromLatin1(c.File)));
+            EXPECT_EQ(requests - requestsBefore, c.Downloaded ? 1 : 0) << "a package that can't be accepted is not fetched";
+        }
+    }
+}
+
+// A transfer broken twice goes on where it stopped, with one start event and progress that
+// never goes back; one broken more often than the tries allow leaves nothing behind.
+TEST_F(DownloadTest, BrokenTransfersAreResumedByEveryTransport) {
+    int path = 0;
+    for (const TTransport transport : AllTransports) {
+        for (const int cuts : {2, 4}) {
+            SCOPED_TRACE(std::string(TransportName(transport)) + ", cut " + std::to_string(cuts) + " times");
+            TDownloadRun run;
+            run.HandleDownloads();
+            run.Updater.SetPDownloadUrl(Faults->Url(QStringLiteral("/range/good/3000000/%1/p%2").arg(cuts).arg(++path)));
+            Download(run.Updater, transport);
+            EXPECT_EQ(run.Warnings.size(), std::min(cuts, 3)) << run.Warnings.join(u'|').toStdString();
+            if (cuts <= 3) {
+                ASSERT_EQ(run.Handed.size(), 1) << run.Errors.join(u'|').toStdString();
+                EXPECT_EQ(run.HandedBytes, QByteArray("0123456789").repeated(300000));
+                EXPECT_TRUE(run.Warnings[0].contains(QStringLiteral("resuming from byte 1500000 (try 2 of 4)")))
+                    << run.Warnings[0].toStdString();
+                EXPECT_TRUE(run.Infos.filter(QStringLiteral("3000000 bytes")).filter(QStringLiteral("2 resumptions")).size() == 1)
+                    << run.Infos.join(u'|').toStdString();
+                if (transport != TTransport::Platform) {
+                    EXPECT_EQ(run.Starts, 1);
+                    EXPECT_TRUE(std::is_sorted(run.Positions.begin(), run.Positions.end()));
+                    ASSERT_FALSE(run.Positions.empty());
+                    EXPECT_EQ(run.Positions.back(), 3000000);
+                }
+            } else {
+                EXPECT_TRUE(run.Handed.isEmpty());
+                EXPECT_TRUE(run.PackageFiles().isEmpty());
+                ASSERT_EQ(run.Errors.size(), 1);
+                EXPECT_TRUE(run.Errors[0].contains(QStringLiteral("and 3 resumptions"))) << run.Errors[0].toStdString();
+            }
+        }
+    }
+}
+
 } // namespace zlt::test
