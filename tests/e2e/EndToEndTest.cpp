@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -68,14 +69,27 @@ protected:
                   0);
     }
 
-    void WriteSettings(quint16 APort) {
+    void WriteSettings(quint16 APort, const QString& APublicKeys = QString()) {
         WriteFile(App + QStringLiteral("/updater.cfi"),
                   QStringLiteral(
                       "[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
-                      "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n")
+                      "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3")
                       .arg(AppExe)
                       .arg(APort)
+                      .arg(APublicKeys.isEmpty() ? QString() : QStringLiteral("PUBKEY=%1\r\n").arg(APublicKeys))
                       .toUtf8());
+    }
+
+    QString Package() const { return Root.File(QStringLiteral("www/acme/Produccion/acme.zip")); }
+    QString RunLogText() const { return QString::fromUtf8(ReadFile(App + QStringLiteral("/updater.log"))); }
+
+    // The update arrived: the new version runs, started with Upd=1.
+    void ExpectInstalledAndRestarted() {
+        ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); }))
+            << "the application was not started again: " << RunLogText().toStdString();
+        EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "2.0\n");
+        EXPECT_EQ(ReadFile(App + QStringLiteral("/data/base.db")),
+                  ReadFile(Root.File(QStringLiteral("package/data/base.db"))));
     }
 
     // Two running copies of the application, each having written its line.
@@ -150,6 +164,61 @@ TEST_F(EndToEnd, WithTheServerDownTheApplicationStaysStoppedAndNothingChanges) {
     EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
     EXPECT_TRUE(log.contains(QLatin1String(" ERROR Download of http://127.0.0.1:"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("onnect"))) << "the transport error is named: " << log.toStdString();
+}
+
+TEST_F(EndToEnd, ASignedPackageIsInstalled) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("minisign"));
+    const TMinisignKey key;
+    key.Sign(Package());
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port(), key.PublicKeyLine());
+    StartApplicationTwice();
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    ExpectInstalledAndRestarted();
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO Signature of http://127.0.0.1:"))) << RunLogText().toStdString();
+}
+
+TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("minisign"));
+    const TMinisignKey key;
+    key.Sign(Package());
+    // Someone with the server in hand adds a file to the signed package.
+    WriteFile(Root.File(QStringLiteral("package/payload.sh")), "#!/bin/sh\necho owned\n");
+    ASSERT_EQ(RunProgram(QStringLiteral("zip"), {QStringLiteral("-q"), Package(), QStringLiteral("payload.sh")}, nullptr,
+                         Root.File(QStringLiteral("package"))),
+              0);
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port(), key.PublicKeyLine());
+    StartApplicationTwice();
+    const QMap<QString, QByteArray> before = Tree(App);
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    QMap<QString, QByteArray> after = Tree(App);
+    const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
+    EXPECT_EQ(after, before) << "nothing of the package may be installed or left";
+    EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+    EXPECT_TRUE(log.contains(QLatin1String("/acme/Produccion/acme.zip refused: The package does not match its signature")))
+        << log.toStdString();
+}
+
+TEST_F(EndToEnd, APackageWhoseTransferIsCutTwiceIsInstalled) {
+    TNginx server(Root.File(QStringLiteral("www")));
+    const std::int64_t size = QFileInfo(Package()).size();
+    TCutProxy proxy(server.Port(), {size / 3, size / 3});
+    WriteSettings(proxy.Port());
+    StartApplicationTwice();
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    ExpectInstalledAndRestarted();
+    const QString log = RunLogText();
+    EXPECT_EQ(log.count(QLatin1String("broke off")), 2) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("HTTP 206, %1 bytes").arg(size))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QLatin1String("2 resumptions"))) << log.toStdString();
+    EXPECT_EQ(proxy.Connections().filter(QStringLiteral(" cut")).size(), 2) << proxy.Connections().join(u'|').toStdString();
 }
 
 } // namespace

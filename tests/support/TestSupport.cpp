@@ -397,27 +397,48 @@ QString TPhpServer::Url(const QString& APath) const { return LoopbackUrl(QString
 
 // --- fault server ------------------------------------------------------------------------
 
-TFaultServer::TFaultServer() {
+namespace {
+
+// Starts one of the support folder's Python servers, which bind a port of the system's choice
+// and tell it on their first line; returns the port.
+quint16 StartScriptServer(QProcess& AProcess, const TTempDir& ADir, const QString& AScript, const QStringList& AArguments) {
     const QString python = FindProgram(QStringLiteral("python3"));
     if (python.isEmpty()) Fail(QStringLiteral("python3 is not installed"));
-    FProcess.setProgram(python);
-    FProcess.setArguments(
-        {SupportDir() + QStringLiteral("/fault_server.py"), FDir.File(QStringLiteral("requests.log"))});
-    FProcess.setStandardErrorFile(FDir.File(QStringLiteral("stderr.log")));
-    DieWithParent(FProcess);
-    FProcess.start();
-    // The server binds a port of the system's choice and tells it on its first line.
-    if (!FProcess.waitForStarted(10000)) Fail(QStringLiteral("cannot start the fault server"));
-    if (!WaitFor([&] { return FProcess.canReadLine() || FProcess.state() != QProcess::Running; }, 20000) ||
-        !FProcess.canReadLine()) {
-        StopProcess(FProcess);
-        Fail(QStringLiteral("the fault server did not start: %1")
-                 .arg(QString::fromLocal8Bit(ReadFile(FDir.File(QStringLiteral("stderr.log"))))));
+    AProcess.setProgram(python);
+    AProcess.setArguments(QStringList{SupportDir() + u'/' + AScript} + AArguments);
+    AProcess.setStandardErrorFile(ADir.File(QStringLiteral("stderr.log")));
+    DieWithParent(AProcess);
+    AProcess.start();
+    if (!AProcess.waitForStarted(10000)) Fail(QStringLiteral("cannot start %1").arg(AScript));
+    if (!WaitFor([&] { return AProcess.canReadLine() || AProcess.state() != QProcess::Running; }, 20000) ||
+        !AProcess.canReadLine()) {
+        StopProcess(AProcess);
+        Fail(QStringLiteral("%1 did not start: %2")
+                 .arg(AScript, QString::fromLocal8Bit(ReadFile(ADir.File(QStringLiteral("stderr.log"))))));
     }
     bool ok = false;
-    const uint port = FProcess.readLine().trimmed().toUInt(&ok);
-    if (!ok || port == 0 || port > 65535) Fail(QStringLiteral("the fault server named no port"));
-    FPort = static_cast<quint16>(port);
+    const uint port = AProcess.readLine().trimmed().toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) Fail(QStringLiteral("%1 named no port").arg(AScript));
+    return static_cast<quint16>(port);
+}
+
+} // namespace
+
+TFaultServer::TFaultServer() {
+    FPort = StartScriptServer(FProcess, FDir, QStringLiteral("fault_server.py"), {FDir.File(QStringLiteral("requests.log"))});
+}
+
+TCutProxy::TCutProxy(quint16 AUpstreamPort, const QList<std::int64_t>& ACuts) {
+    QStringList cuts;
+    for (const std::int64_t cut : ACuts) cuts << QString::number(cut);
+    FPort = StartScriptServer(FProcess, FDir, QStringLiteral("cut_proxy.py"),
+                              {QString::number(AUpstreamPort), cuts.join(u','), FDir.File(QStringLiteral("connections.log"))});
+}
+
+TCutProxy::~TCutProxy() { StopProcess(FProcess); }
+
+QStringList TCutProxy::Connections() const {
+    return QString::fromUtf8(ReadFile(FDir.File(QStringLiteral("connections.log")))).split(u'\n', Qt::SkipEmptyParts);
 }
 
 TFaultServer::~TFaultServer() { StopProcess(FProcess); }

@@ -209,6 +209,22 @@ private:
     QProcess FProcess;
 };
 
+// tests/support/cut_proxy.py: forwards every connection to 127.0.0.1:AUpstreamPort, and resets
+// the Nth one once it has passed ACuts[N] bytes of the answer (headers included) to the client.
+class TCutProxy {
+public:
+    TCutProxy(quint16 AUpstreamPort, const QList<std::int64_t>& ACuts);
+    ~TCutProxy();
+    quint16 Port() const { return FPort; }
+    // One line per connection that ended: "<n> <bytes passed to the client> cut|whole|broken".
+    QStringList Connections() const;
+
+private:
+    TTempDir FDir;
+    quint16 FPort = 0;
+    QProcess FProcess;
+};
+
 // --- process-wide state, given back when the guard goes ---------------------------------
 // Every guard puts back what it found, also when a failed ASSERT or an exception leaves the
 // scope, so that no test changes the program for the tests after it. Guards nest: an inner one
