@@ -43,10 +43,11 @@ void CopyBytes(std::array<std::uint8_t, N>& ATarget, const QByteArray& ASource, 
 } // namespace
 
 QString KeyIdText(const TKeyId& AKeyId) {
-    // minisign prints the id as a little-endian 64-bit number.
-    QString text;
-    for (auto it = AKeyId.rbegin(); it != AKeyId.rend(); ++it) text += QStringLiteral("%1").arg(*it, 2, 16, QChar(u'0'));
-    return text.toUpper();
+    // minisign prints the id as a little-endian 64-bit number, in hexadecimal without leading
+    // zeros.
+    quint64 value = 0;
+    for (auto it = AKeyId.rbegin(); it != AKeyId.rend(); ++it) value = (value << 8) | *it;
+    return QString::number(value, 16).toUpper();
 }
 
 TPublicKey ParsePublicKey(const QString& ALine) {

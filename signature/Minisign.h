@@ -21,7 +21,7 @@ struct TPublicKey {
     std::array<std::uint8_t, 32> Key{};
 };
 
-// The key's id as minisign prints it ("Key ID: ..."): 16 hexadecimal digits.
+// The key's id as minisign prints it in its public key file's comment: hexadecimal, upper case.
 QString KeyIdText(const TKeyId& AKeyId);
 
 // Parses one key line; throws Exception naming what is wrong with it.

@@ -472,7 +472,7 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     const QString log = RunLogText();
     for (const QString& line :
          {QStringLiteral(" INFO Settings %1/updater.cfi: check address %2acme/Produccion/checkUpdates.php, download "
-                         "address %2acme/Produccion/acme.zip\n")
+                         "address %2acme/Produccion/acme.zip, packages taken unsigned\n")
               .arg(FExe.Folder(), nginx.Url(QStringLiteral("/"))),
           QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[0]),
           QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[1]),
