@@ -38,6 +38,7 @@ struct TBenchOptions {
     bool Dialog = false;
     bool Events = false;
     bool Keep = false;
+    QStringList PublicKeys; // empty: packages taken unsigned
 };
 
 // What the host events saw; the work a real host would do with them (a percentage for a bar
@@ -70,7 +71,10 @@ TBenchOptions ParseOptions(const QApplication& AApp) {
                                     QStringLiteral("Attach both progress events of the host."));
     const QCommandLineOption keep(QStringLiteral("keep"),
                                   QStringLiteral("Leave the package in place for the caller to remove."));
-    parser.addOptions({transport, url, folder, dialog, events, keep});
+    const QCommandLineOption pubkey(QStringLiteral("pubkey"),
+                                    QStringLiteral("Require a signature by this minisign public key (base64 line)."),
+                                    QStringLiteral("key"));
+    parser.addOptions({transport, url, folder, dialog, events, keep, pubkey});
     parser.process(AApp);
 
     TBenchOptions options;
@@ -90,6 +94,7 @@ TBenchOptions ParseOptions(const QApplication& AApp) {
     options.Dialog = parser.isSet(dialog);
     options.Events = parser.isSet(events);
     options.Keep = parser.isSet(keep);
+    options.PublicKeys = parser.values(pubkey);
     return options;
 }
 
@@ -107,6 +112,10 @@ int Run(const TBenchOptions& AOptions) {
     TZLTWebUpdater updater(&owner);
     updater.SetPDownloadUrl(AOptions.Url);
     updater.SetPUseDefaultForm(AOptions.Dialog);
+    updater.SetPPublicKeys(AOptions.PublicKeys);
+    updater.OnLog = [](TZLTWebUpdater*, TLogLevel ALevel, const QString& AText) {
+        if (ALevel != TLogLevel::llInfo) QTextStream(stderr) << AText << "\n";
+    };
 
     TEventTally tally;
     if (AOptions.Events) {
