@@ -19,14 +19,17 @@ PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); pr
 cp build/bin/updater "$DEMO/app/updater"
 cp build/bin/zlt_sample_app "$DEMO/app/acme"
 echo "1.0" > "$DEMO/app/version.txt"
-printf '[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=acme\r\nSERVER1=http://127.0.0.1:%s/\r\nPATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n' \
-  "$PORT" > "$DEMO/app/updater.cfi"
+# The publisher's key pair: the updater installs only what the secret key signed.
+minisign -G -W -p "$DEMO/server/acme.pub" -s "$DEMO/server/acme.key" >/dev/null
+printf '[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=acme\r\nSERVER1=http://127.0.0.1:%s/\r\nPATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\nPUBKEY=%s\r\n' \
+  "$PORT" "$(tail -n 1 "$DEMO/server/acme.pub")" > "$DEMO/app/updater.cfi"
 
 # Version 2.0 on the server: the program, its version file and a data file in a subfolder.
 cp build/bin/zlt_sample_app "$DEMO/package/acme"
 echo "2.0" > "$DEMO/package/version.txt"
 head -c 300000 /dev/urandom > "$DEMO/package/data/precios.db"
 (cd "$DEMO/package" && zip -q -r "$DEMO/www/acme/Produccion/acme.zip" .)
+minisign -S -s "$DEMO/server/acme.key" -m "$DEMO/www/acme/Produccion/acme.zip" >/dev/null
 
 cat > "$DEMO/server/nginx.conf" <<CONF
 daemon off;
@@ -77,6 +80,7 @@ echo "What the application wrote about its starts (app/sample_app.log):"
 sed 's/^/  /' "$DEMO/app/sample_app.log"
 if grep -q 'version=2.0 args=Upd=1' "$DEMO/app/sample_app.log"; then
   echo "Updated: acme 1.0 -> $(cat "$DEMO/app/version.txt"), restarted with Upd=1; data/precios.db installed: $(test -f "$DEMO/app/data/precios.db" && echo yes || echo no)"
+  grep -o 'Signature of .* verified: key [0-9A-F]*' "$DEMO/app/updater.log" | sed 's/^/  /' || true
 else
   echo "The update did not complete." >&2
   exit 1

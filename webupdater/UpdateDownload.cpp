@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <exception>
@@ -87,7 +88,10 @@ platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
 } // namespace
 
 TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& AClient) {
-    const QString address = FstrDownloUrl + QStringLiteral(".minisig");
+    // Beside the package: the suffix goes on the path, before any query or fragment.
+    qsizetype pathEnd = FstrDownloUrl.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+    if (pathEnd < 0) pathEnd = FstrDownloUrl.size();
+    const QString address = QString(FstrDownloUrl).insert(pathEnd, QStringLiteral(".minisig"));
     TSignatureCheck check;
     try {
         const std::vector<signature::TPublicKey> keys = signature::ParsePublicKeys(FPublicKeys);

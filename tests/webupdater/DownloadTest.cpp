@@ -585,6 +585,7 @@ TEST_F(DownloadTest, SignedPackagesAreHandedOnOnlyWhenATrustedKeySignedThem) {
     const std::vector<TCase> cases = {
         {"good.zip", {key.PublicKeyLine()}, nullptr, true},
         {"good.zip", {other.PublicKeyLine(), key.PublicKeyLine()}, nullptr, true},
+        {"good.zip?channel=beta", {key.PublicKeyLine()}, nullptr, true}, // the signature is good.zip.minisig?channel=beta
         {"tampered.zip", {key.PublicKeyLine()}, "does not match its signature", true},
         {"unsigned.zip", {key.PublicKeyLine()}, "404 Not Found", false},
         {"html.zip", {key.PublicKeyLine()}, "malformed", false},
