@@ -51,30 +51,9 @@ for size in "${sizes[@]}"; do
     timeout 300 head -c "${bytes[$size]}" /dev/urandom >"$work/www/package-$size.zip"
 done
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-# Workers run as the invoking user; root's default would be "nobody", who cannot read $work.
-user_line=
-[[ $(id -u) -eq 0 ]] && user_line='user root;'
-cat >"$work/nginx.conf" <<EOF
-daemon off;
-$user_line
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events {}
-http {
-    access_log off;
-    sendfile on;
-    server { listen 127.0.0.1:$port; root $work/www; }
-}
-EOF
-nginx -c "$work/nginx.conf" -e "$work/nginx-error.log" &
-nginx_pid=$!
-base=http://127.0.0.1:$port
-for _ in $(seq 50); do
-    curl -sf -o /dev/null -r 0-0 "$base/package-100m.zip" && break
-    sleep 0.1
-done
-curl -sf -o /dev/null -r 0-0 "$base/package-100m.zip" || { echo "run.sh: nginx did not start" >&2; cat "$work/nginx-error.log" >&2; exit 1; }
+source "$root/bench/nginx.sh"
+start_nginx "$work" "$work/www" /package-100m.zip
+base=http://127.0.0.1:$nginx_port
 
 out=$work/out
 # name|command; the first is the reference. Ours keep their package (--keep) so that, as for

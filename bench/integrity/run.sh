@@ -15,7 +15,8 @@
 #
 # Environment: ZLT_BENCH_BUILD (build folder, default <repository>/build-bench),
 # ZLT_BENCH_RUNS (timed runs per case, default 5), ZLT_BENCH_MIB (package size, default 1024),
-# TMPDIR (where the package and the downloads go). Every step is bounded by `timeout`; the
+# ZLT_BENCH_RESULTS (the file to write, default RESULTS.md here), TMPDIR (where the package and
+# the downloads go). Every step is bounded by `timeout`; the
 # servers are stopped and the temporary folder removed on any exit.
 set -euo pipefail
 
@@ -25,7 +26,7 @@ build=${ZLT_BENCH_BUILD:-$root/build-bench}
 runs=${ZLT_BENCH_RUNS:-5}
 mib=${ZLT_BENCH_MIB:-1024}
 rate=${ZLT_BENCH_RATE:-200m}
-results=$here/RESULTS.md
+results=${ZLT_BENCH_RESULTS:-$here/RESULTS.md}
 
 for tool in nginx minisign hyperfine jq python3 /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is needed" >&2; exit 1; }
@@ -61,34 +62,12 @@ timeout 300 minisign -S -s "$work/key.sec" -m "$package" >/dev/null
 sign_seconds=$(awk -v a="$sign_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
 pubkey=$(tail -n 1 "$work/key.pub")
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user_line=
-[[ $(id -u) -eq 0 ]] && user_line='user root;'
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-$user_line
-pid $work/nginx.pid;
-error_log $work/nginx-error.log;
-events {}
-http {
-    log_format sent '\$request \$status \$bytes_sent';
-    access_log $work/access.log sent;
-    sendfile on;
-    server {
-        listen 127.0.0.1:$port;
-        root $work/www;
-        location /limited/ { alias $work/www/; limit_rate $rate; }
-    }
-}
-CONF
-nginx -c "$work/nginx.conf" -e "$work/nginx-error.log" &
-pids+=($!)
+source "$root/bench/nginx.sh"
+start_nginx "$work" "$work/www" /package.zip '$request $status $bytes_sent' \
+    "location /limited/ { alias $work/www/; limit_rate $rate; }"
+pids+=("$nginx_pid")
+port=$nginx_port
 base=http://127.0.0.1:$port
-for _ in $(seq 50); do
-    curl -sf -o /dev/null -r 0-0 "$base/package.zip" && break
-    sleep 0.1
-done
-curl -sf -o /dev/null -r 0-0 "$base/package.zip" || { echo "run.sh: nginx did not start" >&2; exit 1; }
 
 out=$work/out
 plain="$bench --transport platform --url $base/package.zip --folder $out --keep"

@@ -169,38 +169,13 @@ for place in "${places[@]}"; do
     esac
 done
 
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-user_line=
-[[ $(id -u) -eq 0 ]] && user_line='user root;'
 # The access log dates each transfer: its end ($msec) and its length ($request_time) split a
 # run into before the request, the download and after it.
-cat >"$run/nginx.conf" <<CONF
-daemon off;
-$user_line
-pid $run/nginx.pid;
-error_log $run/nginx-error.log;
-events {}
-http {
-    log_format timing '\$msec \$request_time \$status \$body_bytes_sent \$request_uri';
-    access_log $run/access.log timing;
-    client_body_temp_path $run/tmp;
-    proxy_temp_path $run/tmp;
-    fastcgi_temp_path $run/tmp;
-    uwsgi_temp_path $run/tmp;
-    scgi_temp_path $run/tmp;
-    sendfile on;
-    server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-nginx -c "$run/nginx.conf" -e "$run/nginx-error.log" &
-nginx_pid=$!
+source "$root/bench/nginx.sh"
+start_nginx "$run" "$work/www" "/acme/Produccion/acme-${sizes[0]}.zip" \
+    '$msec $request_time $status $body_bytes_sent $request_uri'
+port=$nginx_port
 base=http://127.0.0.1:$port/acme/Produccion
-for _ in $(seq 50); do
-    curl -sf -o /dev/null -r 0-0 "$base/acme-${sizes[0]}.zip" && break
-    sleep 0.1
-done
-curl -sf -o /dev/null -r 0-0 "$base/acme-${sizes[0]}.zip" ||
-    { echo "run.sh: nginx did not start" >&2; cat "$run/nginx-error.log" >&2; exit 1; }
 
 # A fresh installed folder: version 1.0, the updater and its settings, on the device before the
 # timed run starts, so that neither side pays for writing out the copy or removing the last one.

@@ -83,6 +83,19 @@ protected:
     QString Package() const { return Root.File(QStringLiteral("www/acme/Produccion/acme.zip")); }
     QString RunLogText() const { return QString::fromUtf8(ReadFile(App + QStringLiteral("/updater.log"))); }
 
+    // A run that must leave the application's folder as it was, but for the run log, whose text
+    // it returns; the application stays stopped.
+    QString RunExpectingNothingChanged() {
+        const QMap<QString, QByteArray> before = Tree(App);
+        EXPECT_EQ(RunUpdater(), 0);
+        ExpectBothCopiesStopped();
+        QMap<QString, QByteArray> after = Tree(App);
+        const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
+        EXPECT_EQ(after, before);
+        EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+        return log;
+    }
+
     // The update arrived: the new version runs, started with Upd=1.
     void ExpectInstalledAndRestarted() {
         ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); }))
@@ -153,15 +166,8 @@ TEST_F(EndToEnd, StopsDownloadsInstallsAndRestartsTheApplication) {
 TEST_F(EndToEnd, WithTheServerDownTheApplicationStaysStoppedAndNothingChanges) {
     WriteSettings(FreePort());
     StartApplicationTwice();
-    const QMap<QString, QByteArray> before = Tree(App);
-
-    EXPECT_EQ(RunUpdater(), 0);
-    ExpectBothCopiesStopped();
     // Nothing changes but the record of the run, which names the failed transfer.
-    QMap<QString, QByteArray> after = Tree(App);
-    const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
-    EXPECT_EQ(after, before);
-    EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+    const QString log = RunExpectingNothingChanged();
     EXPECT_TRUE(log.contains(QLatin1String(" ERROR Download of http://127.0.0.1:"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("onnect"))) << "the transport error is named: " << log.toStdString();
 }
@@ -192,14 +198,8 @@ TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
     TNginx server(Root.File(QStringLiteral("www")));
     WriteSettings(server.Port(), key.PublicKeyLine());
     StartApplicationTwice();
-    const QMap<QString, QByteArray> before = Tree(App);
-
-    EXPECT_EQ(RunUpdater(), 0);
-    ExpectBothCopiesStopped();
-    QMap<QString, QByteArray> after = Tree(App);
-    const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
-    EXPECT_EQ(after, before) << "nothing of the package may be installed or left";
-    EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
+    // Nothing of the package may be installed or left.
+    const QString log = RunExpectingNothingChanged();
     EXPECT_TRUE(log.contains(QLatin1String("/acme/Produccion/acme.zip refused: The package does not match its signature")))
         << log.toStdString();
 }

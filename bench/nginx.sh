@@ -1,0 +1,47 @@
+# Sourced by the benchmarks: nginx on a free loopback port, its own files in a folder of the run.
+#
+#   start_nginx RUNDIR WWW PROBE [LOG_FORMAT] [SERVER_LINES]
+#
+# Serves WWW with sendfile; writes RUNDIR/nginx.conf, its error log and, with LOG_FORMAT (nginx
+# variables, e.g. '$request $status $bytes_sent'), RUNDIR/access.log; SERVER_LINES go inside the
+# server block. Sets nginx_pid and nginx_port, and returns once PROBE (a path) answers; fails
+# with nginx's error log when it does not. The caller stops nginx_pid.
+start_nginx() {
+    local run=$1 www=$2 probe=$3 format=${4:-} server_lines=${5:-}
+    local user_line= access="access_log off;"
+    nginx_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    # Workers run as the invoking user; root's default would be "nobody", who cannot read the run.
+    [[ $(id -u) -eq 0 ]] && user_line='user root;'
+    [[ -n $format ]] && access="log_format bench '$format'; access_log $run/access.log bench;"
+    mkdir -p "$run/tmp"
+    cat >"$run/nginx.conf" <<CONF
+daemon off;
+$user_line
+pid $run/nginx.pid;
+error_log $run/nginx-error.log;
+events {}
+http {
+    $access
+    client_body_temp_path $run/tmp;
+    proxy_temp_path $run/tmp;
+    fastcgi_temp_path $run/tmp;
+    uwsgi_temp_path $run/tmp;
+    scgi_temp_path $run/tmp;
+    sendfile on;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $www;
+        $server_lines
+    }
+}
+CONF
+    nginx -c "$run/nginx.conf" -e "$run/nginx-error.log" &
+    nginx_pid=$!
+    for _ in $(seq 50); do
+        curl -sf -o /dev/null -r 0-0 "http://127.0.0.1:$nginx_port$probe" && return 0
+        sleep 0.1
+    done
+    echo "nginx did not start" >&2
+    cat "$run/nginx-error.log" >&2
+    return 1
+}
