@@ -24,23 +24,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target zlt_download_bench
 bench=$build/bin/zlt_download_bench
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zlt-download.XXXXXX")
-nginx_pid=
-cleanup() {
-    if [[ -n $nginx_pid ]]; then
-        kill "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -p "$work/www" "$work/out" "$work/xdg"
-chmod 700 "$work/xdg"
-export XDG_RUNTIME_DIR=$work/xdg QT_QPA_PLATFORM=offscreen
-# A transfer that stops moving ends the run instead of hanging it.
-export ZLT_CONNECT_TIMEOUT_MS=5000 ZLT_STALL_TIMEOUT_MS=10000
+source "$root/bench/common.sh"
+bench_work zlt-download
 
 # Random bytes: nothing on the way can compress them. The 1-byte package shows the fixed cost
 # of a run (process start, Qt, connection), which weighs on the small package's ratio.
@@ -51,7 +36,6 @@ for size in "${sizes[@]}"; do
     timeout 300 head -c "${bytes[$size]}" /dev/urandom >"$work/www/package-$size.zip"
 done
 
-source "$root/bench/nginx.sh"
 start_nginx "$work" "$work/www" /package-100m.zip
 base=http://127.0.0.1:$nginx_port
 

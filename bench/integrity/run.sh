@@ -36,22 +36,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target zlt_download_bench
 bench=$build/bin/zlt_download_bench
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zlt-integrity.XXXXXX")
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-mkdir -p "$work/www" "$work/out" "$work/xdg"
-chmod 700 "$work/xdg"
-export XDG_RUNTIME_DIR=$work/xdg QT_QPA_PLATFORM=offscreen
-export ZLT_CONNECT_TIMEOUT_MS=5000 ZLT_STALL_TIMEOUT_MS=10000
+source "$root/bench/common.sh"
+bench_work zlt-integrity
 
 package=$work/www/package.zip
 bytes=$((mib * 1024 * 1024))
@@ -62,10 +48,8 @@ timeout 300 minisign -S -s "$work/key.sec" -m "$package" >/dev/null
 sign_seconds=$(awk -v a="$sign_start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
 pubkey=$(tail -n 1 "$work/key.pub")
 
-source "$root/bench/nginx.sh"
 start_nginx "$work" "$work/www" /package.zip '$request $status $bytes_sent' \
     "location /limited/ { alias $work/www/; limit_rate $rate; }"
-pids+=("$nginx_pid")
 port=$nginx_port
 base=http://127.0.0.1:$port
 
@@ -91,7 +75,7 @@ plain_rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/plain.t
 # 2. Two resets on the way.
 cut=$((bytes / 3))
 python3 "$root/tests/support/cut_proxy.py" "$port" "$cut,$cut" "$work/cuts.log" >"$work/proxy.port" &
-pids+=($!)
+bench_pids+=($!)
 for _ in $(seq 50); do [[ -s $work/proxy.port ]] && break; sleep 0.1; done
 proxy_port=$(head -n 1 "$work/proxy.port")
 : >"$work/access.log"

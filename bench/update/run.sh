@@ -171,7 +171,7 @@ done
 
 # The access log dates each transfer: its end ($msec) and its length ($request_time) split a
 # run into before the request, the download and after it.
-source "$root/bench/nginx.sh"
+source "$root/bench/common.sh"
 start_nginx "$run" "$work/www" "/acme/Produccion/acme-${sizes[0]}.zip" \
     '$msec $request_time $status $body_bytes_sent $request_uri'
 port=$nginx_port

@@ -1,11 +1,37 @@
-# Sourced by the benchmarks: nginx on a free loopback port, its own files in a folder of the run.
+# Sourced by the benchmarks.
+#
+#   bench_work NAME
+#
+# A temporary folder for the run (under TMPDIR), in $work, with www/, out/ and a private
+# XDG_RUNTIME_DIR, the Qt programs set to draw offscreen and transfers that stop moving bounded.
+# On any exit every process in bench_pids is stopped and the folder removed.
+bench_pids=()
+bench_work() {
+    work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+    trap bench_cleanup EXIT
+    trap 'exit 130' INT TERM
+    mkdir -p "$work/www" "$work/out" "$work/xdg"
+    chmod 700 "$work/xdg"
+    export XDG_RUNTIME_DIR=$work/xdg QT_QPA_PLATFORM=offscreen
+    # A transfer that stops moving ends the run instead of hanging it.
+    export ZLT_CONNECT_TIMEOUT_MS=5000 ZLT_STALL_TIMEOUT_MS=10000
+}
+bench_cleanup() {
+    for pid in "${bench_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+
+# nginx on a free loopback port, its own files in a folder of the run:
 #
 #   start_nginx RUNDIR WWW PROBE [LOG_FORMAT] [SERVER_LINES]
 #
 # Serves WWW with sendfile; writes RUNDIR/nginx.conf, its error log and, with LOG_FORMAT (nginx
 # variables, e.g. '$request $status $bytes_sent'), RUNDIR/access.log; SERVER_LINES go inside the
-# server block. Sets nginx_pid and nginx_port, and returns once PROBE (a path) answers; fails
-# with nginx's error log when it does not. The caller stops nginx_pid.
+# server block. Sets nginx_pid (also added to bench_pids) and nginx_port, and returns once PROBE
+# (a path) answers; fails with nginx's error log when it does not.
 start_nginx() {
     local run=$1 www=$2 probe=$3 format=${4:-} server_lines=${5:-}
     local user_line= access="access_log off;"
@@ -37,6 +63,7 @@ http {
 CONF
     nginx -c "$run/nginx.conf" -e "$run/nginx-error.log" &
     nginx_pid=$!
+    bench_pids+=("$nginx_pid")
     for _ in $(seq 50); do
         curl -sf -o /dev/null -r 0-0 "http://127.0.0.1:$nginx_port$probe" && return 0
         sleep 0.1
