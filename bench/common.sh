@@ -1,10 +1,22 @@
 # Sourced by the benchmarks.
 #
+#   bench_require TOOL...      fails unless every tool can be run
+#   bench_build BUILD TARGET   builds TARGET of the repository in BUILD (Release when new)
 #   bench_work NAME
 #
 # A temporary folder for the run (under TMPDIR), in $work, with www/, out/ and a private
 # XDG_RUNTIME_DIR, the Qt programs set to draw offscreen and transfers that stop moving bounded.
 # On any exit every process in bench_pids is stopped and the folder removed.
+bench_require() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null || { echo "$0: $tool is needed" >&2; exit 1; }
+    done
+}
+bench_build() {
+    cmake -S "$(dirname "${BASH_SOURCE[0]}")/.." -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$1" -j2 --target "$2"
+}
 bench_pids=()
 bench_work() {
     work=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")

@@ -16,15 +16,10 @@ build=${ZLT_BENCH_BUILD:-$root/build-bench}
 runs=${ZLT_BENCH_RUNS:-3}
 results=$here/RESULTS.md
 
-for tool in nginx curl hyperfine jq /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "run.sh: $tool is needed" >&2; exit 1; }
-done
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target zlt_download_bench
-bench=$build/bin/zlt_download_bench
-
 source "$root/bench/common.sh"
+bench_require nginx curl hyperfine jq /usr/bin/time
+bench_build "$build" zlt_download_bench
+bench=$build/bin/zlt_download_bench
 bench_work zlt-download
 
 # Random bytes: nothing on the way can compress them. The 1-byte package shows the fixed cost

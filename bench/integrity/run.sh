@@ -28,15 +28,10 @@ mib=${ZLT_BENCH_MIB:-1024}
 rate=${ZLT_BENCH_RATE:-200m}
 results=${ZLT_BENCH_RESULTS:-$here/RESULTS.md}
 
-for tool in nginx minisign hyperfine jq python3 /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "run.sh: $tool is needed" >&2; exit 1; }
-done
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target zlt_download_bench
-bench=$build/bin/zlt_download_bench
-
 source "$root/bench/common.sh"
+bench_require nginx minisign hyperfine jq python3 /usr/bin/time
+bench_build "$build" zlt_download_bench
+bench=$build/bin/zlt_download_bench
 bench_work zlt-integrity
 
 package=$work/www/package.zip
