@@ -115,6 +115,26 @@ TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
     }
 }
 
+// nginx, as a real server answers ranges, behind a proxy that resets the first two connections
+// partway through the answer.
+TEST_F(ResumeTest, ResetsOnTheWayFromNginxAreResumed) {
+    TTempDir site;
+    WriteRandomFile(site.File(QStringLiteral("package.zip")), 2000000, 11);
+    TNginx server(site.Path());
+    TCutProxy proxy(server.Port(), {700000, 900000});
+    const TRecord record = DownloadOf(QStringLiteral("http://127.0.0.1:%1/package.zip").arg(proxy.Port()));
+    ASSERT_FALSE(record.Failure.has_value()) << record.Failure->toStdString();
+    EXPECT_TRUE(record.Body == ReadFile(site.File(QStringLiteral("package.zip"))));
+    EXPECT_EQ(record.Resumptions, 2);
+    EXPECT_EQ(record.Restarts, 0);
+    EXPECT_EQ(record.Begins, std::vector<std::int64_t>{2000000});
+    ASSERT_TRUE(WaitFor([&] { return server.AccessLog().count(QStringLiteral("GET /package.zip")) == 3; }));
+    const QStringList lines = server.AccessLog().split(u'\n', Qt::SkipEmptyParts);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral(" 200 "))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral(" 206 "))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral(" 206 "))) << lines[2].toStdString();
+}
+
 TEST_F(ResumeTest, OnlyBodiesThatBrokeOffAreTriedAgain) {
     // A dead server, an error status and a plain Get are not resumed.
     const quint16 closedPort = FreePort();
