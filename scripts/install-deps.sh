@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest
   qt6-base-dev libgl-dev qt6-image-formats-plugins
-  libcurl4-openssl-dev libarchive-dev libsodium-dev minisign
+  libcurl4-openssl-dev libssl-dev libarchive-dev libsodium-dev minisign
   nginx-light php-cli tinyproxy socat openssl ca-certificates
   zip unzip p7zip-full libarchive-tools python3
   xvfb xauth x11-apps x11-utils imagemagick fonts-wine fonts-dejavu-core

@@ -123,6 +123,19 @@ TEST(PrehashTest, PiecesAndResetGiveTheDigestOfTheWhole) {
     EXPECT_EQ(reused.Final(), expected);
 }
 
+// The digest is BLAKE2b-512 as coreutils computes it, whatever library the build takes it from.
+TEST(PrehashTest, AgreesWithB2sum) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("b2sum"));
+    TTempDir dir;
+    const QString file = dir.File(QStringLiteral("package.zip"));
+    WriteRandomFile(file, 3 * 1024 * 1024 + 5, 9);
+    QByteArray output;
+    ASSERT_EQ(RunProgram(QStringLiteral("b2sum"), {file}, &output), 0);
+    const TDigest digest = DigestOf(ReadFile(file), 100000);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(digest.data()), static_cast<qsizetype>(digest.size())).toHex(),
+              output.left(128));
+}
+
 TEST(KeyListTest, CommasAndBlanksSeparateKeys) {
     EXPECT_EQ(SplitKeyList(QStringLiteral(" a, b ,,c ")), (QStringList{"a", "b", "c"}));
     EXPECT_TRUE(SplitKeyList(QStringLiteral("  ")).isEmpty());
