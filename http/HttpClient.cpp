@@ -2,6 +2,8 @@
 
 #include "http/Curl.h"
 
+#include "platform/Certificates.h"
+
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -288,6 +290,8 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     // stays in force beside it, so a private CA is trusted in addition to the system's.
     const QString caFile = handler != nullptr && !handler->CaFile.isEmpty() ? handler->CaFile : Owner.CaFile;
     if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+    else if (const QString bundle = platform::DefaultCaBundle(); !bundle.isEmpty())
+        Set(CURLOPT_CAINFO, bundle.toLocal8Bit().constData());
 
     if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
     // A body that drips (a byte now and then, never long enough apart for the stall guard)

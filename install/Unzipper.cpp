@@ -116,8 +116,8 @@ public:
     // Replaces ATarget in one step; on failure the temporary goes when the object does.
     // Empty on success, else the system's text.
     QString CommitTo(const fs::path& ATarget) {
-        const QString failure = platform::ReplaceFile(QFile::decodeName(FPath.c_str()),
-                                                      QFile::decodeName(ATarget.c_str()));
+        const QString failure = platform::ReplaceFile(QFile::decodeName(QByteArray::fromStdString(FPath.string())),
+                                                      QFile::decodeName(QByteArray::fromStdString(ATarget.string())));
         if (failure.isEmpty()) FPath.clear();
         return failure;
     }
