@@ -2,6 +2,7 @@
 
 #include "http/Curl.h"
 
+#include "platform/AnsiCodePage.h"
 #include "platform/Certificates.h"
 
 #include <QStringDecoder>
@@ -382,6 +383,10 @@ QByteArray TZLTHttp::GetBytes(const QString& AURL) {
 QString TZLTHttp::GetText(const QString& AURL) {
     const QByteArray body = GetBytes(AURL);
     const QByteArray charset = CharsetOf(FContentType);
+    // Windows-1252 is the system's ANSI code page and has its own table here: Qt built
+    // without ICU (as on Windows) does not know the name.
+    if (charset.compare("windows-1252", Qt::CaseInsensitive) == 0 || charset.compare("cp1252", Qt::CaseInsensitive) == 0)
+        return platform::FromAnsi(body);
     // HTTP's default for text is ISO-8859-1; a charset this platform does not know falls
     // back to it as well rather than losing the answer.
     QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.constData());

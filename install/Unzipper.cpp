@@ -15,6 +15,9 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+// On Windows libarchive's header brings in the system's, whose ReplaceFile macro would rename
+// platform::ReplaceFile below.
+#undef ReplaceFile
 
 #include <filesystem>
 #include <memory>
@@ -256,7 +259,9 @@ private:
         while (targetPath.endsWith('/')) targetPath.chop(1);
         if (!FOwner.RestorePath) targetPath = LastComponent(targetPath);
         archive_entry_copy_pathname(target.get(), targetPath.constData());
-        archive_entry_set_perm(target.get(), Permissions(AEntry, path, targetPath, type));
+        // The mode's type is narrower on Windows; the permission bits fit either.
+        archive_entry_set_perm(target.get(),
+                               static_cast<decltype(archive_entry_perm(AEntry))>(Permissions(AEntry, path, targetPath, type)));
 
         // A path the system can't hold is refused before anything of it is made: libarchive
         // would reach it step by step, and leave folders and a temporary file that nothing

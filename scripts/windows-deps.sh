@@ -32,8 +32,10 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 apt-get source -qq "curl=$curl_v" "libarchive=$archive_v" "qt6-base=$qt_v" >apt-source.log 2>&1 || { cat apt-source.log >&2; exit 1; }
 export ZLT_WIN_PREFIX=$prefix
+# zlib's static library, never its DLL's import library: libarchive would otherwise be built
+# to call zlib1.dll, and every program would need it beside itself.
 common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix"
-        -DBUILD_SHARED_LIBS=OFF)
+        -DBUILD_SHARED_LIBS=OFF -DZLIB_USE_STATIC_LIBS=ON)
 quiet() { local log=$1; shift; "$@" >"$log" 2>&1 || { tail -50 "$log" >&2; echo "failed: $*" >&2; exit 1; }; }
 
 echo "-- GoogleTest" >&2

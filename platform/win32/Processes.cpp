@@ -29,8 +29,11 @@ std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
 
 bool TerminateProcessById(quint32 AProcessId, quint32 AExitCode) {
     if (AProcessId == 0) return false;
-    const TUniqueHandle process = win32::Own(::OpenProcess(PROCESS_TERMINATE, FALSE, AProcessId));
+    const TUniqueHandle process = win32::Own(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, AProcessId));
     if (!process.Valid()) return false;
+    // A process that has ended lives on as long as someone (its parent) holds a handle to it;
+    // it is gone all the same, and there is nothing to stop.
+    if (::WaitForSingleObject(win32::Native(process), 0) == WAIT_OBJECT_0) return false;
     return ::TerminateProcess(win32::Native(process), AExitCode) != FALSE;
 }
 

@@ -98,7 +98,7 @@ TTree ReadTree(const QString& ARoot) {
         const std::string relative = QDir(ARoot).relativeFilePath(path).toStdString();
         const QFileInfo info(path);
         if (info.isSymLink())
-            tree[relative] = "-> " + QByteArray::fromStdString(fs::read_symlink(QFile::encodeName(path).toStdString()));
+            tree[relative] = "-> " + QByteArray::fromStdString(fs::read_symlink(QFile::encodeName(path).toStdString()).string());
         else if (info.isDir())
             tree[relative + '/'] = "dir";
         else
