@@ -34,6 +34,9 @@ export ZLT_WIN_PREFIX=$prefix
 
 echo "== build for Windows"
 BUILD=${ZLT_WIN_BUILD_DIR:-build-windows}
+# CMake keeps the paths of the prefix it was configured with: another prefix, another build.
+if [ -f "$BUILD/zlt-prefix.txt" ] && [ "$(cat "$BUILD/zlt-prefix.txt")" != "$prefix" ]; then rm -rf "$BUILD"; fi
+mkdir -p "$BUILD" && echo "$prefix" >"$BUILD/zlt-prefix.txt"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZLT_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DZLIB_USE_STATIC_LIBS=ON \
