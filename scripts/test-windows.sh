@@ -40,8 +40,8 @@ mkdir -p "$BUILD" && echo "$prefix" >"$BUILD/zlt-prefix.txt"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZLT_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DZLIB_USE_STATIC_LIBS=ON \
-  >"$BUILD.configure.log" 2>&1 ||
-  { tail -40 "$BUILD.configure.log"; exit 1; }
+  >"$BUILD/configure.log" 2>&1 ||
+  { tail -40 "$BUILD/configure.log"; exit 1; }
 nice -n 10 cmake --build "$BUILD" -j "${ZLT_JOBS:-2}"
 
 echo "== tests under Wine"
