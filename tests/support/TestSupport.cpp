@@ -147,9 +147,9 @@ TTestCa::TTestCa(const QStringList& AHostNames) {
 #ifdef Q_OS_WIN
     // Wine's certificate chain check now and then rejects a valid ECDSA signature
     // (CERT_TRUST_IS_NOT_SIGNATURE_VALID: 3 downloads of 120 here); with RSA none of 120 failed.
-    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes")};
+    const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes")};
 #else
-    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+    const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                             QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes")};
 #endif
     const QList<QStringList> steps{
@@ -157,11 +157,11 @@ TTestCa::TTestCa(const QStringList& AHostNames) {
                     QStringLiteral("-extensions"), QStringLiteral("ca_ext"), QStringLiteral("-subj"),
                     QStringLiteral("/CN=ZLT Test CA"), QStringLiteral("-days"), QStringLiteral("3650"),
                     QStringLiteral("-keyout"), caKey, QStringLiteral("-out"), CaFile} +
-            ecKey,
+            newKey,
         QStringList{QStringLiteral("req"), QStringLiteral("-new"), QStringLiteral("-config"), config,
                     QStringLiteral("-subj"), QStringLiteral("/CN=zlt-test-server"), QStringLiteral("-keyout"), KeyFile,
                     QStringLiteral("-out"), request} +
-            ecKey,
+            newKey,
         QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
                     QStringLiteral("-CA"), CaFile, QStringLiteral("-CAkey"), caKey, QStringLiteral("-set_serial"),
                     QString::number(QRandomGenerator::global()->bounded(1, 0x7fffffff)), QStringLiteral("-days"),
