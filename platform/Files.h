@@ -46,6 +46,8 @@ public:
     bool IsOpen() const noexcept { return FHandle.Valid(); }
     const QString& FileName() const noexcept { return FFileName; }
     void Write(const char* AData, std::size_t ASize);
+    // Empties the file, to be written again from its start.
+    void Rewind();
     // Flushes what was written to the file; throws when the system reports a late failure.
     void Close();
     // Closes without reporting anything, for failure paths.

@@ -79,6 +79,12 @@ void TExclusiveFile::Write(const char* AData, std::size_t ASize) {
     }
 }
 
+void TExclusiveFile::Rewind() {
+    if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
+    if (::ftruncate(posix::Fd(FHandle), 0) != 0 || ::lseek(posix::Fd(FHandle), 0, SEEK_SET) != 0)
+        throw Exception(QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(errno)));
+}
+
 void TExclusiveFile::Close() {
     if (!IsOpen()) return;
     // The descriptor is gone after close() whatever it reports, so it is never closed twice.

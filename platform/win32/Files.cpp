@@ -163,6 +163,15 @@ void TExclusiveFile::Write(const char* AData, std::size_t ASize) {
     }
 }
 
+void TExclusiveFile::Rewind() {
+    if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
+    LARGE_INTEGER start{};
+    if (::SetFilePointerEx(win32::Native(FHandle), start, nullptr, FILE_BEGIN) == FALSE ||
+        ::SetEndOfFile(win32::Native(FHandle)) == FALSE)
+        throw Exception(
+            QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(::GetLastError())));
+}
+
 void TExclusiveFile::Close() {
     if (!IsOpen()) return;
     // The handle is gone after CloseHandle whatever it reports, so it is never closed twice.

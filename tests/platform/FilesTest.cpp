@@ -138,6 +138,18 @@ TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
     EXPECT_EQ(ReadFile(path), "held!");
 }
 
+TEST(ExclusiveFile, RewindEmptiesTheHeldFile) {
+    TTempDir dir;
+    const QString path = dir.File(QStringLiteral("update.zip"));
+    TExclusiveFile file = TExclusiveFile::Create(path);
+    file.Write("a broken first try", 18);
+    file.Rewind();
+    file.Write("new", 3);
+    file.Close();
+    EXPECT_EQ(ReadFile(path), "new");
+    EXPECT_THROW(file.Rewind(), Exception) << "a closed file";
+}
+
 TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
     const struct {
         const char* Case;
