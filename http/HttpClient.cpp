@@ -2,6 +2,9 @@
 
 #include "http/Curl.h"
 
+#include "platform/AnsiCodePage.h"
+#include "platform/Certificates.h"
+
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -390,6 +393,8 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     // stays in force beside it, so a private CA is trusted in addition to the system's.
     const QString caFile = handler != nullptr && !handler->CaFile.isEmpty() ? handler->CaFile : Owner.CaFile;
     if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+    else if (const QString bundle = platform::DefaultCaBundle(); !bundle.isEmpty())
+        Set(CURLOPT_CAINFO, bundle.toLocal8Bit().constData());
 
     if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
     // A body that drips (a byte now and then, never long enough apart for the stall guard)
@@ -529,6 +534,10 @@ QByteArray TZLTHttp::GetBytes(const QString& AURL) {
 QString TZLTHttp::GetText(const QString& AURL) {
     const QByteArray body = GetBytes(AURL);
     const QByteArray charset = CharsetOf(FContentType);
+    // Windows-1252 is the system's ANSI code page and has its own table here: Qt built
+    // without ICU (as on Windows) does not know the name.
+    if (charset.compare("windows-1252", Qt::CaseInsensitive) == 0 || charset.compare("cp1252", Qt::CaseInsensitive) == 0)
+        return platform::FromAnsi(body);
     // HTTP's default for text is ISO-8859-1; a charset this platform does not know falls
     // back to it as well rather than losing the answer.
     QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.constData());

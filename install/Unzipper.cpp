@@ -3,6 +3,7 @@
 #include "install/ZipDirectory.h"
 
 #include "common/Errors.h"
+#include "platform/AnsiCodePage.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
@@ -15,11 +16,16 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+// On Windows libarchive's header brings in the system's, whose ReplaceFile macro would rename
+// platform::ReplaceFile below.
+#undef ReplaceFile
 
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 namespace zlt::install {
@@ -88,6 +94,48 @@ TArchiveReader OpenZipReader(const QString& AFileName) {
     return reader;
 }
 
+// The names an archive stores are bytes. A POSIX path is bytes too, and they pass unchanged; a
+// Windows path is UTF-16, and the bytes are read as UTF-8 there, which is how libarchive hands
+// over the names that the archive marks as UTF-8, or else as the ANSI code page, which is how it
+// hands over the others. Only the Windows conversion can fail.
+fs::path NativePath(const QByteArray& APath) {
+    try {
+        return fs::path(std::u8string(reinterpret_cast<const char8_t*>(APath.constData()),
+                                      static_cast<std::size_t>(APath.size())));
+    } catch (const fs::filesystem_error&) {
+        return fs::path(platform::FromAnsi(APath).toStdU16String());
+    }
+}
+
+// Whether a stored path, taken as this system reads paths, is absolute, names a drive, or
+// climbs with "..": on Windows "/x" and "\\x" mean the current drive's root, and "\\" is
+// a separator as much as "/".
+bool LeavesTheFolder(const fs::path& APath) {
+    if (APath.has_root_name() || APath.has_root_directory()) return true;
+    for (const fs::path& part : APath)
+        if (part == "..") return true;
+    return false;
+}
+
+// The system's form of a path, for the calls that take text.
+template <typename TChar>
+QString PathText(const std::basic_string<TChar>& APath) {
+    if constexpr (std::is_same_v<TChar, wchar_t>)
+        return QString::fromStdWString(APath);
+    else
+        return QFile::decodeName(QByteArray::fromStdString(APath));
+}
+
+// An entry's name for the disk writer, in the system's form of a path: libarchive would turn
+// bytes into a Windows name through the ANSI code page.
+template <typename TChar>
+void SetEntryPath(archive_entry* AEntry, const std::basic_string<TChar>& APath) {
+    if constexpr (std::is_same_v<TChar, wchar_t>)
+        archive_entry_copy_pathname_w(AEntry, APath.c_str());
+    else
+        archive_entry_copy_pathname(AEntry, APath.c_str());
+}
+
 // Runs a handler in the process's own working directory, not in the base folder.
 template <typename THandler, typename... TArgs>
 void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs&&... AArgs) {
@@ -116,8 +164,7 @@ public:
     // Replaces ATarget in one step; on failure the temporary goes when the object does.
     // Empty on success, else the system's text.
     QString CommitTo(const fs::path& ATarget) {
-        const QString failure = platform::ReplaceFile(QFile::decodeName(FPath.c_str()),
-                                                      QFile::decodeName(ATarget.c_str()));
+        const QString failure = platform::ReplaceFile(PathText(FPath.native()), PathText(ATarget.native()));
         if (failure.isEmpty()) FPath.clear();
         return failure;
     }
@@ -255,13 +302,19 @@ private:
         QByteArray targetPath = path;
         while (targetPath.endsWith('/')) targetPath.chop(1);
         if (!FOwner.RestorePath) targetPath = LastComponent(targetPath);
-        archive_entry_copy_pathname(target.get(), targetPath.constData());
-        archive_entry_set_perm(target.get(), Permissions(AEntry, path, targetPath, type));
+        SetEntryPath(target.get(), NativePath(targetPath).native());
+        // The mode's type is narrower on Windows; the permission bits fit either.
+        archive_entry_set_perm(target.get(),
+                               static_cast<decltype(archive_entry_perm(AEntry))>(Permissions(AEntry, path, targetPath, type)));
 
         // A path the system can't hold is refused before anything of it is made: libarchive
         // would reach it step by step, and leave folders and a temporary file that nothing
         // could remove by name.
         if (!FitsTheSystem(targetPath)) return Skip(name, QStringLiteral("the path is longer than the system allows"));
+        // libarchive refuses these too, but its Windows writer takes "/x" and "\\x" as
+        // relative, where they mean the root of the current drive.
+        if (LeavesTheFolder(NativePath(targetPath)))
+            return Skip(name, QStringLiteral("the path leads outside the target folder"));
         if (type == AE_IFDIR) return ExtractFolder(name, targetPath, target.get());
         if (archive_entry_hardlink(AEntry) != nullptr)
             return Skip(name, QStringLiteral("hard links are not supported"));
@@ -271,7 +324,7 @@ private:
         if (last.isEmpty() || last == "." || last == "..")
             return Skip(name, QStringLiteral("the entry's name is no file name"));
 
-        const fs::path finalPath(targetPath.toStdString());
+        const fs::path finalPath = NativePath(targetPath);
         std::error_code error;
         const auto status = fs::symlink_status(finalPath, error);
         if (fs::exists(status)) {
@@ -309,7 +362,7 @@ private:
             return static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
         if (AType == AE_IFDIR) return 0755u;
         std::error_code error;
-        const fs::file_status existing = fs::symlink_status(ATargetPath.constData(), error);
+        const fs::file_status existing = fs::symlink_status(NativePath(ATargetPath), error);
         if (fs::is_regular_file(existing)) return static_cast<unsigned>(existing.permissions()) & 0775u;
         return ATargetPath == FProgramPath ? 0755u : 0644u;
     }
@@ -326,7 +379,7 @@ private:
     void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
         if (!FOwner.RestorePath || !FOwner.CreateDirs) return;
         std::error_code error;
-        const auto status = fs::symlink_status(APath.constData(), error);
+        const auto status = fs::symlink_status(NativePath(APath), error);
         // libarchive would delete a file in the folder's place; that file is not the package's.
         if (fs::exists(status) && !fs::is_directory(status))
             return Skip(AName, QStringLiteral("a file stands where the folder goes"));
@@ -351,16 +404,16 @@ private:
             QByteArray candidate = ParentWithSlash(APath) + TemporaryPrefix +
                                    QByteArray::number(QRandomGenerator::global()->generate64(), 16) + TemporarySuffix;
             std::error_code error;
-            if (!fs::exists(fs::symlink_status(candidate.constData(), error))) tempPath = std::move(candidate);
+            if (!fs::exists(fs::symlink_status(NativePath(candidate), error))) tempPath = std::move(candidate);
         }
         if (tempPath.isEmpty()) return Skip(AName, QStringLiteral("no free temporary name beside the file"));
 
-        archive_entry_copy_pathname(ATarget, tempPath.constData());
+        SetEntryPath(ATarget, NativePath(tempPath).native());
         // NO_OVERWRITE: the name is new, and a file standing where a folder of the path goes
         // is not the package's to delete.
         archive_write_disk_set_options(FWriter.Get(), FFlags | ARCHIVE_EXTRACT_NO_OVERWRITE);
         if (!Written(archive_write_header(FWriter.Get(), ATarget))) return Skip(AName, ErrorText(FWriter.Get()));
-        TPendingFile pending(fs::path(tempPath.toStdString()));
+        TPendingFile pending(NativePath(tempPath));
 
         QString failure;
         int readResult = ARCHIVE_OK;

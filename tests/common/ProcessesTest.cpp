@@ -52,7 +52,7 @@ public:
 
     static void Install(const QString& APath) {
         QFile::remove(APath);
-        ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), APath)) << APath.toStdString();
+        ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), APath)) << APath.toStdString();
         QFile::setPermissions(APath, QFile::permissions(APath) | QFile::ExeOwner | QFile::ReadOwner);
     }
 
@@ -146,6 +146,9 @@ TEST(ProcessWalk, MatchesWholeBareNamesExactly) {
 }
 
 TEST(ProcessWalk, ReplacedExecutableKeepsItsOriginalName) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Windows keeps a running program's file from being replaced: nothing to rename over it";
+#endif
     TChildren children;
     const QString name = Unique("Replaced%1.exe");
     const quint32 id = children.Start(name);
@@ -171,7 +174,12 @@ TEST(KillProcess, EndsARunningProcessAndRefusesOnesThatAreGone) {
     const quint32 id = children.Start(Unique("Victim%1.exe"));
     EXPECT_TRUE(KillProcess(id));
     ASSERT_TRUE(children.Last().waitForFinished(30000));
+#ifdef Q_OS_WIN
+    // TerminateProcess ends it with the status given (0); the sample would sleep for minutes.
+    EXPECT_EQ(children.Last().exitCode(), 0);
+#else
     EXPECT_EQ(children.Last().exitStatus(), QProcess::CrashExit) << "killed, not ended by itself";
+#endif
 
     // Reaped by now: the id names no process.
     EXPECT_FALSE(KillProcess(id));

@@ -14,8 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace zlt::test {
 namespace {
@@ -44,15 +48,23 @@ protected:
     TExeFolder FExe{QStringLiteral("Upd.exe")};
 
     // Puts AContent, or something that can't be read as a settings file, in the file's place.
-    void Prepare(TPlace APlace, const QByteArray& AContent) const {
+    // False when this system can't make such a thing there.
+    bool Prepare(TPlace APlace, const QByteArray& AContent) const {
         const QByteArray path = QFile::encodeName(FExe.SettingsFile());
         switch (APlace) {
         case TPlace::File: WriteFile(FExe.SettingsFile(), AContent); break;
         case TPlace::NoFile: break;
-        case TPlace::Folder: ASSERT_TRUE(QDir().mkpath(FExe.SettingsFile())); break;
-        case TPlace::LinkLoop: ASSERT_EQ(::symlink(path.constData(), path.constData()), 0); break;
-        case TPlace::Pipe: ASSERT_EQ(::mkfifo(path.constData(), 0644), 0); break;
+        case TPlace::Folder: EXPECT_TRUE(QDir().mkpath(FExe.SettingsFile())); break;
+#ifdef Q_OS_WIN
+        // Windows programs make neither a link to itself nor a named pipe in a folder.
+        case TPlace::LinkLoop:
+        case TPlace::Pipe: return false;
+#else
+        case TPlace::LinkLoop: EXPECT_EQ(::symlink(path.constData(), path.constData()), 0); break;
+        case TPlace::Pipe: EXPECT_EQ(::mkfifo(path.constData(), 0644), 0); break;
+#endif
         }
+        return true;
     }
 };
 
@@ -75,6 +87,8 @@ TEST_F(SettingsFile, ValuesFollowTheProfileReaderRules) {
         {"a folder in the file's place", TPlace::Folder, "", "SERVER1", Missing},
         {"a file that can't be opened (link loop)", TPlace::LinkLoop, "", "SERVER1", Missing},
         {"a pipe in the file's place", TPlace::Pipe, "", "SERVER1", Missing},
+        // Windows' own reader would take this as ANSI ("funciÃ³n"); valid UTF-8 is UTF-8 here on
+        // every platform.
         {"UTF-8 without mark", TPlace::File, "[UPDATE]\nAPPNAME=funci\xC3\xB3n\n", "APPNAME", funcion},
         {"UTF-8 with mark", TPlace::File, "\xEF\xBB\xBF[UPDATE]\nAPPNAME=funci\xC3\xB3n\n", "APPNAME", funcion},
         {"UTF-16 LE with mark", TPlace::File, Utf16LeWithMark(Utf8("[UPDATE]\r\nAPPNAME=funci\u00F3n\r\n")), "APPNAME",
@@ -88,7 +102,10 @@ TEST_F(SettingsFile, ValuesFollowTheProfileReaderRules) {
         SCOPED_TRACE(item.Name);
         QFile::remove(FExe.SettingsFile());
         QDir(FExe.SettingsFile()).removeRecursively();
-        Prepare(item.Place, item.Content);
+        if (!Prepare(item.Place, item.Content)) {
+            std::cout << "[ NOTE     ] not on this system: " << item.Name << '\n';
+            continue;
+        }
         QString value = QStringLiteral("stale");
         IniFileLoad(QStringLiteral("UPDATE"), item.Key, Missing, value);
         EXPECT_EQ(value, item.Expected);

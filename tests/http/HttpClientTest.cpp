@@ -5,12 +5,14 @@
 #include "common/Errors.h"
 
 #include "platform/Exception.h"
+#include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -476,6 +478,13 @@ TEST_F(HttpsTest, CertificatesHostNamesAndVersions) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
+#ifdef Q_OS_WIN
+        // Wine's Schannel speaks no TLS 1.3: a server that offers nothing else is out of reach.
+        if (c.Passes && c.Protocols == QLatin1String("TLSv1.3")) {
+            std::cout << "[ NOTE     ] not under Wine's Schannel: " << c.Name << '\n';
+            continue;
+        }
+#endif
         TNginxOptions options{c.Ca, c.Protocols, {}, {}};
         options.Http2 = true; // offered, yet the client keeps to HTTP/1.1
         TNginx nginx(root.Path(), options);
@@ -497,6 +506,30 @@ TEST_F(HttpsTest, CertificatesHostNamesAndVersions) {
             EXPECT_TRUE(WaitFor([&] { return nginx.AccessLog().contains(QLatin1String("GET /p.bin HTTP/1.1 200")); }))
                 << nginx.AccessLog().toStdString();
         }
+    }
+}
+
+// A package of some megabytes from nginx, over HTTP and over HTTPS with the test CA, written
+// piece by piece into an exclusive file as the downloads do: the file holds the very bytes.
+TEST_F(HttpsTest, PackageFromNginxOverHttpAndHttps) {
+    ZLT_REQUIRE_PROGRAM("nginx");
+    const TTestCa ca;
+    TTempDir root;
+    WriteRandomFile(root.File(QStringLiteral("acme.zip")), 3 * 1024 * 1024 + 17, 13);
+    const QByteArray expected = ReadFile(root.File(QStringLiteral("acme.zip")));
+    const TNginx http(root.Path());
+    const TNginx https(root.Path(), {&ca, QStringLiteral("TLSv1.2 TLSv1.3"), {}, {}});
+    for (const TNginx* server : {&http, &https}) {
+        const QString url = server->Url(QStringLiteral("/acme.zip"));
+        SCOPED_TRACE(url.toStdString());
+        TTempDir target;
+        const QString path = target.File(QStringLiteral("update.zip"));
+        auto client = Client();
+        client->CaFile = ca.CaFile;
+        platform::TExclusiveFile file = platform::TExclusiveFile::Create(path);
+        client->Get(url, [&file](const char* AData, std::size_t ASize) { file.Write(AData, ASize); });
+        file.Close();
+        EXPECT_EQ(ReadFile(path), expected);
     }
 }
 

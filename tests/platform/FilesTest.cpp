@@ -15,7 +15,9 @@
 
 #include <functional>
 
+#ifndef Q_OS_WIN
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -30,12 +32,14 @@ TEST(FileServices, ExistCreateDelete) {
     TTempDir dir;
     const QString file = dir.File(QStringLiteral("a.txt"));
     WriteFile(file, "x");
+    EXPECT_TRUE(platform::FileExists(file));
+#ifndef Q_OS_WIN
+    // QFile::link makes shortcut files on Windows, not links.
     ASSERT_TRUE(QFile::link(file, dir.File(QStringLiteral("link"))));
     ASSERT_TRUE(QFile::link(dir.File(QStringLiteral("gone")), dir.File(QStringLiteral("dangling"))));
-
-    EXPECT_TRUE(platform::FileExists(file));
     EXPECT_TRUE(platform::FileExists(dir.File(QStringLiteral("link"))));
     EXPECT_FALSE(platform::FileExists(dir.File(QStringLiteral("dangling"))));
+#endif
     EXPECT_FALSE(platform::FileExists(dir.Path())) << "a folder is no file";
     EXPECT_FALSE(platform::FileExists(QString()));
 
@@ -67,6 +71,8 @@ TEST(ExclusiveFile, NeverOpensTruncatesOrFollowsWhatStandsUnderTheName) {
              WriteFile(dir.File(QStringLiteral("a.zip")), "an older package");
              return dir.File(QStringLiteral("a.zip"));
          }},
+#ifndef Q_OS_WIN
+        // QFile::link makes shortcut files on Windows, not links.
         {"a link to a file outside",
          [&] {
              QFile::link(victim, dir.File(QStringLiteral("b.zip")));
@@ -82,6 +88,7 @@ TEST(ExclusiveFile, NeverOpensTruncatesOrFollowsWhatStandsUnderTheName) {
              QFile::link(outside.Path(), dir.File(QStringLiteral("Updates")));
              return dir.File(QStringLiteral("Updates/d.zip"));
          }},
+#endif
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.Case);
@@ -112,7 +119,17 @@ TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
         EXPECT_TRUE(error.Message().contains(path)) << error.what();
     }
     EXPECT_FALSE(TExclusiveFile::CreateNew(path).has_value());
+#ifdef Q_OS_WIN
+    // What the refused creator did to the file shows once the holder has closed it, below.
+    {
+        // Nobody else opens or deletes the package while it is held.
+        QFile other(path);
+        EXPECT_FALSE(other.open(QIODevice::ReadOnly)) << "the held file was shared";
+        EXPECT_FALSE(platform::DeleteFile(path)) << "the held file was deleted";
+    }
+#else
     EXPECT_EQ(ReadFile(path), "held") << "the refused creator truncated the holder's file";
+#endif
 
     TExclusiveFile moved = std::move(holder);
     moved.Write("!", 1);
@@ -122,6 +139,18 @@ TEST(ExclusiveFile, SecondCreatorIsRefusedAndLeavesTheHolderAlone) {
     moved.Close();
     EXPECT_FALSE(moved.IsOpen());
     EXPECT_EQ(ReadFile(path), "new");
+}
+
+TEST(ExclusiveFile, RewindEmptiesTheHeldFile) {
+    TTempDir dir;
+    const QString path = dir.File(QStringLiteral("update.zip"));
+    TExclusiveFile file = TExclusiveFile::Create(path);
+    file.Write("a broken first try", 18);
+    file.Rewind();
+    file.Write("new", 3);
+    file.Close();
+    EXPECT_EQ(ReadFile(path), "new");
+    EXPECT_THROW(file.Rewind(), Exception) << "a closed file";
 }
 
 TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
@@ -165,7 +194,12 @@ TEST(ExclusiveFile, UnwritableFolderRaisesTheSystemText) {
         TExclusiveFile::Create(path);
         FAIL() << "created a file in a missing folder";
     } catch (const Exception& error) {
+#ifdef Q_OS_WIN
+        // The system's own text follows the name.
+        EXPECT_GT(error.Message().section(path, 1).trimmed().size(), 3) << error.what();
+#else
         EXPECT_TRUE(error.Message().contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << error.what();
+#endif
     }
 }
 
@@ -190,7 +224,11 @@ TEST(ExclusiveFile, FullDiskRaisesTheSystemText) {
         return;
     }
 
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "a full disk is played by a private tmpfs mount, which only Linux makes";
+#else
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+#endif
     if (!HaveProgram(QStringLiteral("unshare"))) GTEST_SKIP() << "needs unshare";
     TTempDir mountPoint;
     const QString mount = QStringLiteral("mount -t tmpfs -o size=64k tmpfs \"$1\"");

@@ -17,11 +17,16 @@ TEST(System, ExecutablePathAndFolder) {
     EXPECT_TRUE(platform::ExecutableFolder().endsWith(u'/'));
 
     {
-        const TScopedExecutablePath acme(QStringLiteral("/opt/acme/Upd.exe"));
-        EXPECT_EQ(platform::ExecutablePath(), QStringLiteral("/opt/acme/Upd.exe"));
-        EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/opt/acme/"));
-        const TScopedExecutablePath root(QStringLiteral("/updater"));
-        EXPECT_EQ(platform::ExecutableFolder(), QStringLiteral("/"));
+#ifdef Q_OS_WIN
+        const QString root = QStringLiteral("C:/");
+#else
+        const QString root = QStringLiteral("/");
+#endif
+        const TScopedExecutablePath acme(root + QStringLiteral("opt/acme/Upd.exe"));
+        EXPECT_EQ(platform::ExecutablePath(), root + QStringLiteral("opt/acme/Upd.exe"));
+        EXPECT_EQ(platform::ExecutableFolder(), root + QStringLiteral("opt/acme/"));
+        const TScopedExecutablePath atTheRoot(root + QStringLiteral("updater"));
+        EXPECT_EQ(platform::ExecutableFolder(), root);
     }
     EXPECT_EQ(QFileInfo(platform::ExecutablePath()).canonicalFilePath(), real) << "the real path is back";
 }

@@ -15,7 +15,9 @@
 #include "http/Defaults.h"
 #include "platform/Processes.h"
 #include "platform/Shell.h"
+#ifndef ZLT_TEST_CORE_ONLY
 #include "ui/MessageBox.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -41,9 +43,22 @@ namespace zlt::app {}
 
 namespace zlt::test {
 
+// Servers and tools (nginx, php, tinyproxy, openssl, python3, zip...) are Linux programs. A
+// Windows test program runs under Wine and reaches them through the broker that
+// scripts/test-windows.sh starts on the Linux side (tests/support/broker.py); its temporary
+// folders lie on Wine's drive Z:, which is the Linux root, so both sides share the files.
+
 QString SourceDir();  // the repository
 QString BinDir();     // the build's bin/ folder (updater, zlt_sample_app)
 QString SupportDir(); // tests/support in the repository
+// A program built into BinDir(), by its name without the system's suffix (".exe" on Windows).
+inline QString BinProgram(const QString& AName) {
+#ifdef Q_OS_WIN
+    return BinDir() + u'/' + AName + QStringLiteral(".exe");
+#else
+    return BinDir() + u'/' + AName;
+#endif
+}
 
 // The control of AParent named AName, found by its object name; the test fails when there is
 // none, and then gets nullptr.
@@ -69,7 +84,11 @@ void WriteFile(const QString& APath, const QByteArray& AData); // creates missin
 QByteArray ReadFile(const QString& APath);                     // empty when missing
 // A file of ASize pseudo-random bytes (seeded), written in pieces.
 void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASeed = 1);
-// Runs a program to its end; returns its exit code, its output in AOutput when given.
+// APath as the servers and tools see it: the path itself on Linux, "Z:/tmp/x" as "/tmp/x"
+// under Wine. Paths inside configuration files for them go through this.
+QString HostPath(const QString& APath);
+// Runs a program to its end; returns its exit code, its output in AOutput when given. Under
+// Wine a program without ".exe" is a Linux tool and runs through the broker.
 int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput = nullptr,
                const QString& AWorkingDir = QString(), int ATimeoutMs = 120000);
 // Whether a program (a bare name looked up along PATH, or a path) can be run. Use
@@ -92,6 +111,24 @@ bool CanRunAsNobody();
     do {                                                                                                               \
         if (!::zlt::test::CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";       \
     } while (false)
+
+// A server process, stopped when the object goes. Start throws when the program can't start.
+class TServerProcess {
+public:
+    TServerProcess();
+    ~TServerProcess();
+    TServerProcess(const TServerProcess&) = delete;
+    TServerProcess& operator=(const TServerProcess&) = delete;
+    // AProgram is looked up like HaveProgram's; output is appended to the two files.
+    void Start(const QString& AProgram, const QStringList& AArguments, const QString& AStdoutFile,
+               const QString& AStderrFile);
+    bool Running() const;
+    void Stop();
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
 
 // Polls ACondition (processing Qt events) until true or ATimeoutMs passed.
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 10000);
@@ -136,7 +173,9 @@ public:
     explicit TNginx(const QString& ARoot, const TNginxOptions& AOptions = {});
     ~TNginx();
     quint16 Port() const { return FPort; }
-    QString Url(const QString& APath) const; // "http(s)://127.0.0.1:PORT" + APath
+    // "http://127.0.0.1:PORT" + APath; HTTPS names the host "localhost" under Wine, whose TLS
+    // refuses certificates for IP addresses.
+    QString Url(const QString& APath) const;
     // One line per request seen so far: "<request line> <status> <body bytes sent>". nginx
     // writes the line after the answer has gone out: poll it with WaitFor.
     QString AccessLog() const;
@@ -145,7 +184,7 @@ private:
     TTempDir FDir;
     quint16 FPort = 0;
     bool FHttps = false;
-    QProcess FProcess;
+    TServerProcess FProcess;
 };
 
 // tinyproxy on loopback with basic authentication. Plain requests and CONNECT to any port.
@@ -158,7 +197,7 @@ public:
 private:
     TTempDir FDir;
     quint16 FPort = 0;
-    QProcess FProcess;
+    TServerProcess FProcess;
 };
 
 // php -S serving ARoot.
@@ -172,7 +211,7 @@ public:
 private:
     TTempDir FDir;
     quint16 FPort = 0;
-    QProcess FProcess;
+    TServerProcess FProcess;
 };
 
 // tests/support/fault_server.py: the cases nobody else plays. Paths:
@@ -206,7 +245,7 @@ public:
 private:
     TTempDir FDir;
     quint16 FPort = 0;
-    QProcess FProcess;
+    TServerProcess FProcess;
 };
 
 // tests/support/cut_proxy.py: forwards every connection to 127.0.0.1:AUpstreamPort, and resets
@@ -222,7 +261,7 @@ public:
 private:
     TTempDir FDir;
     quint16 FPort = 0;
-    QProcess FProcess;
+    TServerProcess FProcess;
 };
 
 // --- process-wide state, given back when the guard goes ---------------------------------
@@ -305,6 +344,7 @@ private:
     QString FPrevious; // empty: the real path was in force
 };
 
+#ifndef ZLT_TEST_CORE_ONLY
 // Records message boxes instead of showing them while alive.
 class TMessageBoxRecorder {
 public:
@@ -322,6 +362,7 @@ public:
 private:
     ui::TMessageBoxSink FPrevious;
 };
+#endif
 
 // Records shell "open" calls instead of performing them while alive.
 class TShellRecorder {

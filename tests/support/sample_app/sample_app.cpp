@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QThread>
 
-#include <unistd.h>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -26,7 +25,7 @@ int main(int argc, char** argv) {
     QFile log(folder.filePath(QStringLiteral("sample_app.log")));
     if (log.open(QIODevice::Append | QIODevice::Text)) {
         log.write(QStringLiteral("pid=%1 version=%2 args=%3\n")
-                      .arg(QString::number(::getpid()), version, arguments.join(u' '))
+                      .arg(QString::number(QCoreApplication::applicationPid()), version, arguments.join(u' '))
                       .toUtf8());
         log.close();
     }

@@ -1,0 +1,7 @@
+#include "platform/Certificates.h"
+
+namespace zlt::platform {
+
+QString DefaultCaBundle() { return {}; }
+
+} // namespace zlt::platform

@@ -1,0 +1,205 @@
+// The test support's Linux side: servers and tools are programs of this very system.
+
+#include "tests/support/HostSide.h"
+#include "tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace zlt::test {
+
+namespace {
+
+[[noreturn]] void Fail(const QString& AMessage) { throw std::runtime_error(AMessage.toStdString()); }
+
+// A socket descriptor closed on every path.
+class TSocket {
+public:
+    TSocket() : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (FFd < 0) Fail(QStringLiteral("socket() failed"));
+    }
+    ~TSocket() { ::close(FFd); }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+};
+
+sockaddr_in LoopbackAddress(quint16 APort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(APort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool PosixPortAccepts(quint16 APort) {
+    TSocket socket;
+    const sockaddr_in address = LoopbackAddress(APort);
+    return ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// A server outlives no test program, even one that crashes: the kernel sends it SIGTERM when
+// the test program goes.
+void DieWithParent(QProcess& AProcess) {
+    AProcess.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+void StopProcess(QProcess& AProcess) {
+    if (AProcess.state() == QProcess::NotRunning) return;
+    AProcess.terminate();
+    if (!AProcess.waitForFinished(5000)) {
+        AProcess.kill();
+        AProcess.waitForFinished(5000);
+    }
+}
+
+QString PosixFindProgram(const QString& AProgram) {
+    if (AProgram.contains(u'/')) {
+        const QFileInfo info(AProgram);
+        return info.isFile() && info.isExecutable() ? info.absoluteFilePath() : QString();
+    }
+    QString found = QStandardPaths::findExecutable(AProgram);
+    // Servers such as nginx live in sbin, which a plain user's PATH may lack.
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(AProgram, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    return found;
+}
+
+} // namespace
+
+namespace host {
+
+bool PortAccepts(quint16 APort) { return PosixPortAccepts(APort); }
+QString FindProgram(const QString& AProgram) { return PosixFindProgram(AProgram); }
+QString LocalPath(const QString& APath) { return APath; }
+bool IsRoot() { return ::geteuid() == 0; }
+QString LoopbackHost(bool) { return QStringLiteral("127.0.0.1"); }
+
+} // namespace host
+
+QString HostPath(const QString& APath) { return APath; }
+
+quint16 FreePort() {
+    TSocket socket;
+    sockaddr_in address = LoopbackAddress(0);
+    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        Fail(QStringLiteral("bind() to a free port failed"));
+    socklen_t length = sizeof address;
+    if (::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Fail(QStringLiteral("getsockname() failed"));
+    return ntohs(address.sin_port);
+}
+
+int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
+               int ATimeoutMs) {
+    QProcess process;
+    process.setProgram(AProgram);
+    process.setArguments(AArguments);
+    if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(10000)) return -1;
+    if (!process.waitForFinished(ATimeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    if (AOutput) *AOutput = process.readAllStandardOutput();
+    const QByteArray errors = process.readAllStandardError();
+    if (process.exitStatus() != QProcess::NormalExit) return -1;
+    if (process.exitCode() != 0 && !errors.isEmpty()) {
+        // Kept visible for the test log; callers decide whether the code is a failure.
+        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
+    }
+    return process.exitCode();
+}
+
+
+
+// --- servers -------------------------------------------------------------------------------
+
+struct TServerProcess::TImpl {
+    QProcess Process;
+};
+
+TServerProcess::TServerProcess() : FImpl(std::make_unique<TImpl>()) {}
+
+TServerProcess::~TServerProcess() { Stop(); }
+
+void TServerProcess::Start(const QString& AProgram, const QStringList& AArguments, const QString& AStdoutFile,
+                           const QString& AStderrFile) {
+    const QString program = host::FindProgram(AProgram);
+    if (program.isEmpty()) Fail(QStringLiteral("%1 is not installed").arg(AProgram));
+    QProcess& process = FImpl->Process;
+    process.setProgram(program);
+    process.setArguments(AArguments);
+    process.setStandardOutputFile(AStdoutFile, QIODevice::Append);
+    process.setStandardErrorFile(AStderrFile, QIODevice::Append);
+    DieWithParent(process);
+    process.start();
+    if (!process.waitForStarted(10000)) Fail(QStringLiteral("cannot start %1: %2").arg(program, process.errorString()));
+}
+
+bool TServerProcess::Running() const { return FImpl->Process.state() == QProcess::Running; }
+
+void TServerProcess::Stop() { StopProcess(FImpl->Process); }
+
+// --- another user -------------------------------------------------------------------------
+
+bool CanRunAsNobody() {
+    // The test program must also be reachable for nobody: a checkout below a folder that only
+    // root may enter (such as /root) is not.
+    static const bool can = [] {
+        if (::geteuid() != 0 || !HaveProgram(QStringLiteral("setpriv"))) return false;
+        const QString id = QString::number(NobodyId);
+        return RunProgram(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                                                      QStringLiteral("--clear-groups"), QStringLiteral("test"),
+                                                      QStringLiteral("-x"), QCoreApplication::applicationFilePath()}) ==
+               0;
+    }();
+    return can;
+}
+
+int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>& AEnvironment) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const QString filter = QStringLiteral("--gtest_filter=%1.%2")
+                               .arg(QString::fromLatin1(test->test_suite_name()), QString::fromLatin1(test->name()));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto& [name, value] : AEnvironment)
+        environment.insert(QString::fromLatin1(name), QString::fromUtf8(value));
+    // A home and a runtime folder of its own: root's are not the child's to use.
+    environment.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setWorkingDirectory(QStringLiteral("/"));
+    const QString id = QString::number(NobodyId);
+    child.start(QStringLiteral("setpriv"),
+                {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id, QStringLiteral("--clear-groups"),
+                 QCoreApplication::applicationFilePath(), filter});
+    if (!child.waitForStarted(10000) || !child.waitForFinished(300000)) {
+        child.kill();
+        child.waitForFinished(10000);
+        return -1;
+    }
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+}
+
+} // namespace zlt::test

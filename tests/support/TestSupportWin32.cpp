@@ -1,0 +1,241 @@
+// The test support's Windows side. The test programs run under Wine; servers and tools are
+// Linux programs, run by tests/support/broker.py, which scripts/test-windows.sh starts and
+// names in ZLT_BROKER_PORT. Files are shared through Wine's drive Z:, the Linux root: the
+// script points TEMP there.
+
+#include "tests/support/HostSide.h"
+#include "tests/support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <stdexcept>
+
+namespace zlt::test {
+
+namespace {
+
+[[noreturn]] void Fail(const QString& AMessage) { throw std::runtime_error(AMessage.toStdString()); }
+
+void StartWinsock() {
+    static const bool started = [] {
+        WSADATA data{};
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started) Fail(QStringLiteral("WSAStartup failed"));
+}
+
+// A socket closed on every path.
+class TSocket {
+public:
+    TSocket() {
+        StartWinsock();
+        FSocket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (FSocket == INVALID_SOCKET) Fail(QStringLiteral("socket() failed"));
+    }
+    ~TSocket() { ::closesocket(FSocket); }
+    TSocket(const TSocket&) = delete;
+    TSocket& operator=(const TSocket&) = delete;
+    SOCKET Get() const { return FSocket; }
+
+private:
+    SOCKET FSocket = INVALID_SOCKET;
+};
+
+sockaddr_in LoopbackAddress(quint16 APort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(APort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool Connect(const TSocket& ASocket, quint16 APort) {
+    const sockaddr_in address = LoopbackAddress(APort);
+    return ::connect(ASocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// One request to the broker and its answer; a broken broker fails the test.
+QJsonObject Broker(const QJsonObject& ARequest, int ATimeoutMs = 60000) {
+    bool ok = false;
+    const uint port = qEnvironmentVariable("ZLT_BROKER_PORT").toUInt(&ok);
+    if (!ok || port == 0 || port > 65535)
+        Fail(QStringLiteral("ZLT_BROKER_PORT is not set: run the Windows tests with scripts/test-windows.sh"));
+    TSocket socket;
+    if (!Connect(socket, static_cast<quint16>(port))) Fail(QStringLiteral("the broker does not answer"));
+    const DWORD timeout = static_cast<DWORD>(ATimeoutMs) + 30000;
+    ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    const QByteArray request = QJsonDocument(ARequest).toJson(QJsonDocument::Compact) + '\n';
+    for (qsizetype sent = 0; sent < request.size();) {
+        const int count = ::send(socket.Get(), request.constData() + sent, static_cast<int>(request.size() - sent), 0);
+        if (count <= 0) Fail(QStringLiteral("cannot send to the broker"));
+        sent += count;
+    }
+    QByteArray answer;
+    char buffer[65536];
+    while (!answer.endsWith('\n')) {
+        const int count = ::recv(socket.Get(), buffer, sizeof buffer, 0);
+        if (count <= 0) break;
+        answer.append(buffer, count);
+    }
+    const QJsonObject object = QJsonDocument::fromJson(answer).object();
+    if (object.isEmpty() && !answer.trimmed().startsWith("{}")) Fail(QStringLiteral("the broker gave no answer"));
+    if (object.contains(QStringLiteral("error")))
+        Fail(QStringLiteral("broker: %1").arg(object.value(QStringLiteral("error")).toString()));
+    return object;
+}
+
+// A Windows program runs here; anything else is a Linux tool for the broker.
+bool IsWindowsProgram(const QString& AProgram) { return AProgram.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive); }
+
+// Every "Z:/..." in AText as the Linux path it stands for.
+QString ToHost(QString AText) {
+    if (AText.size() >= 3 && AText[1] == u':' && (AText[2] == u'/' || AText[2] == u'\\') &&
+        AText[0].toUpper() == u'Z')
+        AText = QDir::fromNativeSeparators(AText.mid(2));
+    return AText.replace(QLatin1String("Z:/"), QLatin1String("/"), Qt::CaseInsensitive);
+}
+
+QJsonArray HostArguments(const QString& AProgram, const QStringList& AArguments) {
+    QJsonArray argv{AProgram};
+    for (const QString& argument : AArguments) argv.append(ToHost(argument));
+    return argv;
+}
+
+} // namespace
+
+namespace host {
+
+bool PortAccepts(quint16 APort) {
+    TSocket socket;
+    return Connect(socket, APort);
+}
+
+QString FindProgram(const QString& AProgram) {
+    if (IsWindowsProgram(AProgram)) {
+        const QFileInfo info(AProgram);
+        return info.isFile() ? info.absoluteFilePath() : QString();
+    }
+    return Broker({{QStringLiteral("op"), QStringLiteral("which")}, {QStringLiteral("name"), AProgram}})
+        .value(QStringLiteral("path"))
+        .toString();
+}
+
+QString LocalPath(const QString& APath) { return APath.startsWith(u'/') ? QStringLiteral("Z:") + APath : APath; }
+
+bool IsRoot() {
+    static const bool root =
+        Broker({{QStringLiteral("op"), QStringLiteral("root")}}).value(QStringLiteral("root")).toBool();
+    return root;
+}
+
+// Wine's TLS refuses a certificate for an IP address even when it names that address.
+QString LoopbackHost(bool AHttps) { return AHttps ? QStringLiteral("localhost") : QStringLiteral("127.0.0.1"); }
+
+} // namespace host
+
+QString HostPath(const QString& APath) { return ToHost(APath); }
+
+quint16 FreePort() {
+    TSocket socket;
+    sockaddr_in address = LoopbackAddress(0);
+    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        Fail(QStringLiteral("bind() to a free port failed"));
+    int length = sizeof address;
+    if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        Fail(QStringLiteral("getsockname() failed"));
+    return ntohs(address.sin_port);
+}
+
+int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
+               int ATimeoutMs) {
+    QByteArray errors;
+    int code = -1;
+    if (IsWindowsProgram(AProgram)) {
+        QProcess process;
+        process.setProgram(AProgram);
+        process.setArguments(AArguments);
+        if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
+        process.setStandardInputFile(QProcess::nullDevice());
+        process.start();
+        if (!process.waitForStarted(10000)) return -1;
+        if (!process.waitForFinished(ATimeoutMs)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return -1;
+        }
+        if (AOutput) *AOutput = process.readAllStandardOutput();
+        errors = process.readAllStandardError();
+        if (process.exitStatus() != QProcess::NormalExit) return -1;
+        code = process.exitCode();
+    } else {
+        const QJsonObject answer = Broker({{QStringLiteral("op"), QStringLiteral("run")},
+                                           {QStringLiteral("argv"), HostArguments(AProgram, AArguments)},
+                                           {QStringLiteral("cwd"), ToHost(AWorkingDir)},
+                                           {QStringLiteral("timeout_ms"), ATimeoutMs}},
+                                          ATimeoutMs);
+        if (AOutput)
+            *AOutput = QByteArray::fromBase64(answer.value(QStringLiteral("stdout")).toString().toLatin1());
+        errors = QByteArray::fromBase64(answer.value(QStringLiteral("stderr")).toString().toLatin1());
+        code = answer.value(QStringLiteral("code")).toInt(-1);
+    }
+    if (code != 0 && !errors.isEmpty())
+        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
+    return code;
+}
+
+// --- servers -------------------------------------------------------------------------------
+
+struct TServerProcess::TImpl {
+    qint64 Id = 0; // the broker's process id, 0 when none runs
+};
+
+TServerProcess::TServerProcess() : FImpl(std::make_unique<TImpl>()) {}
+
+TServerProcess::~TServerProcess() {
+    try {
+        Stop();
+    } catch (...) {
+        // A broker that is gone has stopped its servers already.
+    }
+}
+
+void TServerProcess::Start(const QString& AProgram, const QStringList& AArguments, const QString& AStdoutFile,
+                           const QString& AStderrFile) {
+    Stop();
+    const QJsonObject answer = Broker({{QStringLiteral("op"), QStringLiteral("start")},
+                                       {QStringLiteral("argv"), HostArguments(AProgram, AArguments)},
+                                       {QStringLiteral("stdout"), ToHost(AStdoutFile)},
+                                       {QStringLiteral("stderr"), ToHost(AStderrFile)}});
+    FImpl->Id = answer.value(QStringLiteral("id")).toInteger();
+    if (FImpl->Id <= 0) Fail(QStringLiteral("cannot start %1").arg(AProgram));
+}
+
+bool TServerProcess::Running() const {
+    if (FImpl->Id <= 0) return false;
+    return Broker({{QStringLiteral("op"), QStringLiteral("running")}, {QStringLiteral("id"), FImpl->Id}})
+        .value(QStringLiteral("running"))
+        .toBool();
+}
+
+void TServerProcess::Stop() {
+    if (FImpl->Id <= 0) return;
+    const qint64 id = std::exchange(FImpl->Id, 0);
+    Broker({{QStringLiteral("op"), QStringLiteral("stop")}, {QStringLiteral("id"), id}});
+}
+
+// --- another user -------------------------------------------------------------------------
+
+// Acting as another user needs setpriv on Linux; the Windows programs have no such switch.
+bool CanRunAsNobody() { return false; }
+
+int RunCurrentTestAsNobody(const QList<QPair<QByteArray, QByteArray>>&) { return -1; }
+
+} // namespace zlt::test
