@@ -32,8 +32,8 @@ void EnsureSodium() {
 
 // Strict base64: anything but the alphabet and its padding is refused, as minisign does.
 QByteArray DecodeBase64(const QByteArray& AText, const QString& AWhat) {
-    const QByteArray::FromBase64Result decoded =
-        QByteArray::fromBase64Encoding(AText, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
+        AText, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded || AText.isEmpty()) throw Exception(QStringLiteral("%1 is not base64").arg(AWhat));
     return decoded.decoded;
 }
@@ -54,7 +54,8 @@ QString KeyIdText(const TKeyId& AKeyId) {
 }
 
 TPublicKey ParsePublicKey(const QString& ALine) {
-    const QByteArray bytes = DecodeBase64(ALine.trimmed().toLatin1(), QStringLiteral("The public key \"%1\"").arg(ALine.trimmed()));
+    const QByteArray bytes = DecodeBase64(ALine.trimmed().toLatin1(),
+                                          QStringLiteral("The public key \"%1\"").arg(ALine.trimmed()));
     if (bytes.size() != PublicKeyBytes || std::memcmp(bytes.constData(), LegacyAlgorithm, AlgorithmBytes) != 0)
         throw Exception(QStringLiteral("The public key \"%1\" is not a minisign public key").arg(ALine.trimmed()));
     TPublicKey key;
@@ -81,7 +82,8 @@ TSignature ParseSignature(const QByteArray& AText) {
     const auto malformed = [](const QString& AWhy) {
         return Exception(QStringLiteral("The signature file is malformed: %1").arg(AWhy));
     };
-    if (AText.size() > MaxSignatureFileBytes) throw malformed(QStringLiteral("larger than %1 bytes").arg(MaxSignatureFileBytes));
+    if (AText.size() > MaxSignatureFileBytes)
+        throw malformed(QStringLiteral("larger than %1 bytes").arg(MaxSignatureFileBytes));
     QList<QByteArray> lines = AText.split('\n');
     for (QByteArray& line : lines)
         if (line.endsWith('\r')) line.chop(1);
@@ -94,10 +96,13 @@ TSignature ParseSignature(const QByteArray& AText) {
 
     const QByteArray signature = DecodeBase64(lines[1], QStringLiteral("Its signature line"));
     if (signature.size() != SignatureBytes)
-        throw malformed(QStringLiteral("a signature of %1 bytes instead of %2").arg(signature.size()).arg(SignatureBytes));
+        throw malformed(
+            QStringLiteral("a signature of %1 bytes instead of %2").arg(signature.size()).arg(SignatureBytes));
     const QByteArray global = DecodeBase64(lines[3], QStringLiteral("Its global signature line"));
     if (global.size() != GlobalSignatureBytes)
-        throw malformed(QStringLiteral("a global signature of %1 bytes instead of %2").arg(global.size()).arg(GlobalSignatureBytes));
+        throw malformed(QStringLiteral("a global signature of %1 bytes instead of %2")
+                            .arg(global.size())
+                            .arg(GlobalSignatureBytes));
 
     TSignature result;
     if (std::memcmp(signature.constData(), PrehashedAlgorithm, AlgorithmBytes) == 0)
@@ -134,7 +139,8 @@ void Verify(const TPublicKey& AKey, const TSignature& ASignature, const TDigest&
     if (crypto_sign_verify_detached(ASignature.GlobalSignature.data(),
                                     reinterpret_cast<const unsigned char*>(signedComment.constData()),
                                     static_cast<unsigned long long>(signedComment.size()), AKey.Key.data()) != 0)
-        throw Exception(QStringLiteral("The trusted comment of the signature was altered (key %1)").arg(KeyIdText(AKey.KeyId)));
+        throw Exception(
+            QStringLiteral("The trusted comment of the signature was altered (key %1)").arg(KeyIdText(AKey.KeyId)));
 }
 
 #ifdef ZLT_PREHASH_OPENSSL

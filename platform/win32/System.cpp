@@ -1,30 +1,18 @@
 #include "platform/System.h"
 
+#include "platform/Native.h"
+
 #include "platform/win32/Win32.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <string>
 
 namespace zlt::platform {
 
-namespace {
-
-QString& PathOverride() {
-    static QString path;
-    return path;
-}
-
-QStringList& Arguments() {
-    static QStringList arguments;
-    return arguments;
-}
-
-QString RunningExecutable() {
+QString native::RunningExecutablePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -32,22 +20,6 @@ QString RunningExecutable() {
         if (length < path.size()) return QDir::fromNativeSeparators(QString::fromWCharArray(path.data(), length));
         path.resize(path.size() * 2);
     }
-}
-
-} // namespace
-
-QString ExecutablePath() {
-    if (!PathOverride().isEmpty()) return PathOverride();
-    static const QString path = RunningExecutable();
-    return path;
-}
-
-void SetExecutablePathOverride(const QString& APath) { PathOverride() = APath; }
-
-QString ExecutableFolder() {
-    QString folder = QFileInfo(ExecutablePath()).absolutePath();
-    if (!folder.endsWith(u'/')) folder += u'/';
-    return folder;
 }
 
 void SetCommandLine(int argc, char** argv) {
@@ -64,17 +36,6 @@ void SetCommandLine(int argc, char** argv) {
         for (int index = 0; index < argc; ++index) arguments.append(QString::fromLocal8Bit(argv[index]));
     SetCommandLine(arguments);
 }
-
-void SetCommandLine(const QStringList& AArguments) { Arguments() = AArguments; }
-
-int ParamCount() { return static_cast<int>(std::max<qsizetype>(Arguments().size() - 1, 0)); }
-
-QString ParamStr(int AIndex) {
-    if (AIndex < 0 || AIndex >= Arguments().size()) return {};
-    return Arguments().at(AIndex);
-}
-
-QDateTime LocalNow() { return QDateTime::currentDateTime(); }
 
 void Sleep(unsigned AMilliseconds) { ::Sleep(AMilliseconds); }
 

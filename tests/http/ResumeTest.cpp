@@ -17,13 +17,15 @@ using namespace zlt::http;
 
 namespace {
 
-QByteArray Pattern(const QByteArray& AUnit, qsizetype ASize) { return AUnit.repeated(ASize / AUnit.size() + 1).left(ASize); }
+QByteArray Pattern(const QByteArray& AUnit, qsizetype ASize) {
+    return AUnit.repeated(ASize / AUnit.size() + 1).left(ASize);
+}
 
 // What one Download did, as its caller sees it.
 struct TRecord {
     QByteArray Body;
-    std::vector<std::int64_t> Begins; // OnWorkBegin sizes
-    std::vector<std::int64_t> Work;   // OnWork counts
+    std::vector<std::int64_t> Begins;  // OnWorkBegin sizes
+    std::vector<std::int64_t> Work;    // OnWork counts
     std::vector<std::int64_t> Offsets; // of each Resuming call
     int Restarts = 0;
     std::int32_t Resumptions = 0;
@@ -45,7 +47,10 @@ TRecord DownloadOf(const QString& AURL, std::int32_t AMaxResumptions = 3) {
     resume.Resuming = [&record](std::int64_t AOffset, const QString&) { record.Offsets.push_back(AOffset); };
     try {
         client.Download(
-            AURL, [&record](const char* AData, std::size_t ASize) { record.Body.append(AData, static_cast<qsizetype>(ASize)); },
+            AURL,
+            [&record](const char* AData, std::size_t ASize) {
+                record.Body.append(AData, static_cast<qsizetype>(ASize));
+            },
             {}, resume);
     } catch (const Exception& error) {
         record.Failure = error.Message();
@@ -69,7 +74,7 @@ TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
     const QByteArray changed = Pattern("abcdefghij", Size);
     struct TCase {
         const char* Path;
-        QByteArray Body;   // empty: the download fails
+        QByteArray Body; // empty: the download fails
         int Restarts;
         std::vector<std::int64_t> Offsets;
         const char* RangeHeader; // in the second request's log line; "" for none
@@ -82,7 +87,12 @@ TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
         {"/range/noetag/300000/1/a", first, 1, {0}, "", ""},
         {"/range/ignore/300000/1/a", first, 1, {150000}, "[Range: bytes=150000-", ""},
         {"/range/newetag/300000/1/a", changed, 1, {150000}, "If-Range: \"v1\"]", ""},
-        {"/range/badrange/300000/1/a", {}, 0, {150000}, "[Range: bytes=150000-", "Content-Range \"bytes 0-299999/300000\""},
+        {"/range/badrange/300000/1/a",
+         {},
+         0,
+         {150000},
+         "[Range: bytes=150000-",
+         "Content-Range \"bytes 0-299999/300000\""},
         {"/range/good/300000/4/a", {}, 0, {150000, 225000, 262500}, "[Range: bytes=150000-", "remaining to read"},
     };
     for (const TCase& c : cases) {

@@ -1,5 +1,5 @@
-#include "common/Errors.h"
 #include "signature/Minisign.h"
+#include "common/Errors.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,8 @@ namespace {
 TDigest DigestOf(const QByteArray& AData, std::size_t APiece = 7) {
     TPrehash hash;
     for (qsizetype at = 0; at < AData.size(); at += static_cast<qsizetype>(APiece))
-        hash.Update(AData.constData() + at, static_cast<std::size_t>(std::min<qsizetype>(static_cast<qsizetype>(APiece), AData.size() - at)));
+        hash.Update(AData.constData() + at,
+                    static_cast<std::size_t>(std::min<qsizetype>(static_cast<qsizetype>(APiece), AData.size() - at)));
     return hash.Final();
 }
 
@@ -78,18 +79,30 @@ TEST_F(MinisignTest, RealSignaturesAreAcceptedOrRefusedWithTheirCause) {
     };
     const QList<TCase> cases = {
         {"good", {Key->PublicKeyLine()}, good, file, {}},
-        {"byte flipped in the package", {Key->PublicKeyLine()}, good, flipped(file, 150000), "does not match its signature"},
+        {"byte flipped in the package",
+         {Key->PublicKeyLine()},
+         good,
+         flipped(file, 150000),
+         "does not match its signature"},
         {"byte flipped in the signature", {Key->PublicKeyLine()}, swappedLetter, file, "does not match its signature"},
         {"trusted comment altered", {Key->PublicKeyLine()}, flipped(good, inTrustedComment), file, "trusted comment"},
         {"another key's signature", {Key->PublicKeyLine()}, ReadFile(otherFile), file, "not a trusted key"},
         {"legacy signature", {Key->PublicKeyLine()}, ReadFile(legacyFile), file, "legacy signature"},
         {"second of two keys", {other.PublicKeyLine(), Key->PublicKeyLine()}, good, file, {}},
-        {"an HTML page in its place", {Key->PublicKeyLine()}, "<html><body>Not found</body></html>\n", file, "malformed"},
+        {"an HTML page in its place",
+         {Key->PublicKeyLine()},
+         "<html><body>Not found</body></html>\n",
+         file,
+         "malformed"},
         {"empty", {Key->PublicKeyLine()}, "", file, "malformed"},
         {"oversized", {Key->PublicKeyLine()}, good + QByteArray(MaxSignatureFileBytes, '\n'), file, "malformed"},
         {"CRLF line ends", {Key->PublicKeyLine()}, QByteArray(good).replace("\n", "\r\n"), file, {}},
         {"a bad key among good ones", {Key->PublicKeyLine(), QStringLiteral("not-a-key")}, good, file, "not-a-key"},
-        {"a secret key's line as the key", {QString::fromLatin1(QByteArray(42, 'x').toBase64())}, good, file, "not a minisign public key"},
+        {"a secret key's line as the key",
+         {QString::fromLatin1(QByteArray(42, 'x').toBase64())},
+         good,
+         file,
+         "not a minisign public key"},
     };
     for (const TCase& c : cases) {
         const QString refusal = Refusal(c.Keys, c.Signature, c.File);
