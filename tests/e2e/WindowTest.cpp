@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace zlt::test {
 namespace {
 
@@ -75,13 +77,19 @@ TEST(UpdaterWindow, OnX11TheWholeFrameGoes) {
             const QString tree = RunX11Tool(xvfb.Display(), QStringLiteral("xwininfo"),
                                             {QStringLiteral("-root"), QStringLiteral("-tree")});
             const QRegularExpressionMatch match = line.match(tree);
-            if (!match.hasMatch()) return false;
+            if (!match.hasMatch()) return updater.state() == QProcess::NotRunning;
             window = match.captured(1);
             geometry = tree.mid(match.capturedStart()).section(u'\n', 0, 0);
             return true;
         },
-        10000);
-    ASSERT_FALSE(window.isEmpty()) << "the updater's window never appeared";
+        // A loaded machine (the sanitizer build, other test programs beside this one) can be
+        // slow to start the program and its connection to the X server.
+        30000);
+    ASSERT_FALSE(window.isEmpty()) << "the updater's window never appeared; the updater "
+                                   << (updater.state() == QProcess::NotRunning
+                                           ? "ended with exit code " + std::to_string(updater.exitCode()) + ": " +
+                                                 updater.readAllStandardError().toStdString()
+                                           : std::string("still runs"));
     const QString hints = RunX11Tool(xvfb.Display(), QStringLiteral("xprop"),
                                      {QStringLiteral("-id"), window, QStringLiteral("_MOTIF_WM_HINTS")});
     const QRegularExpressionMatch fields =
