@@ -9,11 +9,8 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -23,35 +20,6 @@ namespace zlt::test {
 namespace {
 
 [[noreturn]] void Fail(const QString& AMessage) { throw std::runtime_error(AMessage.toStdString()); }
-
-// A socket descriptor closed on every path.
-class TSocket {
-public:
-    TSocket() : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        if (FFd < 0) Fail(QStringLiteral("socket() failed"));
-    }
-    ~TSocket() { ::close(FFd); }
-    TSocket(const TSocket&) = delete;
-    TSocket& operator=(const TSocket&) = delete;
-    int Fd() const { return FFd; }
-
-private:
-    int FFd;
-};
-
-sockaddr_in LoopbackAddress(quint16 APort) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(APort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-bool PosixPortAccepts(quint16 APort) {
-    TSocket socket;
-    const sockaddr_in address = LoopbackAddress(APort);
-    return ::connect(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
 
 // A server outlives no test program, even one that crashes: the kernel sends it SIGTERM when
 // the test program goes.
@@ -84,7 +52,6 @@ QString PosixFindProgram(const QString& AProgram) {
 
 namespace host {
 
-bool PortAccepts(quint16 APort) { return PosixPortAccepts(APort); }
 QString FindProgram(const QString& AProgram) { return PosixFindProgram(AProgram); }
 QString LocalPath(const QString& APath) { return APath; }
 bool IsRoot() { return ::geteuid() == 0; }
@@ -93,17 +60,6 @@ QString LoopbackHost(bool) { return QStringLiteral("127.0.0.1"); }
 } // namespace host
 
 QString HostPath(const QString& APath) { return APath; }
-
-quint16 FreePort() {
-    TSocket socket;
-    sockaddr_in address = LoopbackAddress(0);
-    if (::bind(socket.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        Fail(QStringLiteral("bind() to a free port failed"));
-    socklen_t length = sizeof address;
-    if (::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        Fail(QStringLiteral("getsockname() failed"));
-    return ntohs(address.sin_port);
-}
 
 int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
                int ATimeoutMs) {

@@ -4,6 +4,7 @@
 // script points TEMP there.
 
 #include "tests/support/HostSide.h"
+#include "tests/support/Sockets.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -13,9 +14,6 @@
 #include <QJsonObject>
 #include <QProcess>
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <stdexcept>
 
 namespace zlt::test {
@@ -24,67 +22,18 @@ namespace {
 
 [[noreturn]] void Fail(const QString& AMessage) { throw std::runtime_error(AMessage.toStdString()); }
 
-void StartWinsock() {
-    static const bool started = [] {
-        WSADATA data{};
-        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    if (!started) Fail(QStringLiteral("WSAStartup failed"));
-}
-
-// A socket closed on every path.
-class TSocket {
-public:
-    TSocket() {
-        StartWinsock();
-        FSocket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (FSocket == INVALID_SOCKET) Fail(QStringLiteral("socket() failed"));
-    }
-    ~TSocket() { ::closesocket(FSocket); }
-    TSocket(const TSocket&) = delete;
-    TSocket& operator=(const TSocket&) = delete;
-    SOCKET Get() const { return FSocket; }
-
-private:
-    SOCKET FSocket = INVALID_SOCKET;
-};
-
-sockaddr_in LoopbackAddress(quint16 APort) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(APort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-bool Connect(const TSocket& ASocket, quint16 APort) {
-    const sockaddr_in address = LoopbackAddress(APort);
-    return ::connect(ASocket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
 // One request to the broker and its answer; a broken broker fails the test.
 QJsonObject Broker(const QJsonObject& ARequest, int ATimeoutMs = 60000) {
     bool ok = false;
     const uint port = qEnvironmentVariable("ZLT_BROKER_PORT").toUInt(&ok);
     if (!ok || port == 0 || port > 65535)
         Fail(QStringLiteral("ZLT_BROKER_PORT is not set: run the Windows tests with scripts/test-windows.sh"));
-    TSocket socket;
-    if (!Connect(socket, static_cast<quint16>(port))) Fail(QStringLiteral("the broker does not answer"));
-    const DWORD timeout = static_cast<DWORD>(ATimeoutMs) + 30000;
-    ::setsockopt(socket.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
-    const QByteArray request = QJsonDocument(ARequest).toJson(QJsonDocument::Compact) + '\n';
-    for (qsizetype sent = 0; sent < request.size();) {
-        const int count = ::send(socket.Get(), request.constData() + sent, static_cast<int>(request.size() - sent), 0);
-        if (count <= 0) Fail(QStringLiteral("cannot send to the broker"));
-        sent += count;
-    }
-    QByteArray answer;
-    char buffer[65536];
-    while (!answer.endsWith('\n')) {
-        const int count = ::recv(socket.Get(), buffer, sizeof buffer, 0);
-        if (count <= 0) break;
-        answer.append(buffer, count);
-    }
+    TLoopbackSocket socket;
+    if (!socket.Connect(static_cast<quint16>(port))) Fail(QStringLiteral("the broker does not answer"));
+    socket.SetReceiveTimeout(ATimeoutMs + 30000);
+    if (!socket.SendAll(QJsonDocument(ARequest).toJson(QJsonDocument::Compact) + '\n'))
+        Fail(QStringLiteral("cannot send to the broker"));
+    const QByteArray answer = socket.ReceiveLine();
     const QJsonObject object = QJsonDocument::fromJson(answer).object();
     if (object.isEmpty() && !answer.trimmed().startsWith("{}")) Fail(QStringLiteral("the broker gave no answer"));
     if (object.contains(QStringLiteral("error")))
@@ -113,11 +62,6 @@ QJsonArray HostArguments(const QString& AProgram, const QStringList& AArguments)
 
 namespace host {
 
-bool PortAccepts(quint16 APort) {
-    TSocket socket;
-    return Connect(socket, APort);
-}
-
 QString FindProgram(const QString& AProgram) {
     if (IsWindowsProgram(AProgram)) {
         const QFileInfo info(AProgram);
@@ -142,17 +86,6 @@ QString LoopbackHost(bool AHttps) { return AHttps ? QStringLiteral("localhost") 
 } // namespace host
 
 QString HostPath(const QString& APath) { return ToHost(APath); }
-
-quint16 FreePort() {
-    TSocket socket;
-    sockaddr_in address = LoopbackAddress(0);
-    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        Fail(QStringLiteral("bind() to a free port failed"));
-    int length = sizeof address;
-    if (::getsockname(socket.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        Fail(QStringLiteral("getsockname() failed"));
-    return ntohs(address.sin_port);
-}
 
 int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
                int ATimeoutMs) {
