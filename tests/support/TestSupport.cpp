@@ -10,12 +10,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QThread>
 
 
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 
@@ -102,6 +104,36 @@ void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASe
 }
 
 bool HaveProgram(const QString& AProgram) { return !host::FindProgram(AProgram).isEmpty(); }
+
+int host::RunLocalProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput,
+                          QByteArray& AErrors, const QString& AWorkingDir, int ATimeoutMs) {
+    QProcess process;
+    process.setProgram(AProgram);
+    process.setArguments(AArguments);
+    if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start();
+    if (!process.waitForStarted(10000)) return -1;
+    if (!process.waitForFinished(ATimeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return -1;
+    }
+    if (AOutput) *AOutput = process.readAllStandardOutput();
+    AErrors = process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
+               int ATimeoutMs) {
+    QByteArray errors;
+    const int code = host::RunProgram(AProgram, AArguments, AOutput, errors, AWorkingDir, ATimeoutMs);
+    // Kept visible for the test log; callers decide whether the code is a failure.
+    if (code != 0 && !errors.isEmpty())
+        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
+    return code;
+}
 
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
     QElapsedTimer timer;

@@ -61,32 +61,10 @@ QString LoopbackHost(bool) { return QStringLiteral("127.0.0.1"); }
 
 QString HostPath(const QString& APath) { return APath; }
 
-int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
-               int ATimeoutMs) {
-    QProcess process;
-    process.setProgram(AProgram);
-    process.setArguments(AArguments);
-    if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(10000)) return -1;
-    if (!process.waitForFinished(ATimeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return -1;
-    }
-    if (AOutput) *AOutput = process.readAllStandardOutput();
-    const QByteArray errors = process.readAllStandardError();
-    if (process.exitStatus() != QProcess::NormalExit) return -1;
-    if (process.exitCode() != 0 && !errors.isEmpty()) {
-        // Kept visible for the test log; callers decide whether the code is a failure.
-        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
-    }
-    return process.exitCode();
+int host::RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, QByteArray& AErrors,
+                     const QString& AWorkingDir, int ATimeoutMs) {
+    return RunLocalProgram(AProgram, AArguments, AOutput, AErrors, AWorkingDir, ATimeoutMs);
 }
-
-
 
 // --- servers -------------------------------------------------------------------------------
 

@@ -87,41 +87,18 @@ QString LoopbackHost(bool AHttps) { return AHttps ? QStringLiteral("localhost") 
 
 QString HostPath(const QString& APath) { return ToHost(APath); }
 
-int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, const QString& AWorkingDir,
-               int ATimeoutMs) {
-    QByteArray errors;
-    int code = -1;
-    if (IsWindowsProgram(AProgram)) {
-        QProcess process;
-        process.setProgram(AProgram);
-        process.setArguments(AArguments);
-        if (!AWorkingDir.isEmpty()) process.setWorkingDirectory(AWorkingDir);
-        process.setStandardInputFile(QProcess::nullDevice());
-        process.start();
-        if (!process.waitForStarted(10000)) return -1;
-        if (!process.waitForFinished(ATimeoutMs)) {
-            process.kill();
-            process.waitForFinished(5000);
-            return -1;
-        }
-        if (AOutput) *AOutput = process.readAllStandardOutput();
-        errors = process.readAllStandardError();
-        if (process.exitStatus() != QProcess::NormalExit) return -1;
-        code = process.exitCode();
-    } else {
-        const QJsonObject answer = Broker({{QStringLiteral("op"), QStringLiteral("run")},
-                                           {QStringLiteral("argv"), HostArguments(AProgram, AArguments)},
-                                           {QStringLiteral("cwd"), ToHost(AWorkingDir)},
-                                           {QStringLiteral("timeout_ms"), ATimeoutMs}},
-                                          ATimeoutMs);
-        if (AOutput)
-            *AOutput = QByteArray::fromBase64(answer.value(QStringLiteral("stdout")).toString().toLatin1());
-        errors = QByteArray::fromBase64(answer.value(QStringLiteral("stderr")).toString().toLatin1());
-        code = answer.value(QStringLiteral("code")).toInt(-1);
-    }
-    if (code != 0 && !errors.isEmpty())
-        fprintf(stderr, "%s %s: %s\n", qPrintable(AProgram), qPrintable(AArguments.join(u' ')), errors.constData());
-    return code;
+int host::RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput, QByteArray& AErrors,
+                     const QString& AWorkingDir, int ATimeoutMs) {
+    if (IsWindowsProgram(AProgram))
+        return RunLocalProgram(AProgram, AArguments, AOutput, AErrors, AWorkingDir, ATimeoutMs);
+    const QJsonObject answer = Broker({{QStringLiteral("op"), QStringLiteral("run")},
+                                       {QStringLiteral("argv"), HostArguments(AProgram, AArguments)},
+                                       {QStringLiteral("cwd"), ToHost(AWorkingDir)},
+                                       {QStringLiteral("timeout_ms"), ATimeoutMs}},
+                                      ATimeoutMs);
+    if (AOutput) *AOutput = QByteArray::fromBase64(answer.value(QStringLiteral("stdout")).toString().toLatin1());
+    AErrors = QByteArray::fromBase64(answer.value(QStringLiteral("stderr")).toString().toLatin1());
+    return answer.value(QStringLiteral("code")).toInt(-1);
 }
 
 // --- servers -------------------------------------------------------------------------------
