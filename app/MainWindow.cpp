@@ -4,6 +4,7 @@
 #include "app/RunSettings.h"
 #include "app/UpdaterIcon.h"
 #include "common/Errors.h"
+#include "platform/Window.h"
 #include "ui/Application.h"
 #include "ui/BoldLabel.h"
 #include "ui/Graphics.h"
@@ -193,11 +194,17 @@ void TfrmMainUpdater_::HideTitleBar(bool AHide) {
     // The guard carries the settings routine's label on purpose: HideTitleBar is part of
     // setting the window up from its settings, and a failure here reads as that step's.
     Guarded(QStringLiteral("ConfigFileRead"), [this, AHide] {
-        // Qt's counterpart of clearing the caption bits: a customised frame without the title
-        // bar hint. On X11, Qt asks the window manager for no decorations at all for such a
-        // window, so the whole frame goes, border included, and the window is the client area
-        // alone; the Windows build clears the caption bits itself and keeps the border. The
-        // widget's size is the client area, kept as it is.
+        // On Windows the caption bits of the window's style go, with the system's calls, on the
+        // window's handle (made now if it is not there yet): the sizeable frame stays and the
+        // client area keeps its size.
+        if (platform::HasNativeTitleBar()) {
+            platform::SetNativeTitleBar(quintptr(winId()), !AHide);
+            return;
+        }
+        // Elsewhere Qt's counterpart: a customised frame without the title bar hint. On X11, Qt
+        // asks the window manager for no decorations at all for such a window, so the whole
+        // frame goes, border included, and the window is the client area alone. The widget's
+        // size is the client area, kept as it is.
         constexpr Qt::WindowFlags titleBar = Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                              Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint;
         const QSize client = size();

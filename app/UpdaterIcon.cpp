@@ -1,5 +1,7 @@
 #include "app/UpdaterIcon.h"
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -68,6 +70,33 @@ QImage DrawUpdaterIcon(int ASize) {
 
     painter.end();
     return image;
+}
+
+QByteArray UpdaterIconFile() {
+    // ICONDIR, one ICONDIRENTRY per size, then each picture as PNG (Windows reads PNG entries
+    // since Vista, and keeps their alpha channel).
+    QList<QByteArray> pictures;
+    for (const int size : UpdaterIconSizes) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        DrawUpdaterIcon(size).convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
+        pictures.append(png);
+    }
+    QByteArray file;
+    QDataStream out(&file, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const auto count = quint16(pictures.size());
+    out << quint16(0) << quint16(1) << count;
+    quint32 offset = 6 + 16 * quint32(count);
+    for (qsizetype i = 0; i < pictures.size(); ++i) {
+        const auto size = quint8(UpdaterIconSizes[i]); // every size is below 256
+        out << size << size << quint8(0) << quint8(0) << quint16(1) << quint16(32) << quint32(pictures[i].size())
+            << offset;
+        offset += quint32(pictures[i].size());
+    }
+    for (const QByteArray& png : pictures) out.writeRawData(png.constData(), int(png.size()));
+    return file;
 }
 
 QIcon UpdaterIcon() {

@@ -1,7 +1,8 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (POSIX thread model, so std::thread and
-# std::mutex work). The dependency prefix (Qt Core, libcurl, libarchive, GoogleTest built for
-# Windows by scripts/windows-deps.sh) comes from ZLT_WIN_PREFIX in the environment, so that
-# CMake's own test projects see it too. Tests run under Wine through the emulator.
+# std::mutex work). The dependency prefixes (Qt, libcurl, libarchive, libsodium and GoogleTest
+# built for Windows by scripts/windows-deps.sh) come from ZLT_WIN_PREFIX in the environment, a
+# list separated by ';', so that CMake's own test projects see them too. Tests run under Wine
+# through the emulator.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
@@ -16,7 +17,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
-# Every program stands alone: the C++ runtime and winpthread are linked in, so a test can copy a
-# helper .exe anywhere and start it without a DLL search path.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/wine)

@@ -23,7 +23,7 @@ if [ "${ZLT_SKIP_INSTALL:-0}" != 1 ]; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends \
     cmake ninja-build dpkg-dev googletest qt6-base-dev \
-    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 autoconf automake libtool \
     nginx-light php-cli tinyproxy openssl ca-certificates zip unzip p7zip-full libarchive-tools python3
   for svc in nginx tinyproxy; do $SUDO service "$svc" stop >/dev/null 2>&1 || true; done
 fi

@@ -47,6 +47,7 @@ QColor ColorToQColor(TColor AColor) {
 }
 
 void LoadWindowsFonts() {
+#ifndef Q_OS_WIN // Tahoma and MS Sans Serif are the system's own fonts on Windows.
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
@@ -55,6 +56,7 @@ void LoadWindowsFonts() {
         const QString path = folder.filePath(QString::fromLatin1(file));
         if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
     }
+#endif
 }
 
 } // namespace zlt::ui

@@ -49,7 +49,8 @@ public:
 };
 
 // Makes the Windows faces of the windows ("Tahoma", "MS Sans Serif") known to the toolkit
-// when metric-compatible files are installed. Safe to call more than once.
+// when metric-compatible files are installed; on Windows the system has them. Safe to call more
+// than once.
 void LoadWindowsFonts();
 
 } // namespace zlt::ui

@@ -3,7 +3,10 @@
 
 #include "app/UpdaterIcon.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <QColor>
+#include <QDataStream>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -38,6 +41,34 @@ TEST(UpdaterIconTest, HoldsEightSizesOfTheGlobeAndTheArrow) {
         // Each part covers a fair share of the picture at every size.
         EXPECT_GT(orange, size * size / 25);
         EXPECT_GT(blue, size * size / 8);
+    }
+}
+
+// The Windows build's icon resource is the checked-in app/updater.ico: it must show what the
+// code draws, size for size (after a change to the drawing, run zlt_write_icon app/updater.ico).
+TEST(UpdaterIconTest, TheWindowsIconFileShowsWhatTheCodeDraws) {
+    for (const QByteArray& file : {ReadFile(QStringLiteral(ZLT_SOURCE_DIR "/app/updater.ico")), UpdaterIconFile()}) {
+        QDataStream in(file);
+        in.setByteOrder(QDataStream::LittleEndian);
+        quint16 reserved = 9, type = 0, count = 0;
+        in >> reserved >> type >> count;
+        ASSERT_EQ(reserved, 0);
+        ASSERT_EQ(type, 1) << "an icon, not a cursor";
+        ASSERT_EQ(count, std::size(UpdaterIconSizes));
+        for (const int size : UpdaterIconSizes) {
+            SCOPED_TRACE(size);
+            quint8 width = 0, height = 0, colours = 0, zero = 0;
+            quint16 planes = 0, bits = 0;
+            quint32 length = 0, offset = 0;
+            in >> width >> height >> colours >> zero >> planes >> bits >> length >> offset;
+            EXPECT_EQ(width, size);
+            EXPECT_EQ(height, size);
+            EXPECT_EQ(bits, 32);
+            ASSERT_LE(qsizetype(offset) + qsizetype(length), file.size());
+            const QImage stored = QImage::fromData(file.mid(offset, length), "PNG");
+            EXPECT_EQ(stored.convertToFormat(QImage::Format_ARGB32),
+                      DrawUpdaterIcon(size).convertToFormat(QImage::Format_ARGB32));
+        }
     }
 }
 

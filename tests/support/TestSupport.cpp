@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -57,6 +58,26 @@ QString LoopbackUrl(const QString& AScheme, quint16 APort, const QString& APath)
 QString SourceDir() { return host::LocalPath(QStringLiteral(ZLT_SOURCE_DIR)); }
 QString BinDir() { return host::LocalPath(QStringLiteral(ZLT_BINARY_DIR "/bin")); }
 QString SupportDir() { return SourceDir() + QStringLiteral("/tests/support"); }
+
+QString InstallUpdater(const QString& AFolder, const QString& AName) {
+    const QString program = AFolder + u'/' + AName + ProgramSuffix();
+    const auto copy = [](const QString& AFrom, const QString& ATo) {
+        QDir().mkpath(QFileInfo(ATo).path());
+        if (!QFile::copy(AFrom, ATo)) Fail(QStringLiteral("cannot copy %1 to %2").arg(AFrom, ATo));
+    };
+#ifdef Q_OS_WIN
+    const QDir dist(host::LocalPath(QStringLiteral(ZLT_BINARY_DIR "/dist")));
+    QDirIterator files(dist.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        const QString relative = dist.relativeFilePath(file);
+        copy(file, relative == QStringLiteral("updater.exe") ? program : AFolder + u'/' + relative);
+    }
+#else
+    copy(BinProgram(QStringLiteral("updater")), program);
+#endif
+    return program;
+}
 
 // --- files and processes -----------------------------------------------------------------
 

@@ -15,9 +15,7 @@
 #include "http/Defaults.h"
 #include "platform/Processes.h"
 #include "platform/Shell.h"
-#ifndef ZLT_TEST_CORE_ONLY
 #include "ui/MessageBox.h"
-#endif
 
 #include <gtest/gtest.h>
 
@@ -51,14 +49,20 @@ namespace zlt::test {
 QString SourceDir();  // the repository
 QString BinDir();     // the build's bin/ folder (updater, zlt_sample_app)
 QString SupportDir(); // tests/support in the repository
-// A program built into BinDir(), by its name without the system's suffix (".exe" on Windows).
-inline QString BinProgram(const QString& AName) {
+// The system's suffix of programs: ".exe" on Windows, none elsewhere.
+inline QString ProgramSuffix() {
 #ifdef Q_OS_WIN
-    return BinDir() + u'/' + AName + QStringLiteral(".exe");
+    return QStringLiteral(".exe");
 #else
-    return BinDir() + u'/' + AName;
+    return QString();
 #endif
 }
+// A program built into BinDir(), by its name without the system's suffix.
+inline QString BinProgram(const QString& AName) { return BinDir() + u'/' + AName + ProgramSuffix(); }
+// Installs the built updater into AFolder as a user does, as the program AName (without the
+// suffix): on Linux the program alone, on Windows the whole deployable folder (the build's
+// dist/: the program with its libraries and plugins). Returns the program's path.
+QString InstallUpdater(const QString& AFolder, const QString& AName = QStringLiteral("updater"));
 
 // The control of AParent named AName, found by its object name; the test fails when there is
 // none, and then gets nullptr.
@@ -344,7 +348,6 @@ private:
     QString FPrevious; // empty: the real path was in force
 };
 
-#ifndef ZLT_TEST_CORE_ONLY
 // Records message boxes instead of showing them while alive.
 class TMessageBoxRecorder {
 public:
@@ -362,7 +365,6 @@ public:
 private:
     ui::TMessageBoxSink FPrevious;
 };
-#endif
 
 // Records shell "open" calls instead of performing them while alive.
 class TShellRecorder {
