@@ -196,8 +196,9 @@ void TfrmMainUpdater_::HideTitleBar(bool AHide) {
     Guarded(QStringLiteral("ConfigFileRead"), [this, AHide] {
         // On Windows the caption bits of the window's style go, with the system's calls, on the
         // window's handle (made now if it is not there yet): the sizeable frame stays and the
-        // client area keeps its size.
-        if (platform::HasNativeTitleBar()) {
+        // client area keeps its size. Not on the offscreen platform, whose windows are no
+        // system windows.
+        if (platform::HasNativeTitleBar() && QGuiApplication::platformName() == QLatin1String("windows")) {
             platform::SetNativeTitleBar(quintptr(winId()), !AHide);
             return;
         }

@@ -1,48 +1,13 @@
 #!/usr/bin/env bash
-# The Windows leg: builds the lower layers (platform, common, http, install) and their test
-# programs for 64-bit Windows with mingw-w64, and runs them under Wine. Works on a fresh Debian
-# 12 machine as root (or with sudo): installs its packages, cross-builds the dependencies from
-# Debian's source packages into a prefix outside the clone (reused when complete; see
-# scripts/windows-deps.sh), starts its own wineserver and the Linux-side broker that runs the
-# tests' servers and tools, and stops both by their process ids at the end.
+# The Windows leg: builds the updater, its deployable folder and every test program for 64-bit
+# Windows with mingw-w64 (scripts/windows-build.sh), and runs the tests under Wine. Works on a
+# fresh Debian 12 machine as root (or with sudo). Starts its own wineserver and the Linux-side
+# broker that runs the tests' servers and tools, and stops both by their process ids at the end.
 # Fails unless ctest printed its summary and every test program printed GoogleTest's closing
 # line: a program that never started under Wine must not pass for green.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$(pwd)
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-
-if [ "${ZLT_SKIP_INSTALL:-0}" != 1 ]; then
-  echo "== packages"
-  # Debian's source packages are the dependencies' sources.
-  if ! grep -q '^Types:.*deb-src' /etc/apt/sources.list.d/debian.sources 2>/dev/null; then
-    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
-  fi
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends \
-    cmake ninja-build dpkg-dev googletest qt6-base-dev \
-    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 autoconf automake libtool \
-    nginx-light php-cli tinyproxy openssl ca-certificates zip unzip p7zip-full libarchive-tools python3
-  for svc in nginx tinyproxy; do $SUDO service "$svc" stop >/dev/null 2>&1 || true; done
-fi
-
-echo "== dependencies for Windows"
-prefix=$(bash scripts/windows-deps.sh | tail -1)
-export ZLT_WIN_PREFIX=$prefix
-
-echo "== build for Windows"
-BUILD=${ZLT_WIN_BUILD_DIR:-build-windows}
-# CMake keeps the paths of the prefix it was configured with: another prefix, another build.
-if [ -f "$BUILD/zlt-prefix.txt" ] && [ "$(cat "$BUILD/zlt-prefix.txt")" != "$prefix" ]; then rm -rf "$BUILD"; fi
-mkdir -p "$BUILD" && echo "$prefix" >"$BUILD/zlt-prefix.txt"
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZLT_WERROR=ON \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DZLIB_USE_STATIC_LIBS=ON \
-  >"$BUILD/configure.log" 2>&1 ||
-  { tail -40 "$BUILD/configure.log"; exit 1; }
-nice -n 10 cmake --build "$BUILD" -j "${ZLT_JOBS:-2}"
+# shellcheck source=scripts/windows-build.sh
+source "$(dirname "$0")/windows-build.sh"
 
 echo "== tests under Wine"
 run=$(mktemp -d /tmp/zlt-win-run.XXXXXX)
@@ -60,7 +25,14 @@ finish() {
 trap finish EXIT
 
 export WINEPREFIX=$run/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-unset DISPLAY # console programs only: no window, no display
+unset DISPLAY # the window tests use the offscreen platform: no display
+# The test programs find Qt's DLLs and the C++ runtime through Wine's search path, and Qt's
+# plugins (offscreen among them) in Qt's prefix; the deployable folder needs neither.
+windows_path() { echo "Z:${1//\//\\}"; }
+qt_prefix=$(tr ';' '\n' <<<"$ZLT_WIN_PREFIX" | grep '/qt-')
+runtime_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+export WINEPATH="$(windows_path "$qt_prefix/bin");$(windows_path "$runtime_dir");$(windows_path /usr/x86_64-w64-mingw32/lib)"
+export QT_PLUGIN_PATH=$(windows_path "$qt_prefix/plugins")
 mkdir -p "$run/temp"
 wineserver -f -p >"$run/wineserver.log" 2>&1 &
 wineserver_pid=$!

@@ -3,7 +3,7 @@
 //   pid=<pid> version=<version.txt beside it> args=<its arguments>
 // then, by its arguments:
 //   Upd=1            ends at once (the updater restarted it)
-//   --run-updater X  starts ./updater beside it with "VER=<version>" and X..., then waits
+//   --run-updater X  starts the updater beside it with "VER=<version>" and X..., then waits
 //   anything else    waits until it is killed (ten minutes at most)
 
 #include <QCoreApplication>
@@ -36,7 +36,12 @@ int main(int argc, char** argv) {
     if (runUpdater >= 0) {
         QStringList updaterArguments{QStringLiteral("VER=") + version};
         updaterArguments += arguments.mid(runUpdater + 1);
-        QProcess::startDetached(folder.filePath(QStringLiteral("updater")), updaterArguments, folder.path());
+#ifdef Q_OS_WIN
+        const QString updater = folder.filePath(QStringLiteral("updater.exe"));
+#else
+        const QString updater = folder.filePath(QStringLiteral("updater"));
+#endif
+        QProcess::startDetached(updater, updaterArguments, folder.path());
     }
     for (int second = 0; second < 600; ++second) QThread::sleep(1);
     return 0;

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the updater for 64-bit Windows with mingw-w64 into build-win/ (ZLT_WIN_BUILD_DIR): the
+# program, its deployable folder build-win/dist/ and the test programs. Works on a fresh Debian 12
+# machine as root (or with sudo): installs its packages (unless ZLT_SKIP_INSTALL=1) and
+# cross-builds the dependencies from Debian's source packages into prefixes outside the clone,
+# reused when complete (scripts/windows-deps.sh).
+# Sourced by scripts/test-windows.sh and scripts/demo-windows.sh; leaves BUILD (the build folder)
+# and ZLT_WIN_PREFIX (the dependency prefixes, separated by ';') set.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+if [ "${ZLT_SKIP_INSTALL:-0}" != 1 ]; then
+  echo "== packages"
+  # Debian's source packages are the dependencies' sources.
+  if ! grep -q '^Types:.*deb-src' /etc/apt/sources.list.d/debian.sources 2>/dev/null; then
+    $SUDO sed -i 's/^Types: deb$/Types: deb deb-src/' /etc/apt/sources.list.d/debian.sources
+  fi
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends \
+    cmake ninja-build dpkg-dev googletest qt6-base-dev autoconf automake libtool file \
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
+    nginx-light php-cli tinyproxy openssl ca-certificates zip unzip p7zip-full libarchive-tools python3 minisign \
+    xvfb xauth imagemagick
+  for svc in nginx tinyproxy; do $SUDO service "$svc" stop >/dev/null 2>&1 || true; done
+fi
+
+echo "== dependencies for Windows"
+ZLT_WIN_PREFIX=$(bash scripts/windows-deps.sh | tail -1)
+export ZLT_WIN_PREFIX
+
+echo "== build for Windows"
+BUILD=${ZLT_WIN_BUILD_DIR:-build-win}
+# CMake keeps the paths of the prefixes it was configured with: other prefixes, another build.
+if [ -f "$BUILD/zlt-prefix.txt" ] && [ "$(cat "$BUILD/zlt-prefix.txt")" != "$ZLT_WIN_PREFIX" ]; then rm -rf "$BUILD"; fi
+mkdir -p "$BUILD" && echo "$ZLT_WIN_PREFIX" >"$BUILD/zlt-prefix.txt"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZLT_WERROR=ON \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DZLIB_USE_STATIC_LIBS=ON \
+  >"$BUILD/configure.log" 2>&1 ||
+  { tail -40 "$BUILD/configure.log"; exit 1; }
+nice -n 10 cmake --build "$BUILD" -j "${ZLT_JOBS:-2}"
+
+# The deployable folder: every file, and every DLL that any of them imports either in the
+# folder or one of the system's own.
+echo "== the deployable folder $BUILD/dist"
+dist_ok=1
+file -b "$BUILD/dist/updater.exe" | grep -q '^PE32+ executable (GUI) x86-64' ||
+  { echo "updater.exe is not a 64-bit Windows GUI program: $(file -b "$BUILD/dist/updater.exe")"; dist_ok=0; }
+system_dlls=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ | tr 'A-Z' 'a-z')
+while IFS= read -r f; do
+  printf '  %-40s %9d bytes\n' "${f#"$BUILD"/dist/}" "$(stat -c %s "$f")"
+  for dll in $(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/{print $3}'); do
+    lower=$(tr 'A-Z' 'a-z' <<<"$dll")
+    if [ -e "$BUILD/dist/$dll" ]; then continue; fi
+    # The system's DLLs: Wine's builtins stand for them (api-ms-win-* sets included).
+    if grep -qxF "$lower" <<<"$system_dlls"; then continue; fi
+    echo "  ${f#"$BUILD"/dist/} needs $dll, which is neither in the folder nor a system DLL"; dist_ok=0
+  done
+done < <(find "$BUILD/dist" -type f | sort)
+[ "$dist_ok" = 1 ] || { echo "the deployable folder is incomplete"; exit 1; }
