@@ -20,6 +20,7 @@
 // platform::ReplaceFile below.
 #undef ReplaceFile
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -399,20 +400,19 @@ private:
     // help here: it renames the damaged data of a bad-checksum entry over the good file, and
     // writes a new file in place, where an interruption leaves it cut.
     void ExtractFile(const QString& AName, const QByteArray& APath, const fs::path& AFinal, archive_entry* ATarget) {
+        // A random name beside the file, never probed first: NO_OVERWRITE makes the writer refuse
+        // a name that is taken (a file standing where a folder of the path goes is not the
+        // package's to delete either), and then another name is drawn.
         QByteArray tempPath;
-        for (int attempt = 0; attempt < 4 && tempPath.isEmpty(); ++attempt) {
-            QByteArray candidate = ParentWithSlash(APath) + TemporaryPrefix +
-                                   QByteArray::number(QRandomGenerator::global()->generate64(), 16) + TemporarySuffix;
-            std::error_code error;
-            if (!fs::exists(fs::symlink_status(NativePath(candidate), error))) tempPath = std::move(candidate);
-        }
-        if (tempPath.isEmpty()) return Skip(AName, QStringLiteral("no free temporary name beside the file"));
-
-        SetEntryPath(ATarget, NativePath(tempPath).native());
-        // NO_OVERWRITE: the name is new, and a file standing where a folder of the path goes
-        // is not the package's to delete.
         archive_write_disk_set_options(FWriter.Get(), FFlags | ARCHIVE_EXTRACT_NO_OVERWRITE);
-        if (!Written(archive_write_header(FWriter.Get(), ATarget))) return Skip(AName, ErrorText(FWriter.Get()));
+        for (int attempt = 0;; ++attempt) {
+            tempPath = ParentWithSlash(APath) + TemporaryPrefix +
+                       QByteArray::number(QRandomGenerator::global()->generate64(), 16) + TemporarySuffix;
+            SetEntryPath(ATarget, NativePath(tempPath).native());
+            if (Written(archive_write_header(FWriter.Get(), ATarget))) break;
+            // EEXIST four times over is no chance: a file stands where a folder of the path goes.
+            if (archive_errno(FWriter.Get()) != EEXIST || attempt == 3) return Skip(AName, ErrorText(FWriter.Get()));
+        }
         TPendingFile pending(NativePath(tempPath));
 
         QString failure;

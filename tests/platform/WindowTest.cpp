@@ -3,6 +3,9 @@
 #include "platform/Exception.h"
 #include "platform/Window.h"
 
+#include <QPoint>
+#include <QSize>
+
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_WIN
