@@ -11,52 +11,15 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target updater zlt_sample_app
 
 DEMO=$ROOT/build/demo
-rm -rf "$DEMO"
-mkdir -p "$DEMO/app" "$DEMO/www/acme/Produccion" "$DEMO/server" "$DEMO/package/data"
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-
-# The installed application, version 1.0, with the updater and its settings beside it.
-cp build/bin/updater "$DEMO/app/updater"
-cp build/bin/zlt_sample_app "$DEMO/app/acme"
-echo "1.0" > "$DEMO/app/version.txt"
-# The publisher's key pair: the updater installs only what the secret key signed.
-minisign -G -W -p "$DEMO/server/acme.pub" -s "$DEMO/server/acme.key" >/dev/null
-printf '[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=acme\r\nSERVER1=http://127.0.0.1:%s/\r\nPATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\nPUBKEY=%s\r\n' \
-  "$PORT" "$(tail -n 1 "$DEMO/server/acme.pub")" > "$DEMO/app/updater.cfi"
-
-# Version 2.0 on the server: the program, its version file and a data file in a subfolder.
-cp build/bin/zlt_sample_app "$DEMO/package/acme"
-echo "2.0" > "$DEMO/package/version.txt"
-head -c 300000 /dev/urandom > "$DEMO/package/data/precios.db"
-(cd "$DEMO/package" && zip -q -r "$DEMO/www/acme/Produccion/acme.zip" .)
-minisign -S -s "$DEMO/server/acme.key" -m "$DEMO/www/acme/Produccion/acme.zip" >/dev/null
-
-cat > "$DEMO/server/nginx.conf" <<CONF
-daemon off;
-user root;
-pid $DEMO/server/nginx.pid;
-error_log $DEMO/server/error.log;
-events {}
-http {
-  access_log $DEMO/server/access.log;
-  client_body_temp_path $DEMO/server/tmp;
-  proxy_temp_path $DEMO/server/tmp;
-  fastcgi_temp_path $DEMO/server/tmp;
-  uwsgi_temp_path $DEMO/server/tmp;
-  scgi_temp_path $DEMO/server/tmp;
-  server {
-    listen 127.0.0.1:$PORT;
-    root $DEMO/www;
-    # Slow enough for the window to be seen at work.
-    limit_rate 2m;
-  }
-}
-CONF
 PIDS=()
 cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
-/usr/sbin/nginx -c "$DEMO/server/nginx.conf" -e "$DEMO/server/error.log" &
-PIDS+=($!)
+# shellcheck source=scripts/demo-setup.sh
+source scripts/demo-setup.sh
+demo_prepare "$DEMO" acme build/bin/zlt_sample_app 2m
+PIDS+=("$NGINX_PID")
+# The updater beside the installed application.
+cp build/bin/updater "$DEMO/app/updater"
 
 if [ -z "${DISPLAY:-}" ]; then
   for n in $(seq 90 120); do [ -e /tmp/.X11-unix/X$n ] || { DISPLAY_NUMBER=$n; break; }; done
@@ -68,7 +31,6 @@ fi
 unset QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR=$DEMO/runtime
 mkdir -m 700 -p "$XDG_RUNTIME_DIR"
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; sleep 0.1; done
 
 echo "Installed: acme $(cat "$DEMO/app/version.txt"); update server http://127.0.0.1:$PORT/acme/Produccion/acme.zip"
 (cd "$DEMO/app" && setsid -f ./acme --run-updater >/dev/null 2>&1)

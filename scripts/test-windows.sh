@@ -24,22 +24,18 @@ finish() {
 }
 trap finish EXIT
 
-export WINEPREFIX=$run/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 unset DISPLAY # the window tests use the offscreen platform: no display
 # The test programs find Qt's DLLs and the C++ runtime through Wine's search path, and Qt's
 # plugins (offscreen among them) in Qt's prefix; the deployable folder needs neither.
-windows_path() { echo "Z:${1//\//\\}"; }
 qt_prefix=$(tr ';' '\n' <<<"$ZLT_WIN_PREFIX" | grep '/qt-')
 runtime_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 export WINEPATH="$(windows_path "$qt_prefix/bin");$(windows_path "$runtime_dir");$(windows_path /usr/x86_64-w64-mingw32/lib)"
 export QT_PLUGIN_PATH=$(windows_path "$qt_prefix/plugins")
 mkdir -p "$run/temp"
-wineserver -f -p >"$run/wineserver.log" 2>&1 &
-wineserver_pid=$!
-timeout 300 wineboot --init >"$run/wineboot.log" 2>&1
+start_wine "$run/wine"
 # Wine takes TEMP from the registry, not from the environment: the test programs' temporary
 # folders must lie on drive Z: (the Linux root), where the Linux-side servers and tools see them.
-wintemp="Z:${run//\//\\}\\temp"
+wintemp=$(windows_path "$run/temp")
 timeout 120 wine reg add 'HKCU\Environment' /v TEMP /d "$wintemp" /f >"$run/reg.log" 2>&1
 timeout 120 wine reg add 'HKCU\Environment' /v TMP /d "$wintemp" /f >>"$run/reg.log" 2>&1
 

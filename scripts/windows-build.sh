@@ -62,3 +62,18 @@ while IFS= read -r f; do
   done
 done < <(find "$BUILD/dist" -type f | sort)
 [ "$dist_ok" = 1 ] || { echo "the deployable folder is incomplete"; exit 1; }
+
+# A Windows path for a Linux one, on Wine's drive Z: (the Linux root).
+windows_path() { echo "Z:${1//\//\\}"; }
+
+# Starts a fresh 64-bit Wine prefix in $1 with a wine server of its own (its process id in
+# wineserver_pid, for the caller to stop): no Mono or Gecko installers, and no waiting for a
+# window manager that Xvfb does not have.
+start_wine() {
+  export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+  mkdir -p "$WINEPREFIX"
+  wineserver -f -p >"$WINEPREFIX.wineserver.log" 2>&1 &
+  wineserver_pid=$!
+  timeout 300 wineboot --init >"$WINEPREFIX.wineboot.log" 2>&1
+  timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$WINEPREFIX.reg.log" 2>&1
+}

@@ -17,10 +17,8 @@ bool HasNativeTitleBar() { return true; }
 
 void SetNativeTitleBar(quintptr AWindow, bool AVisible) {
     const auto window = reinterpret_cast<HWND>(AWindow);
-    if (window == nullptr || IsWindow(window) == FALSE) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        Refused("GetWindowLongW");
-    }
+    if (window == nullptr || IsWindow(window) == FALSE)
+        throw Exception(QStringLiteral("No window has the handle 0x%1").arg(AWindow, 0, 16));
     // WS_CAPTION is 0x00C00000: the title bar with its border.
     SetLastError(ERROR_SUCCESS);
     const LONG style = GetWindowLongW(window, GWL_STYLE);
