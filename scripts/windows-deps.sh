@@ -19,12 +19,19 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=${ZLT_JOBS:-2}
 cache=${ZLT_WIN_CACHE:-/var/cache/zlt-win}
+work_root=${ZLT_WIN_WORK:-/var/tmp/zlt-win-work}
 
 srcver() { apt-cache showsrc "$1" | awk '/^Package:/{p=$2} /^Version:/{if (p=="'"$1"'") print $2}' | sort -V | tail -1; }
 cc_v=$(dpkg-query -W -f='${Version}' g++-mingw-w64-x86-64-posix)
 zlib_v=$(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)
 
-quiet() { local log=$1; shift; "$@" >"$log" 2>&1 || { tail -50 "$log" >&2; echo "failed: $*" >&2; exit 1; }; }
+# A step's output goes to its log; when the step fails, the log's first errors and its end are shown.
+quiet() {
+  local log=$1; shift
+  "$@" >"$log" 2>&1 && return
+  { echo "failed: $* (log: $PWD/$log)"; grep -m 20 -E 'FAILED:|error' "$log"; echo ...; tail -20 "$log"; } >&2
+  exit 1
+}
 # zlib's static library, never its DLL's import library: libarchive and libcurl would otherwise
 # be built to call zlib1.dll.
 cmake_common() {
@@ -73,11 +80,12 @@ recipe_qt() {
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_tabletevent=OFF -DFEATURE_network=OFF -DFEATURE_sql=OFF \
     -DFEATURE_xml=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF -DFEATURE_concurrent=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_opengl=ON -DFEATURE_direct2d=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF \
     -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_pkg_config=OFF
-  quiet qt-build.log nice -n 10 cmake --build qt -j "$jobs"
+  # -k 0: one failed run shows every file that does not build, not only the first.
+  quiet qt-build.log nice -n 10 cmake --build qt -j "$jobs" -- -k 0
   quiet qt-install.log cmake --install qt
   # TIFF lives in the image formats module; only its plugin, with the bundled libtiff.
   quiet qtif.log cmake -S qt6-imageformats-*/ -B qtif $(cmake_common) -DBUILD_SHARED_LIBS=ON \
@@ -111,19 +119,26 @@ for entry in "${deps[@]}"; do
   echo "== Windows dependency $name:$versions, building into $prefix" >&2
   for stale in "$cache/$name"-*; do [ -d "$stale" ] && [ "$stale" != "$prefix" ] && rm -rf "$stale"; done
   rm -rf "$prefix"; mkdir -p "$prefix"
-  work=$(mktemp -d /var/tmp/zlt-win-deps.XXXXXX)
+  # The work folder outlives a failed or interrupted build, so that the next run goes on where
+  # this one stopped (the build tools redo only what is missing); it is removed once the
+  # dependency is installed.
+  work=$work_root/$(basename "$prefix")
+  for stale in "$work_root/$name"-*; do [ -d "$stale" ] && [ "$stale" != "$work" ] && rm -rf "$stale"; done
+  mkdir -p "$work"
   (
     cd "$work"
     sources=""
     for v in $versions; do [ "${v%%=*}" = googletest ] || sources="$sources $v"; done
-    if [ -n "$sources" ]; then
+    if [ -n "$sources" ] && [ ! -f .sources ]; then
+      find . -mindepth 1 -delete # an unpacking cut short
       # shellcheck disable=SC2086
       apt-get source -qq $sources >apt-source.log 2>&1 || { cat apt-source.log >&2; exit 1; }
+      touch .sources
     fi
     start=$SECONDS
     "recipe_$name"
     echo "-- $name built in $((SECONDS - start)) s" >&2
-  ) || { rm -rf "$work"; exit 1; }
+  ) || { echo "the work folder $work is kept: the next run goes on from there" >&2; exit 1; }
   rm -rf "$work"
   touch "$prefix/.zlt-complete"
 done
