@@ -75,12 +75,16 @@ recipe_sodium() {
   cd ..
 }
 
+# Qt: dynamic OpenGL (the windows platform plugin needs it to build), no Direct2D; DirectWrite 3
+# goes with Direct2D (Gui builds its font database only with both, the plugin asks for it alone),
+# and the windows plugin's default font database is GDI's anyway.
 recipe_qt() {
   quiet qt.log cmake -S qt6-base-*/ -B qt $(cmake_common) -DBUILD_SHARED_LIBS=ON -DQT_HOST_PATH=/usr \
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_tabletevent=OFF -DFEATURE_network=OFF -DFEATURE_sql=OFF \
     -DFEATURE_xml=OFF -DFEATURE_dbus=OFF -DFEATURE_testlib=OFF -DFEATURE_concurrent=OFF \
-    -DFEATURE_printsupport=OFF -DFEATURE_opengl=ON -DFEATURE_direct2d=OFF -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
+    -DFEATURE_printsupport=OFF -DFEATURE_opengl=ON -DFEATURE_direct2d=OFF -DFEATURE_directwrite3=OFF \
+    -DFEATURE_vulkan=OFF -DFEATURE_zstd=OFF -DFEATURE_icu=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF \
     -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF \
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_pkg_config=OFF
@@ -120,20 +124,21 @@ for entry in "${deps[@]}"; do
   for stale in "$cache/$name"-*; do [ -d "$stale" ] && [ "$stale" != "$prefix" ] && rm -rf "$stale"; done
   rm -rf "$prefix"; mkdir -p "$prefix"
   # The work folder outlives a failed or interrupted build, so that the next run goes on where
-  # this one stopped (the build tools redo only what is missing); it is removed once the
-  # dependency is installed.
-  work=$work_root/$(basename "$prefix")
+  # this one stopped: it is named by the sources alone, so that a changed recipe reuses it too
+  # and the build tools redo only what the change touches. It is removed once the dependency is
+  # installed.
+  work=$work_root/$name-${first//[^A-Za-z0-9.+-]/_}
   for stale in "$work_root/$name"-*; do [ -d "$stale" ] && [ "$stale" != "$work" ] && rm -rf "$stale"; done
   mkdir -p "$work"
   (
     cd "$work"
     sources=""
     for v in $versions; do [ "${v%%=*}" = googletest ] || sources="$sources $v"; done
-    if [ -n "$sources" ] && [ ! -f .sources ]; then
-      find . -mindepth 1 -delete # an unpacking cut short
+    if [ -n "$sources" ] && [ "$(cat .sources 2>/dev/null)" != "$sources" ]; then
+      find . -mindepth 1 -delete # other sources, or an unpacking cut short
       # shellcheck disable=SC2086
       apt-get source -qq $sources >apt-source.log 2>&1 || { cat apt-source.log >&2; exit 1; }
-      touch .sources
+      echo "$sources" >.sources
     fi
     start=$SECONDS
     "recipe_$name"
