@@ -13,6 +13,8 @@ function(zlt_windows_dist TARGET FOLDER)
     endif()
     list(APPEND runtime ${path})
   endforeach()
+  set(stripped updater.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll
+               libwinpthread-1.dll)
   set(plugins
     platforms Qt6::QWindowsIntegrationPlugin
     styles Qt6::QWindowsVistaStylePlugin
@@ -31,7 +33,14 @@ function(zlt_windows_dist TARGET FOLDER)
       message(FATAL_ERROR "The Qt for Windows has no ${plugin}")
     endif()
     list(APPEND commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${plugin}> ${FOLDER}/${kind})
+    list(APPEND stripped ${kind}/$<TARGET_FILE_NAME:${plugin}>)
   endwhile()
+  # The build's debugging information stays in build-win/bin; the folder gets stripped copies.
+  if(NOT CMAKE_STRIP)
+    message(FATAL_ERROR "No strip program for the deployable folder")
+  endif()
+  list(APPEND commands COMMAND ${CMAKE_COMMAND} -E chdir ${FOLDER} ${CMAKE_STRIP} --strip-unneeded
+       ${stripped})
   add_custom_target(zlt_dist ALL ${commands} DEPENDS ${TARGET} VERBATIM
                     COMMENT "The deployable folder ${FOLDER}")
 endfunction()

@@ -56,8 +56,9 @@ while IFS= read -r f; do
   for dll in $(x86_64-w64-mingw32-objdump -p "$f" | awk '/DLL Name:/{print $3}'); do
     lower=$(tr 'A-Z' 'a-z' <<<"$dll")
     if [ -e "$BUILD/dist/$dll" ]; then continue; fi
-    # The system's DLLs: Wine's builtins stand for them (api-ms-win-* sets included).
-    if grep -qxF "$lower" <<<"$system_dlls"; then continue; fi
+    # The system's DLLs: Wine's builtins stand for them. api-ms-win-* and ext-ms-* name API sets,
+    # which the loader maps onto system DLLs (Windows 10 and later, as Qt 6 requires; Wine too).
+    if grep -qxF "$lower" <<<"$system_dlls" || [[ "$lower" =~ ^(api|ext)-ms-win- ]]; then continue; fi
     echo "  ${f#"$BUILD"/dist/} needs $dll, which is neither in the folder nor a system DLL"; dist_ok=0
   done
 done < <(find "$BUILD/dist" -type f | sort)
