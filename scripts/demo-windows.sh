@@ -32,7 +32,7 @@ export DISPLAY=":$DISPLAY_NUMBER"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 0.1; done
 
 # A fresh Wine prefix of the demo's own, with its own server; no search path for DLLs or plugins.
-unset WINEPATH QT_PLUGIN_PATH QT_QPA_PLATFORM
+unset WINEPATH WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM
 start_wine "$DEMO/wine"
 
 echo "Installed: acme $(cat "$DEMO/app/version.txt"); update server http://127.0.0.1:$PORT/acme/Produccion/acme.zip"

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -47,16 +48,24 @@ QColor ColorToQColor(TColor AColor) {
 }
 
 void LoadWindowsFonts() {
-#ifndef Q_OS_WIN // Tahoma and MS Sans Serif are the system's own fonts on Windows.
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
+#ifdef Q_OS_WIN
+    // The windows platform knows the system's fonts; the offscreen one knows none, so it gets
+    // them from the system's font folder (MS Sans Serif is a bitmap font there; Wine's
+    // replacement is a TrueType file).
+    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) return;
+    const QDir folder(QStandardPaths::writableLocation(QStandardPaths::FontsLocation));
+    const char* const files[] = {"tahoma.ttf", "tahomabd.ttf", "sserife.fon", "ms_sans_serif.ttf"};
+#else
     const QDir folder(QStringLiteral("/usr/share/wine/fonts"));
-    for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"}) {
+    const char* const files[] = {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"};
+#endif
+    for (const char* file : files) {
         const QString path = folder.filePath(QString::fromLatin1(file));
         if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
     }
-#endif
 }
 
 } // namespace zlt::ui

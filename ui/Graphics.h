@@ -49,8 +49,9 @@ public:
 };
 
 // Makes the Windows faces of the windows ("Tahoma", "MS Sans Serif") known to the toolkit
-// when metric-compatible files are installed; on Windows the system has them. Safe to call more
-// than once.
+// when metric-compatible files are installed; on Windows the system has them (for the offscreen
+// platform, which reads no system fonts, they are taken from the system's font folder). Safe to
+// call more than once.
 void LoadWindowsFonts();
 
 } // namespace zlt::ui

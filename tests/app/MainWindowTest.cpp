@@ -410,9 +410,9 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
     // The application: a copy of the sample program under a name no other test run uses.
     TTempDir appFolder;
-    const QString appName = QStringLiteral("acme_app_%1").arg(QCoreApplication::applicationPid());
+    const QString appName = QStringLiteral("acme_app_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
     const QString appPath = appFolder.File(appName);
-    ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app"), appPath));
+    ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app") + ProgramSuffix(), appPath));
     std::vector<std::unique_ptr<QProcess>> copies;
     std::vector<qint64> ids;
     for (int i = 0; i < 2; ++i) {

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <stdexcept>
 
 namespace zlt::test {
@@ -127,6 +128,13 @@ TEST(Check, OverHttpsBehindNginx) {
     for (const TCase& c : cases) {
         for (const TVariant variant : {TVariant::Plain, TVariant::Rest}) {
             SCOPED_TRACE(std::string(c.Name) + ", " + VariantName(variant));
+#ifdef Q_OS_WIN
+            // Wine's Schannel speaks no TLS 1.3: a server that offers nothing else is out of reach.
+            if (c.Server == &tls13 && variant == TVariant::Plain) {
+                std::cout << "[ NOTE     ] not under Wine's Schannel: " << c.Name << '\n';
+                continue;
+            }
+#endif
             QObject host;
             TZLTWebUpdater updater(&host);
             updater.SetPCheckUrl(c.Server->Url(QStringLiteral("/checkUpdates.php")));
