@@ -69,12 +69,21 @@ windows_path() { echo "Z:${1//\//\\}"; }
 
 # Starts a fresh 64-bit Wine prefix in $1 with a wine server of its own (its process id in
 # wineserver_pid, for the caller to stop): no Mono or Gecko installers, and no waiting for a
-# window manager that Xvfb does not have.
+# window manager that Xvfb does not have. $2, when given, names Wine's graphics driver ("null":
+# real windows without a display); the server is started anew for it, since the desktop keeps
+# the driver it started with.
 start_wine() {
   export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
   mkdir -p "$WINEPREFIX"
-  wineserver -f -p >"$WINEPREFIX.wineserver.log" 2>&1 &
+  wineserver -f -p >>"$WINEPREFIX.wineserver.log" 2>&1 &
   wineserver_pid=$!
   timeout 300 wineboot --init >"$WINEPREFIX.wineboot.log" 2>&1
   timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$WINEPREFIX.reg.log" 2>&1
+  if [ -n "${2:-}" ]; then
+    timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$2" /f >>"$WINEPREFIX.reg.log" 2>&1
+    wineserver -k
+    wait "$wineserver_pid" 2>/dev/null || true
+    wineserver -f -p >>"$WINEPREFIX.wineserver.log" 2>&1 &
+    wineserver_pid=$!
+  fi
 }

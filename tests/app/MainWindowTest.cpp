@@ -457,7 +457,9 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     EXPECT_TRUE(boxes.Boxes.empty()) << boxes.Boxes.front().Text.toStdString();
     for (const std::unique_ptr<QProcess>& copy : copies) {
         EXPECT_TRUE(copy->waitForFinished(10000));
+#ifndef Q_OS_WIN // TerminateProcess ends it with code 0, which reads as a normal end
         EXPECT_EQ(copy->exitStatus(), QProcess::CrashExit) << "ended by the updater";
+#endif
     }
     EXPECT_TRUE(nginx.AccessLog().contains(QStringLiteral("GET /acme/Produccion/acme.zip")))
         << nginx.AccessLog().toStdString();
