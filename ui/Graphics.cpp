@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QStandardPaths>
@@ -47,25 +48,40 @@ QColor ColorToQColor(TColor AColor) {
     return QColor(int(AColor & 0xFF), int((AColor >> 8) & 0xFF), int((AColor >> 16) & 0xFF));
 }
 
+namespace {
+
+// Tahoma, Tahoma Bold and MS Sans Serif (Wine's TrueType files) from AFolder, those that are there.
+void AddWindowsFontFiles(const QDir& AFolder) {
+    for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"}) {
+        const QString path = AFolder.filePath(QString::fromLatin1(file));
+        if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
+    }
+}
+
+} // namespace
+
 void LoadWindowsFonts() {
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
 #ifdef Q_OS_WIN
-    // The windows platform knows the system's fonts; the offscreen one knows none, so it gets
-    // them from the system's font folder (MS Sans Serif is a bitmap font there; Wine's
-    // replacement is a TrueType file).
-    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) return;
-    const QDir folder(QStandardPaths::writableLocation(QStandardPaths::FontsLocation));
-    const char* const files[] = {"tahoma.ttf", "tahomabd.ttf", "sserife.fon", "ms_sans_serif.ttf"};
-#else
-    const QDir folder(QStringLiteral("/usr/share/wine/fonts"));
-    const char* const files[] = {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"};
-#endif
-    for (const char* file : files) {
-        const QString path = folder.filePath(QString::fromLatin1(file));
-        if (QFile::exists(path)) QFontDatabase::addApplicationFont(path);
+    // The windows platform knows the system's fonts; the offscreen one knows none and gets the
+    // files of the system's font folder.
+    const auto drawn = [](const char* AFamily) {
+        return QFontInfo(QFont(QString::fromLatin1(AFamily))).family() == QLatin1String(AFamily);
+    };
+    if (!drawn("Tahoma") || !drawn("MS Sans Serif")) {
+        AddWindowsFontFiles(QDir(QStandardPaths::writableLocation(QStandardPaths::FontsLocation)));
     }
+    // Windows keeps MS Sans Serif as a bitmap font, which the toolkit does not draw: its
+    // TrueType successor stands in, or Tahoma where that is missing too (Wine).
+    if (!drawn("MS Sans Serif")) {
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma")});
+    }
+#else
+    AddWindowsFontFiles(QDir(QStringLiteral("/usr/share/wine/fonts")));
+#endif
 }
 
 } // namespace zlt::ui
