@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
 #include <QThread>
 
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
     QString version;
     if (versionFile.open(QIODevice::ReadOnly)) version = QString::fromUtf8(versionFile.readAll()).trimmed();
 
+    // Copies started together append in turn: on Windows an append is a seek to the end and a
+    // write, and two copies would write over each other's line.
+    QLockFile lock(folder.filePath(QStringLiteral("sample_app.log.lock")));
+    lock.lock();
     QFile log(folder.filePath(QStringLiteral("sample_app.log")));
     if (log.open(QIODevice::Append | QIODevice::Text)) {
         log.write(QStringLiteral("pid=%1 version=%2 args=%3\n")
@@ -29,6 +34,7 @@ int main(int argc, char** argv) {
                       .toUtf8());
         log.close();
     }
+    lock.unlock();
 
     if (arguments.contains(QStringLiteral("Upd=1"))) return 0;
 
