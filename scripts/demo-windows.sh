@@ -34,8 +34,6 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 
 # A fresh Wine prefix of the demo's own, with its own server; no search path for DLLs or plugins.
 unset WINEPATH WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM
 start_wine "$DEMO/wine"
-# Tahoma and MS Sans Serif in the system's font folder, where Windows has them (Wine leaves it empty).
-cp /usr/share/wine/fonts/{tahoma,tahomabd,ms_sans_serif}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 echo "Installed: acme $(cat "$DEMO/app/version.txt"); update server http://127.0.0.1:$PORT/acme/Produccion/acme.zip"
 # Wine's background processes keep the caller's output open: they write to files.

@@ -36,9 +36,6 @@ mkdir -p "$run/temp"
 # Wine's graphics driver without a display: real windows with styles and sizes, drawn nowhere,
 # for the tests that call the window functions themselves.
 start_wine "$run/wine" null
-# Tahoma and MS Sans Serif lie in the system's font folder on Windows; Wine draws its own from
-# its data folder and leaves that folder empty. The offscreen platform reads them from there.
-cp /usr/share/wine/fonts/{tahoma,tahomabd,ms_sans_serif}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 # Wine takes TEMP from the registry, not from the environment: the test programs' temporary
 # folders must lie on drive Z: (the Linux root), where the Linux-side servers and tools see them.
 wintemp=$(windows_path "$run/temp")

@@ -79,6 +79,9 @@ start_wine() {
   wineserver_pid=$!
   timeout 300 wineboot --init >"$WINEPREFIX.wineboot.log" 2>&1
   timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$WINEPREFIX.reg.log" 2>&1
+  # Tahoma and MS Sans Serif in the system's font folder, where Windows keeps them; Wine draws
+  # its own from its data folder and leaves that folder empty.
+  cp /usr/share/wine/fonts/{tahoma,tahomabd,ms_sans_serif}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   if [ -n "${2:-}" ]; then
     timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$2" /f >>"$WINEPREFIX.reg.log" 2>&1
     wineserver -k
