@@ -20,6 +20,7 @@
 // platform::ReplaceFile below.
 #undef ReplaceFile
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -234,8 +235,8 @@ constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_S
 class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
-                const QString& ABase, const TZipDirectory* ADirectory)
-        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase),
+                const QString& ABase, const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
+        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase), FUnwritten(ADeclaredBytes),
           FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
           FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(QFile::encodeName(AArchive).toStdString()),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
@@ -417,10 +418,12 @@ private:
 
         QString failure;
         int readResult = ARCHIVE_OK;
-        // An entry never writes more than it declares: the space check before the extraction
-        // counted the declared sizes, and a small package must not unpack into gigabytes.
+        // An entry never writes more than it declares, and all entries together never more than
+        // the space check before the extraction counted: a small package must not unpack into
+        // gigabytes, whether its local headers or its central directory understate the sizes.
         const bool sizeDeclared = archive_entry_size_is_set(ATarget) != 0;
         const la_int64_t declared = archive_entry_size(ATarget);
+        la_int64_t written = 0;
         for (;;) {
             const void* block = nullptr;
             size_t size = 0;
@@ -437,6 +440,11 @@ private:
                 failure = QStringLiteral("the entry holds more data than the %1 bytes it declares").arg(declared);
                 break;
             }
+            if (offset + static_cast<la_int64_t>(size) > FUnwritten) {
+                failure = QStringLiteral("the entries hold more data than the archive's directory declares");
+                break;
+            }
+            written = std::max(written, offset + static_cast<la_int64_t>(size));
             if (archive_write_data_block(FWriter.Get(), block, size, offset) != ARCHIVE_OK) {
                 failure = ErrorText(FWriter.Get());
                 break;
@@ -447,6 +455,7 @@ private:
         if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
         if (!failure.isEmpty()) return Skip(AName, failure);
         if (const QString error = pending.CommitTo(AFinal); !error.isEmpty()) return Skip(AName, error);
+        FUnwritten -= written;
         ++FExtracted;
     }
 
@@ -454,6 +463,7 @@ private:
     QStringList& FSkipped;
     int& FExtracted;
     QString FBase;
+    std::int64_t FUnwritten; // what the space check counted and no entry has written yet
     qsizetype FBaseBytes;
     const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
     QByteArray FProgramPath;
@@ -499,8 +509,9 @@ void TZLTUnZipper::Open(const QString& AFileName) {
         return;
     }
 
-    // The counting pass: the seekable reader takes the entries from the central directory and
-    // jumps over their data, so this costs little beside the extraction.
+    // The central directory gives the count and the sizes; libarchive reads the first entry, so
+    // that an archive it can't read is refused here and not halfway through the installation.
+    // Without a readable directory, a walk over every entry counts them instead.
     TArchiveReader reader = OpenZipReader(fileName);
     std::int64_t count = 0;
     std::int64_t declared = 0;
@@ -515,12 +526,13 @@ void TZLTUnZipper::Open(const QString& AFileName) {
             break; // the extraction meets the same damage after the readable entries
         }
         ++count;
+        if (directory) break;
         if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) != 0)
             declared += std::max<la_int64_t>(0, archive_entry_size(entry));
     }
     FImpl->FileName = fileName;
-    FImpl->EntryCount = count;
-    FImpl->DeclaredBytes = declared;
+    FImpl->EntryCount = directory ? directory->EntryCount : count;
+    FImpl->DeclaredBytes = directory ? directory->DeclaredBytes : declared;
     FImpl->Directory = std::move(directory);
 }
 
@@ -548,7 +560,8 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
         return;
     }
     const TZipDirectory* directory = FImpl->Directory ? &*FImpl->Directory : nullptr;
-    TExtraction extraction(*this, FSkipped, FExtracted, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory);
+    TExtraction extraction(*this, FSkipped, FExtracted, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory,
+                           FImpl->DeclaredBytes);
     extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
 }
 

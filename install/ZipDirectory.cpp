@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <limits>
 
 namespace zlt::install {
 
@@ -18,6 +19,8 @@ constexpr qint64 Zip64LocatorSize = 20;
 constexpr qint64 Zip64EndSize = 56;
 constexpr qint64 DirectoryEntrySize = 46;
 constexpr qint64 MaxCommentSize = 0xFFFF;
+constexpr quint32 Zip64ExtraId = 0x0001;
+constexpr quint64 Zip64Marker32 = 0xFFFFFFFF;
 // A directory larger than this is no package of ours; reading it whole would only cost memory.
 constexpr qint64 MaxDirectorySize = qint64{256} << 20;
 
@@ -45,6 +48,22 @@ private:
 QByteArray ReadAt(QFile& AFile, qint64 AOffset, qint64 ASize) {
     if (AOffset < 0 || ASize < 0 || !AFile.seek(AOffset)) return {};
     return AFile.read(ASize);
+}
+
+// The uncompressed size of the directory entry at AAt: its 32-bit field, or, when that holds the
+// marker, the first value of the entry's ZIP64 extra field. nullopt when the marker has no value.
+std::optional<quint64> UncompressedSize(TFields& AFields, qint64 AAt, qint64 ANameLength, qint64 AExtraLength) {
+    const quint64 size = AFields.Read(AAt + 24, 4);
+    if (size != Zip64Marker32) return size;
+    qint64 at = AAt + DirectoryEntrySize + ANameLength;
+    const qint64 end = at + AExtraLength;
+    while (at + 4 <= end) {
+        const auto id = static_cast<quint32>(AFields.Read(at, 2));
+        const auto length = static_cast<qint64>(AFields.Read(at + 2, 2));
+        if (id == Zip64ExtraId && length >= 8 && at + 4 + 8 <= end) return AFields.Read(at + 4, 8);
+        at += 4 + length;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -99,6 +118,12 @@ std::optional<TZipDirectory> ReadZipDirectory(const QString& AFileName) {
         const auto extraLength = static_cast<qint64>(fields.Read(at + 30, 2));
         const auto commentLength = static_cast<qint64>(fields.Read(at + 32, 2));
         if (fields.Bad() || at + DirectoryEntrySize + nameLength > directory.size()) return std::nullopt;
+        const std::optional<quint64> entrySize = UncompressedSize(fields, at, nameLength, extraLength);
+        if (!entrySize || fields.Bad()) return std::nullopt;
+        // Saturates: a directory that declares more than 2^63 bytes fits no disk either way.
+        constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
+        result.DeclaredBytes = static_cast<std::int64_t>(
+            std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
         result.HostSystems.insert(directory.mid(at + DirectoryEntrySize, nameLength), host);
         at += DirectoryEntrySize + nameLength + extraLength + commentLength;
     }

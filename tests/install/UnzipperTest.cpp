@@ -3,6 +3,7 @@
 // the permission bits, the progress, and the same tree from every tool.
 
 #include "install/Unzipper.h"
+#include "install/ZipDirectory.h"
 #include "common/Errors.h"
 #include "platform/Exception.h"
 #include "tests/support/TestSupport.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,15 +54,16 @@ def dos(z, name, data, readonly=False):
     i.external_attr = 0x01 if readonly else 0x20
     i.compress_type = zipfile.ZIP_DEFLATED
     z.writestr(i, data)
-def declare(z, name, size):
-    # Patches the uncompressed size that the entry NAME declares, in its local header and in
-    # the central directory, to SIZE: an entry that lies about what it holds. Closes Z first.
+def declare(z, name, size, local=True):
+    # Patches the uncompressed size that the entry NAME declares, in its local header (unless
+    # local is False) and in the central directory, to SIZE: an entry that lies about what it
+    # holds. Closes Z first.
     import struct
     if z.fp: z.close()
     with open(Z, 'r+b') as f:
         data = bytearray(f.read())
         info = zipfile.ZipFile(Z).getinfo(name)
-        struct.pack_into('<I', data, info.header_offset + 22, size)
+        if local: struct.pack_into('<I', data, info.header_offset + 22, size)
         cd = struct.unpack_from('<I', data, data.rfind(b'PK\x05\x06') + 16)[0]
         while data[cd:cd + 4] == b'PK\x01\x02':
             n, e, c = struct.unpack_from('<HHH', data, cd + 28)
@@ -474,28 +477,31 @@ with zipfile.ZipFile(Z, 'w') as z:
 // refused before anything is written.
 TEST(UnZipper, DeclaredSizesBoundWhatIsWritten) {
     TTempDir dir;
-    const QString liar = dir.File(QStringLiteral("liar.zip"));
-    MakeZipWithPython(liar, QStringLiteral(R"(
+    // The 20 MiB entry declares 1000 bytes in both places, or only in the central directory,
+    // which is what the space check counts.
+    for (const char* local : {"True", "False"}) {
+        SCOPED_TRACE(std::string("an entry that holds more than it declares, local header patched: ") + local);
+        const QString liar = dir.File(QStringLiteral("liar-%1.zip").arg(QLatin1String(local)));
+        MakeZipWithPython(liar, QStringLiteral(R"(
 z = zipfile.ZipFile(Z, 'w')
 put(z, 'small.txt', b'fine')
 put(z, 'bomb.bin', bytes(20 * 1024 * 1024))
-declare(z, 'bomb.bin', 1000)
-)"));
-    // small.txt and 4096 entries of almost 4 GiB each, 16 TiB in all: more than any test
-    // machine's disk holds.
-    const QString huge = dir.File(QStringLiteral("huge.zip"));
-    ASSERT_EQ(RunProgram(QStringLiteral("python3"),
-                         {SupportDir() + QStringLiteral("/lying_zip.py"), huge, QStringLiteral("4096")}),
-              0);
-    {
-        SCOPED_TRACE("an entry that holds more than it declares");
-        const QString folder = dir.File(QStringLiteral("a"));
+declare(z, 'bomb.bin', 1000, local=%1)
+)")
+                                    .arg(QLatin1String(local)));
+        const QString folder = dir.File(QStringLiteral("a-%1").arg(QLatin1String(local)));
         TInstaller installer;
         installer.Install(liar, folder);
         EXPECT_TRUE(Skipped(installer.UnZipper, QStringLiteral("bomb.bin")))
             << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
         ExpectSameTree(ReadTree(folder), {{"small.txt", "fine"}});
     }
+    // small.txt and 4096 entries of almost 4 GiB each, 16 TiB in all: more than any test
+    // machine's disk holds.
+    const QString huge = dir.File(QStringLiteral("huge.zip"));
+    ASSERT_EQ(RunProgram(QStringLiteral("python3"),
+                         {SupportDir() + QStringLiteral("/lying_zip.py"), huge, QStringLiteral("4096")}),
+              0);
     {
         SCOPED_TRACE("a package that can't fit");
         const QString folder = dir.File(QStringLiteral("b"));
@@ -504,6 +510,27 @@ declare(z, 'bomb.bin', 1000)
         TInstaller installer;
         EXPECT_THROW(installer.Install(huge, folder), ENotEnoughSpace);
         ExpectSameTree(ReadTree(folder), {});
+    }
+}
+
+// The central directory alone gives the entries' count and the sum of their sizes, which the
+// installation's progress and space check use; a ZIP64 entry keeps its size in an extra field.
+TEST(ZipDirectory, CountsEntriesAndTheirSizes) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
+    TTempDir dir;
+    WriteFile(dir.File(QStringLiteral("src/a.txt")), "hello");
+    WriteFile(dir.File(QStringLiteral("src/sub/b.txt")), "world!!");
+    for (const QStringList& options : {QStringList{}, QStringList{QStringLiteral("-fz")}}) {
+        SCOPED_TRACE(options.join(u' ').toStdString());
+        const QString zip = dir.File(QStringLiteral("t%1.zip").arg(options.size()));
+        ASSERT_EQ(RunProgram(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-r")} + options +
+                                                        QStringList{zip, QStringLiteral(".")},
+                             nullptr, dir.File(QStringLiteral("src"))),
+                  0);
+        const std::optional<TZipDirectory> directory = ReadZipDirectory(zip);
+        ASSERT_TRUE(directory.has_value());
+        EXPECT_EQ(directory->EntryCount, 3); // a.txt, sub/, sub/b.txt
+        EXPECT_EQ(directory->DeclaredBytes, 12);
     }
 }
 
