@@ -15,7 +15,7 @@ PIDS=()
 wineserver_pid=""
 cleanup() {
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [ -n "$wineserver_pid" ]; then kill "$wineserver_pid" 2>/dev/null || true; wait "$wineserver_pid" 2>/dev/null || true; fi
+  stop_wine
 }
 trap cleanup EXIT
 # shellcheck source=scripts/demo-setup.sh

@@ -16,10 +16,7 @@ broker_pid=""
 finish() {
   # Only what this run started, by its process id.
   if [ -n "$broker_pid" ]; then kill "$broker_pid" 2>/dev/null || true; wait "$broker_pid" 2>/dev/null || true; fi
-  if [ -n "$wineserver_pid" ]; then
-    kill "$wineserver_pid" 2>/dev/null || true
-    wait "$wineserver_pid" 2>/dev/null || true
-  fi
+  stop_wine
   rm -rf "$run"
 }
 trap finish EXIT

@@ -68,7 +68,7 @@ done < <(find "$BUILD/dist" -type f | sort)
 windows_path() { echo "Z:${1//\//\\}"; }
 
 # Starts a fresh 64-bit Wine prefix in $1 with a wine server of its own (its process id in
-# wineserver_pid, for the caller to stop): no Mono or Gecko installers, and no waiting for a
+# wineserver_pid; stop_wine ends it): no Mono or Gecko installers, and no waiting for a
 # window manager that Xvfb does not have. $2, when given, names Wine's graphics driver ("null":
 # real windows without a display); the server is started anew for it, since the desktop keeps
 # the driver it started with.
@@ -89,4 +89,15 @@ start_wine() {
     wineserver -f -p >>"$WINEPREFIX.wineserver.log" 2>&1 &
     wineserver_pid=$!
   fi
+}
+
+# Ends the wine server that start_wine started and every Windows process of its prefix: the
+# services and the desktop that Wine starts on demand would outlive a server killed by its
+# process id, and go on taking time.
+stop_wine() {
+  [ -n "${wineserver_pid:-}" ] || return 0
+  timeout 60 wineserver -k >/dev/null 2>&1 || true
+  kill "$wineserver_pid" 2>/dev/null || true
+  wait "$wineserver_pid" 2>/dev/null || true
+  wineserver_pid=""
 }
