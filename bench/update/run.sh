@@ -34,6 +34,11 @@
 #   ZLT_BENCH_PLACES   default "disk tmpfs"
 #   ZLT_BENCH_RESULTS  the file to write (default RESULTS.md here)
 #   ZLT_BENCH_LABEL    the label of the figures' markers in that file (default "figures")
+#   ZLT_BENCH_WARM     GiB of memory to write and free again in /dev/shm right before every timed
+#                      run (default 0): on a virtual machine whose host takes back free memory,
+#                      pages the guest has not used for some seconds cost a fault in the host the
+#                      first time they are written; warmed, both sides run as on a machine whose
+#                      memory is its own
 # Every run is bounded by `timeout`; the server is stopped, the probes removed and the copies
 # deleted on any exit.
 set -euo pipefail
@@ -45,6 +50,8 @@ work=${ZLT_BENCH_WORK:-$root/build/bench-update}
 rev=${ZLT_BENCH_REV:-}
 label=${ZLT_BENCH_LABEL:-figures}
 pairs=${ZLT_BENCH_PAIRS:-5}
+warm=${ZLT_BENCH_WARM:-0}
+[[ $warm =~ ^[0-9]+$ ]] || { echo "run.sh: ZLT_BENCH_WARM must be a whole number of GiB" >&2; exit 2; }
 read -r -a sizes <<<"${ZLT_BENCH_SIZES:-100m 1g}"
 read -r -a places <<<"${ZLT_BENCH_PLACES:-disk tmpfs}"
 results=${ZLT_BENCH_RESULTS:-$here/RESULTS.md}
@@ -188,6 +195,12 @@ fresh_copy() { # size folder
     printf '[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%s\r\nSERVER1=http://127.0.0.1:%s/\r\nPATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme-%s.zip\r\n' \
         "$app_name" "$port" "$size" >"$folder/$updater_name.cfi"
     sync -f "$folder"
+    if ((warm > 0)); then
+        local ballast
+        ballast=$(mktemp /dev/shm/zlt-bench-warm.XXXXXX)
+        dd if=/dev/zero of="$ballast" bs=1M count=$((warm * 1024)) status=none
+        rm -f "$ballast"
+    fi
 }
 
 # The update happened: the restarted program wrote its line, and the tree is version 2.0.
@@ -497,6 +510,7 @@ figures=$run/figures.md
 {
     echo "- Measured: $measured"
     echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    ((warm == 0)) || echo "- Memory warmed before every timed run: $warm GiB written to /dev/shm and freed again"
     echo "- Machine: $(nproc) CPUs, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)," \
         "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) RAM, $(uname -r); disk:" \
         "$(findmnt -n -o FSTYPE,OPTIONS --target "$work" | awk '{ split($2, o, ","); print $1 " (" o[1] "," o[2] "," o[3] ")" }'), shared with other builds; tmpfs: /dev/shm"
