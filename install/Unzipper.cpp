@@ -61,6 +61,8 @@ public:
     ~TArchiveHandle() { Reset(); }
 
     archive* Get() const noexcept { return FHandle; }
+    // Gives the handle up unfreed, for when freeing it would do harm.
+    void Abandon() noexcept { FHandle = nullptr; }
 
 private:
     void Reset() noexcept {
@@ -138,17 +140,23 @@ void SetEntryPath(archive_entry* AEntry, const std::basic_string<TChar>& APath) 
         archive_entry_copy_pathname(AEntry, APath.c_str());
 }
 
-// Runs a handler in the process's own working directory, not in the base folder.
+// Runs a handler in the process's own working directory, not in the base folder. The
+// extraction goes back into the base folder only when it writes again, so that the handlers
+// that follow one another (the progress of one entry, the questions about the next) cost no
+// switches between them.
 template <typename THandler, typename... TArgs>
 void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs&&... AArgs) {
     ACwd.Leave();
-    try {
-        AHandler(std::forward<TArgs>(AArgs)...);
-    } catch (...) {
-        ACwd.Enter();
-        throw;
-    }
-    ACwd.Enter();
+    AHandler(std::forward<TArgs>(AArgs)...);
+}
+
+// A path of the system from an absolute name.
+fs::path SystemPath(const QString& APath) {
+#ifdef Q_OS_WIN
+    return fs::path(APath.toStdWString());
+#else
+    return fs::path(QFile::encodeName(APath).toStdString());
+#endif
 }
 
 // A temporary file that is removed unless it was renamed into place.
@@ -236,11 +244,22 @@ class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
                 const QString& ABase, const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
-        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase), FUnwritten(ADeclaredBytes),
-          FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
-          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(QFile::encodeName(AArchive).toStdString()),
+        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase), FBasePath(SystemPath(ABase)),
+          FUnwritten(ADeclaredBytes), FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
+          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(SystemPath(AArchive)),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
+    TExtraction(const TExtraction&) = delete;
+    TExtraction& operator=(const TExtraction&) = delete;
+    // The writer's last act (folder permissions and times) works on paths relative to the base
+    // folder: it must not happen anywhere else, even if that means leaving it undone.
+    ~TExtraction() {
+        try {
+            FCwd.Enter();
+        } catch (...) {
+            FWriter.Abandon();
+        }
+    }
 
     // Extracts the entries matching AMask; AEntryCount is the total for the progress share.
     void Run(const QString& AMask, std::int64_t AEntryCount) {
@@ -257,6 +276,7 @@ public:
             Progress(static_cast<std::uint8_t>(share < 100 ? share : 100), abort);
         }
         if (abort) return;
+        FCwd.Enter();
         if (archive_write_close(FWriter.Get()) < ARCHIVE_WARN)
             Skip(QStringLiteral("(folder attributes)"), ErrorText(FWriter.Get()));
         Progress(100, abort);
@@ -317,7 +337,10 @@ private:
         // relative, where they mean the root of the current drive.
         if (LeavesTheFolder(NativePath(targetPath)))
             return Skip(name, QStringLiteral("the path leads outside the target folder"));
-        if (type == AE_IFDIR) return ExtractFolder(name, targetPath, target.get());
+        if (type == AE_IFDIR) {
+            FCwd.Enter();
+            return ExtractFolder(name, targetPath, target.get());
+        }
         if (archive_entry_hardlink(AEntry) != nullptr)
             return Skip(name, QStringLiteral("hard links are not supported"));
         if (type != AE_IFREG && type != AE_IFLNK)
@@ -326,12 +349,15 @@ private:
         if (last.isEmpty() || last == "." || last == "..")
             return Skip(name, QStringLiteral("the entry's name is no file name"));
 
+        // The checks take the full name, so that the questions to the handlers need no switch
+        // of the working folder between them; the writing takes the name in the base folder.
         const fs::path finalPath = NativePath(targetPath);
+        const fs::path fullPath = FBasePath / finalPath;
         std::error_code error;
-        const auto status = fs::symlink_status(finalPath, error);
+        const auto status = fs::symlink_status(fullPath, error);
         if (fs::exists(status)) {
             if (fs::is_directory(status)) return Skip(name, QStringLiteral("a folder stands where the file goes"));
-            if (fs::equivalent(finalPath, FArchivePath, error))
+            if (fs::equivalent(fullPath, FArchivePath, error))
                 return Skip(name, QStringLiteral("the archive itself cannot be replaced"));
             if (FOwner.OnConfirmOverwrite) {
                 QString fullName = QDir(FBase).filePath(QFile::decodeName(targetPath));
@@ -340,6 +366,7 @@ private:
                 if (!confirm) return;
             }
         }
+        FCwd.Enter();
         if (type == AE_IFLNK) return ExtractLink(name, targetPath, target.get());
         ExtractFile(name, targetPath, finalPath, target.get());
     }
@@ -364,7 +391,7 @@ private:
             return static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
         if (AType == AE_IFDIR) return 0755u;
         std::error_code error;
-        const fs::file_status existing = fs::symlink_status(NativePath(ATargetPath), error);
+        const fs::file_status existing = fs::symlink_status(FBasePath / NativePath(ATargetPath), error);
         if (fs::is_regular_file(existing)) return static_cast<unsigned>(existing.permissions()) & 0775u;
         return ATargetPath == FProgramPath ? 0755u : 0644u;
     }
@@ -463,6 +490,7 @@ private:
     QStringList& FSkipped;
     int& FExtracted;
     QString FBase;
+    fs::path FBasePath;
     std::int64_t FUnwritten; // what the space check counted and no entry has written yet
     qsizetype FBaseBytes;
     const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read

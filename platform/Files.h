@@ -60,23 +60,38 @@ private:
 
 // Makes AFolder the process's working folder while alive and restores the one before at the
 // end. Leave and Enter switch back and forth through open folder handles, cheap enough to do
-// around every callback. Throws Exception when AFolder can't be opened or entered; a working
-// folder before that can't be opened again (deleted, or not ours to enter) is not an error,
-// the process then stays in AFolder. Not thread-safe: the working folder belongs to the
-// whole process.
+// around every callback, and only when the process is not already where it is asked to be.
+// Throws Exception when AFolder can't be opened or entered; a working folder before that can't
+// be opened again (deleted, or not ours to enter) is not an error, the process then stays in
+// AFolder. Not thread-safe: the working folder belongs to the whole process.
 class TWorkingFolder {
 public:
     explicit TWorkingFolder(const QString& AFolder);
     TWorkingFolder(const TWorkingFolder&) = delete;
     TWorkingFolder& operator=(const TWorkingFolder&) = delete;
-    ~TWorkingFolder() { Leave(); }
+    // The folder before, even when the process left AFolder already: a callback run outside may
+    // have moved it elsewhere.
+    ~TWorkingFolder() { SwitchBack(); }
 
-    void Enter();
-    void Leave() noexcept;
+    void Enter() {
+        if (FInside) return;
+        SwitchIn();
+        FInside = true;
+    }
+    void Leave() noexcept {
+        if (!FInside) return;
+        SwitchBack();
+        FInside = false;
+    }
+    bool Inside() const noexcept { return FInside; }
 
 private:
+    void SwitchIn();
+    void SwitchBack() noexcept;
+
     TUniqueHandle FPrevious;
     TUniqueHandle FFolder;
+    bool FInside = false;
 };
 
 } // namespace zlt::platform

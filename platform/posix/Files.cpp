@@ -143,12 +143,12 @@ TWorkingFolder::TWorkingFolder(const QString& AFolder)
     Enter();
 }
 
-void TWorkingFolder::Enter() {
+void TWorkingFolder::SwitchIn() {
     if (::fchdir(posix::Fd(FFolder)) != 0)
         throw Exception(QStringLiteral("Cannot enter the target folder: %1").arg(SystemErrorText(errno)));
 }
 
-void TWorkingFolder::Leave() noexcept {
+void TWorkingFolder::SwitchBack() noexcept {
     if (FPrevious.Valid()) static_cast<void>(::fchdir(posix::Fd(FPrevious)));
 }
 

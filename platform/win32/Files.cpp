@@ -231,13 +231,13 @@ TWorkingFolder::TWorkingFolder(const QString& AFolder)
     Enter();
 }
 
-void TWorkingFolder::Enter() {
+void TWorkingFolder::SwitchIn() {
     const std::wstring path = FolderPath(FFolder);
     if (path.empty() || ::SetCurrentDirectoryW(path.c_str()) == FALSE)
         throw Exception(QStringLiteral("Cannot enter the target folder: %1").arg(SystemErrorText(::GetLastError())));
 }
 
-void TWorkingFolder::Leave() noexcept {
+void TWorkingFolder::SwitchBack() noexcept {
     if (!FPrevious.Valid()) return;
     const std::wstring path = FolderPath(FPrevious);
     if (!path.empty()) ::SetCurrentDirectoryW(path.c_str());

@@ -174,7 +174,11 @@ with zipfile.ZipFile(Z, 'w') as z:
     installer.UnZipper.OnConfirmProcessItem = [&](TZLTUnZipper*, const TZLTZipItem& Item, TZLTProcessType,
                                                   bool& Confirm) {
         processAsked << Item.FileName;
+        cwdInHandlers << QDir::currentPath();
         EXPECT_TRUE(Confirm) << "starts true";
+    };
+    installer.UnZipper.OnArchiveProgress = [&](TZLTUnZipper*, std::uint8_t, bool&) {
+        cwdInHandlers << QDir::currentPath();
     };
     installer.Install(zip, folder);
 
@@ -186,7 +190,8 @@ with zipfile.ZipFile(Z, 'w') as z:
     EXPECT_EQ(processAsked, (QStringList{QStringLiteral("app.exe"), QStringLiteral("data/base.db")}));
     EXPECT_TRUE(installer.UnZipper.SkippedEntries().isEmpty())
         << installer.UnZipper.SkippedEntries().join(u'\n').toStdString();
-    EXPECT_EQ(cwdInHandlers, QStringList{cwd}) << "handlers run in the process's own folder";
+    // Two questions about the entries, one about the old program, three progress steps.
+    EXPECT_EQ(cwdInHandlers, QStringList(6, cwd)) << "handlers run in the process's own folder";
     EXPECT_EQ(QDir::currentPath(), cwd) << "the working directory is given back";
 }
 
