@@ -83,7 +83,6 @@ public:
         SwitchBack();
         FInside = false;
     }
-    bool Inside() const noexcept { return FInside; }
 
 private:
     void SwitchIn();

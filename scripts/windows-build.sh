@@ -84,8 +84,7 @@ start_wine() {
   cp /usr/share/wine/fonts/{tahoma,tahomabd,ms_sans_serif}.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   if [ -n "${2:-}" ]; then
     timeout 120 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$2" /f >>"$WINEPREFIX.reg.log" 2>&1
-    wineserver -k
-    wait "$wineserver_pid" 2>/dev/null || true
+    stop_wine
     wineserver -f -p >>"$WINEPREFIX.wineserver.log" 2>&1 &
     wineserver_pid=$!
   fi
