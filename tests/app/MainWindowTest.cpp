@@ -426,13 +426,7 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     WriteFile(package.File(QStringLiteral("app.bin")), QByteArray("new program"));
     WriteFile(package.File(QStringLiteral("data/base.db")), QByteArray("new data"));
     TTempDir www;
-    QDir().mkpath(www.File(QStringLiteral("acme/Produccion")));
-    ASSERT_EQ(RunProgram(QStringLiteral("zip"),
-                         {QStringLiteral("-q"), QStringLiteral("-r"),
-                          www.File(QStringLiteral("acme/Produccion/acme.zip")), QStringLiteral("app.bin"),
-                          QStringLiteral("data")},
-                         nullptr, package.Path()),
-              0);
+    ASSERT_EQ(ZipFolder(package.Path(), www.File(QStringLiteral("acme/Produccion/acme.zip"))), 0);
     TNginx nginx(www.Path());
     WriteSettings(Settings(AcmeName, appName, nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     ParamVersion = QStringLiteral("2.5.1");
@@ -524,12 +518,7 @@ TEST_F(MainWindowRunTest, AnUnwritableLogLeavesTheRunUnchanged) {
     TTempDir package;
     WriteFile(package.File(QStringLiteral("app.bin")), QByteArray("new program"));
     TTempDir www;
-    QDir().mkpath(www.File(QStringLiteral("acme/Produccion")));
-    ASSERT_EQ(RunProgram(QStringLiteral("zip"),
-                         {QStringLiteral("-q"), www.File(QStringLiteral("acme/Produccion/acme.zip")),
-                          QStringLiteral("app.bin")},
-                         nullptr, package.Path()),
-              0);
+    ASSERT_EQ(ZipFolder(package.Path(), www.File(QStringLiteral("acme/Produccion/acme.zip"))), 0);
     TNginx nginx(www.Path());
     WriteSettings(
         Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));

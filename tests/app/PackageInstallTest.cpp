@@ -52,11 +52,7 @@ protected:
         WriteFile(content.File(QStringLiteral("data/base.db")), QByteArray("new data"));
         const QString zipFile = FPackages.File(QStringLiteral("package.zip"));
         QFile::remove(zipFile);
-        EXPECT_EQ(RunProgram(QStringLiteral("zip"),
-                             {QStringLiteral("-q"), QStringLiteral("-r"), zipFile, QStringLiteral("app.exe"),
-                              QStringLiteral("data")},
-                             nullptr, content.Path()),
-                  0);
+        EXPECT_EQ(ZipFolder(content.Path(), zipFile), 0);
         const QString target = FPackages.File(AFileName);
         QDir().mkpath(QFileInfo(target).path());
         QFile::remove(target);

@@ -62,10 +62,7 @@ protected:
         WriteFile(package + QStringLiteral("/version.txt"), "2.0\n");
         WriteRandomFile(package + QStringLiteral("/data/base.db"), 200000, 3);
         const QString zip = Root.File(QStringLiteral("www/acme/Produccion/acme.zip"));
-        QDir().mkpath(QFileInfo(zip).path());
-        ASSERT_EQ(RunProgram(QStringLiteral("zip"),
-                             {QStringLiteral("-q"), QStringLiteral("-r"), zip, QStringLiteral(".")}, nullptr, package),
-                  0);
+        ASSERT_EQ(ZipFolder(package, zip), 0);
     }
 
     void WriteSettings(quint16 APort, const QString& APublicKeys = QString()) {

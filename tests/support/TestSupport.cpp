@@ -156,6 +156,15 @@ int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArra
     return code;
 }
 
+int ZipFolder(const QString& AFolder, const QString& AZipFile, const QStringList& AOptions) {
+    QDir().mkpath(QFileInfo(AZipFile).path());
+    QFile::remove(AZipFile);
+    return RunProgram(QStringLiteral("zip"),
+                      QStringList{QStringLiteral("-q"), QStringLiteral("-r")} + AOptions +
+                          QStringList{QFileInfo(AZipFile).absoluteFilePath(), QStringLiteral(".")},
+                      nullptr, AFolder);
+}
+
 bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs) {
     QElapsedTimer timer;
     timer.start();

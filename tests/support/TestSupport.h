@@ -116,6 +116,11 @@ bool CanRunAsNobody();
         if (!::zlt::test::CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";       \
     } while (false)
 
+// Zips AFolder's whole content, named relative to it, into AZipFile with the zip tool (AOptions,
+// such as "-0" or "-fz", go first), creating AZipFile's folder and replacing an older file.
+// Returns zip's exit code; the caller has checked for zip with ZLT_REQUIRE_PROGRAM.
+int ZipFolder(const QString& AFolder, const QString& AZipFile, const QStringList& AOptions = {});
+
 // A server process, stopped when the object goes. Start throws when the program can't start.
 class TServerProcess {
 public:
