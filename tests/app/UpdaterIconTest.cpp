@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace zlt::test {
 
 using namespace zlt::app;
@@ -66,8 +68,52 @@ TEST(UpdaterIconTest, TheWindowsIconFileShowsWhatTheCodeDraws) {
             EXPECT_EQ(bits, 32);
             ASSERT_LE(qsizetype(offset) + qsizetype(length), file.size());
             const QImage stored = QImage::fromData(file.mid(offset, length), "PNG");
-            EXPECT_EQ(stored.convertToFormat(QImage::Format_ARGB32),
-                      DrawUpdaterIcon(size).convertToFormat(QImage::Format_ARGB32));
+            EXPECT_TRUE(ImagesAlike(stored, DrawUpdaterIcon(size)));
+        }
+    }
+}
+
+// The comparison above lets through what rasterisers differ by, and nothing of a real change:
+// a level or two on a few edge pixels passes; a changed colour, or a level on many pixels, fails.
+TEST(UpdaterIconTest, TheComparisonTellsARasteriserFromAChangedDrawing) {
+    const QImage drawn = DrawUpdaterIcon(64).convertToFormat(QImage::Format_ARGB32);
+    const auto changed = [&](const std::function<QRgb(int AX, int AY, QRgb APixel)>& AChange) {
+        QImage image = drawn;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) image.setPixel(x, y, AChange(x, y, image.pixel(x, y)));
+        return image;
+    };
+    const auto nudge = [](QRgb APixel, int ALevels) {
+        const int red = qRed(APixel) + ALevels <= 255 ? qRed(APixel) + ALevels : qRed(APixel) - ALevels;
+        return qRgba(red, qGreen(APixel), qBlue(APixel), qAlpha(APixel));
+    };
+    const auto orange = [](QRgb APixel) {
+        return qAlpha(APixel) > 200 && qRed(APixel) > 200 && qGreen(APixel) > 70 && qGreen(APixel) < 200 &&
+               qBlue(APixel) < 90;
+    };
+    struct TCase {
+        const char* Name;
+        std::function<QRgb(int, int, QRgb)> Change;
+        bool Alike;
+    };
+    const TCase cases[] = {
+        {"unchanged", [](int, int, QRgb APixel) { return APixel; }, true},
+        {"two levels on five pixels",
+         [&](int AX, int AY, QRgb APixel) { return AY == 32 && AX < 5 ? nudge(APixel, 2) : APixel; }, true},
+        {"the arrow red instead of orange",
+         [&](int, int, QRgb APixel) { return orange(APixel) ? qRgba(230, 20, 20, qAlpha(APixel)) : APixel; }, false},
+        {"three levels on one pixel",
+         [&](int AX, int AY, QRgb APixel) { return AX == 32 && AY == 32 ? nudge(APixel, 3) : APixel; }, false},
+        {"one level on a whole row", [&](int, int AY, QRgb APixel) { return AY == 32 ? nudge(APixel, 1) : APixel; },
+         false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QImage image = changed(c.Change);
+        if (c.Alike) {
+            EXPECT_TRUE(ImagesAlike(image, drawn));
+        } else {
+            EXPECT_FALSE(ImagesAlike(image, drawn));
         }
     }
 }

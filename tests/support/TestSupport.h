@@ -4,6 +4,7 @@
 // time, each in a temporary folder of its own, and stop when the object goes.
 
 #include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -115,6 +116,12 @@ bool CanRunAsNobody();
     do {                                                                                                               \
         if (!::zlt::test::CanRunAsNobody()) GTEST_SKIP() << "needs root and setpriv to act as an ordinary user";       \
     } while (false)
+
+// Whether two pictures show the same drawing, allowing what rasterisers on different processors
+// may differ by: at most ATolerance per 8-bit channel, on at most a few pixels (an eighth of a
+// percent of the picture, and never fewer than 8). A failure says how many pixels differ and by
+// how much at most.
+::testing::AssertionResult ImagesAlike(const QImage& AActual, const QImage& AExpected, int ATolerance = 2);
 
 // Zips AFolder's whole content, named relative to it, into AZipFile with the zip tool (AOptions,
 // such as "-0" or "-fz", go first), creating AZipFile's folder and replacing an older file.
