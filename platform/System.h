@@ -27,4 +27,9 @@ QDateTime LocalNow();
 // Pauses the calling thread; the event loop does not run meanwhile.
 void Sleep(unsigned AMilliseconds);
 
+// The folder with the font files of Tahoma and MS Sans Serif, for a toolkit that does not know
+// them by itself: the system's font folder on Windows, the metric-compatible files of Debian's
+// fonts-wine elsewhere. The folder may be missing.
+QString WindowsFontFolder();
+
 } // namespace zlt::platform

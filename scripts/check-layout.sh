@@ -4,12 +4,17 @@
 #  2. Includes point downwards only: app -> webupdater -> http, install, signature -> common -> platform,
 #     and ui is used by app and webupdater (ui itself uses common and platform).
 #  3. platform/ uses QtCore at most.
+#  4. Operating-system conditionals (Q_OS_*, _WIN32, __linux__, ...) and #undef of a system's
+#     macro appear only under platform/: callers never test the system.
+# Usage: check-layout.sh [ROOT]   (default: this repository)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "${1:-$(dirname "$0")/..}"
 status=0
+product="app webupdater common http install signature ui"
 
 os_headers='#include <(unistd|fcntl|fnmatch|dirent|signal|ifaddrs|pwd|grp|dlfcn|windows|winsock2|ws2tcpip|tlhelp32|shellapi|shlwapi|wininet|winhttp|io|direct)\.h>|#include <(sys|net|netinet|arpa)/'
-if hits=$(grep -rnE "$os_headers" app webupdater common http install signature ui); then
+# shellcheck disable=SC2086 # the folders are words
+if hits=$(grep -rnE "$os_headers" $product); then
   echo "Operating-system headers outside platform/:"; echo "$hits"; status=1
 fi
 
@@ -37,7 +42,13 @@ if hits=$(grep -rnE '#include <Q(Widget|Application|Gui|Painter|Label|ProgressBa
   echo "platform/ uses more than QtCore:"; echo "$hits"; status=1
 fi
 if grep -n -E 'Qt6::(Gui|Widgets)' platform/CMakeLists.txt; then
-  echo "zlt_platform links more than Qt6::Core"; status=1
+  echo "platform/CMakeLists.txt: zlt_platform links more than Qt6::Core"; status=1
+fi
+
+os_conditional='^[[:space:]]*#[[:space:]]*((if|ifdef|ifndef|elif)\b.*\b(Q_OS_[A-Z0-9_]+|_WIN32|_WIN64|WIN32|WIN64|__linux__|__unix__|__APPLE__|__MACH__|_MSC_VER|__MINGW32__|__MINGW64__|__CYGWIN__|_POSIX_VERSION)\b|undef\b)'
+# shellcheck disable=SC2086 # the folders are words
+if hits=$(grep -rnE "$os_conditional" $product); then
+  echo "Operating-system conditionals outside platform/:"; echo "$hits"; status=1
 fi
 
 [ $status -eq 0 ] && echo "layout: every rule holds"

@@ -1,12 +1,13 @@
 #include "ui/Graphics.h"
 
+#include "platform/System.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGuiApplication>
 #include <QPalette>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -64,24 +65,18 @@ void LoadWindowsFonts() {
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
-#ifdef Q_OS_WIN
-    // The windows platform knows the system's fonts; the offscreen one knows none and gets the
-    // files of the system's font folder.
+    // A toolkit that does not know the two faces (any but the windows platform) gets their
+    // files.
     const auto drawn = [](const char* AFamily) {
         return QFontInfo(QFont(QString::fromLatin1(AFamily))).family() == QLatin1String(AFamily);
     };
-    if (!drawn("Tahoma") || !drawn("MS Sans Serif")) {
-        AddWindowsFontFiles(QDir(QStandardPaths::writableLocation(QStandardPaths::FontsLocation)));
-    }
+    if (!drawn("Tahoma") || !drawn("MS Sans Serif")) AddWindowsFontFiles(QDir(platform::WindowsFontFolder()));
     // Windows keeps MS Sans Serif as a bitmap font, which the toolkit does not draw: its
-    // TrueType successor stands in, or Tahoma where that is missing too (Wine).
+    // TrueType successor stands in, or Tahoma where that is missing too.
     if (!drawn("MS Sans Serif")) {
         QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                                    {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Tahoma")});
     }
-#else
-    AddWindowsFontFiles(QDir(QStringLiteral("/usr/share/wine/fonts")));
-#endif
 }
 
 } // namespace zlt::ui

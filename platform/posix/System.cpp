@@ -23,4 +23,6 @@ void SetCommandLine(int argc, char** argv) {
 
 void Sleep(unsigned AMilliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds)); }
 
+QString WindowsFontFolder() { return QStringLiteral("/usr/share/wine/fonts"); }
+
 } // namespace zlt::platform

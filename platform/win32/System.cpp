@@ -5,6 +5,7 @@
 #include "platform/win32/Win32.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
 #include <shellapi.h>
 
@@ -38,5 +39,7 @@ void SetCommandLine(int argc, char** argv) {
 }
 
 void Sleep(unsigned AMilliseconds) { ::Sleep(AMilliseconds); }
+
+QString WindowsFontFolder() { return QStandardPaths::writableLocation(QStandardPaths::FontsLocation); }
 
 } // namespace zlt::platform
