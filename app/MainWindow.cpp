@@ -34,13 +34,12 @@ QPointer<TfrmMainUpdater_> frmMainUpdater_;
 unsigned TfrmMainUpdater_::RunDelayMs = 1000;
 int TfrmMainUpdater_::StopAttempts = 500;
 unsigned TfrmMainUpdater_::StopPauseMs = 20;
-std::function<void()> TfrmMainUpdater_::ConfigFileReadTestHook;
 
 namespace {
 
-constexpr TColor clFrameBlue = RGBColor(0x78, 0xAD, 0xE9);  // stored 15314296
-constexpr TColor clIconLine = RGBColor(0xB4, 0xDC, 0xF3);   // stored 15981748
-constexpr TColor clTestYellow = RGBColor(0xFF, 0xFF, 0xB3); // stored 0x00B3FFFF
+constexpr TColor clFrameBlue = RGBColor(0x78, 0xAD, 0xE9);  // the frame and the panels' lines
+constexpr TColor clIconLine = RGBColor(0xB4, 0xDC, 0xF3);   // the lines of the icon's panel
+constexpr TColor clTestYellow = RGBColor(0xFF, 0xFF, 0xB3); // the panels' fill in test mode
 
 TZLTPanel* CreatePanel(QWidget* AParent, const char* AName, const QRect& AGeometry, TAlign AAlign, TColor AColor,
                        std::uint8_t ALines, TColor ALineColor, int ABorderWidth) {
@@ -82,7 +81,10 @@ QLabel* CreateLabel(QWidget* AParent, const char* AName, const QRect& AGeometry,
 } // namespace
 
 TfrmMainUpdater_::TfrmMainUpdater_() : QWidget(nullptr) {
-    LoadFormResource();
+    SetUpWindow();
+    CreateControls();
+    CreateTimer();
+    CreateUpdaterComponent();
     wupPelmoraUpda->Loaded();
     try {
         FormCreate();
@@ -93,7 +95,7 @@ TfrmMainUpdater_::TfrmMainUpdater_() : QWidget(nullptr) {
 
 TfrmMainUpdater_::~TfrmMainUpdater_() = default;
 
-void TfrmMainUpdater_::LoadFormResource() {
+void TfrmMainUpdater_::SetUpWindow() {
     LoadWindowsFonts();
     setObjectName(QStringLiteral("frmMainUpdater_"));
     setWindowTitle(QStringLiteral("frmMainUpdater_"));
@@ -105,7 +107,9 @@ void TfrmMainUpdater_::LoadFormResource() {
     setAutoFillBackground(true);
     setFont(TFont().ToQFont()); // "Tahoma", -11, window text
     resize(472, 125);
+}
 
+void TfrmMainUpdater_::CreateControls() {
     cntFormMain____ = CreatePanel(this, "cntFormMain____", {0, 0, 472, 125}, TAlign::alClient, clFrameBlue,
                                   psLeft | psTop | psRight, clFrameBlue, 2);
     cntContaTop____ = CreatePanel(cntFormMain____, "cntContaTop____", {3, 3, 466, 14}, TAlign::alTop, clBlack, psAll,
@@ -135,7 +139,9 @@ void TfrmMainUpdater_::LoadFormResource() {
     pbrFormProgress->setRange(0, 100);
     pbrFormProgress->setValue(0);
     pbrFormProgress->setVisible(true);
+}
 
+void TfrmMainUpdater_::CreateTimer() {
     tmrFormTimer___ = new QTimer(this);
     tmrFormTimer___->setObjectName(QStringLiteral("tmrFormTimer___"));
     tmrFormTimer___->setInterval(1000);
@@ -148,7 +154,9 @@ void TfrmMainUpdater_::LoadFormResource() {
         }
     });
     tmrFormTimer___->start();
+}
 
+void TfrmMainUpdater_::CreateUpdaterComponent() {
     wupPelmoraUpda = new TZLTWebUpdater(this);
     wupPelmoraUpda->SetName(QStringLiteral("wupPelmoraUpda"));
     wupPelmoraUpda->SetPUseDefaultForm(false);

@@ -39,11 +39,11 @@ extern QPointer<TfrmMainUpdater_> frmMainUpdater_;
 
 // The updater's only window: reads the settings file, stops the application, lets its
 // component download the package, installs it and restarts the application. The class spans
-// MainWindow.cpp (the form resource and the window's own handlers), SettingsFile.cpp,
+// MainWindow.cpp (construction and the window's own handlers), SettingsFile.cpp,
 // UpdateRun.cpp (the timer, the stop loop, the transfer's progress) and PackageInstall.cpp.
 class TfrmMainUpdater_ : public QWidget {
 public:
-    // Loads the form resource (controls, component, timer, stored settings), sends Loaded to
+    // Creates the controls, the timer and the component with their settings, sends Loaded to
     // the component, then runs FormCreate. Errors of FormCreate go to the application's
     // default error box and creation goes on.
     TfrmMainUpdater_();
@@ -61,7 +61,7 @@ public:
     QString strUpdaCheckUrl;
     QString strUpdaDownlUrl;
 
-    // Controls and parts, as the form resource lays them out.
+    // Controls and parts, as the window lays them out.
     TZLTPanel* cntFormMain____ = nullptr;
     TZLTPanel* cntContaTop____ = nullptr;
     TZLTPanel* cntFormIcon____ = nullptr;
@@ -95,10 +95,6 @@ public:
     // passes, pausing StopPauseMs after each termination (500 x 20 ms: about ten seconds).
     static int StopAttempts;
     static unsigned StopPauseMs;
-    // Tests only: called inside ConfigFileRead's guard after the settings are read. A hook that
-    // throws plays a settings reader that fails, which the real reader never does. Empty in
-    // the program.
-    static std::function<void()> ConfigFileReadTestHook;
 
     // Centres the window on its screen before it is first shown.
     void setVisible(bool AVisible) override;
@@ -108,7 +104,14 @@ protected:
     void closeEvent(QCloseEvent* AEvent) override; // FormClose
 
 private:
-    void LoadFormResource();
+    // The window's construction, in this order: its own look and size; the panels, the
+    // picture, the labels and the bar; the start timer (running); the updater component with
+    // its dialog options and handlers.
+    void SetUpWindow();
+    void CreateControls();
+    void CreateTimer();
+    void CreateUpdaterComponent();
+    void LogSettings() const;
     void RunUpdate();
     void HideTitleBar(bool AHide);
     void StopApplication();

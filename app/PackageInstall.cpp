@@ -17,8 +17,8 @@ namespace zlt::app {
 
 namespace {
 
-// The extension as the Delphi runtime takes it: from the last "." of the file name, dot
-// included; empty when the name part has no dot.
+// The extension of a file name: from the last "." of the name part, dot included; empty when
+// the name part has no dot (so "a.d/pkg" has none).
 QString ExtractFileExt(const QString& AFileName) {
     const qsizetype dot = AFileName.lastIndexOf(u'.');
     const qsizetype delimiter = std::max(AFileName.lastIndexOf(u'/'), AFileName.lastIndexOf(u'\\'));

@@ -2,6 +2,7 @@
 
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
+#include "app/UpdateSettings.h"
 #include "common/Errors.h"
 #include "common/Settings.h"
 #include "common/Text.h"
@@ -13,57 +14,76 @@
 
 namespace zlt::app {
 
+TUpdateSettings ReadUpdateSettings() {
+    const QString section = QStringLiteral("UPDATE");
+    TUpdateSettings settings;
+    IniFileLoad(section, QStringLiteral("APPNAME"), QString(), settings.AppName);
+    IniFileLoad(section, QStringLiteral("APPEXE"), QString(), settings.AppExe);
+    IniFileLoad(section, QStringLiteral("SERVER1"), QString(), settings.Server);
+    IniFileLoad(section, QStringLiteral("PATHUPD"), QString(), settings.Path);
+    IniFileLoad(section, QStringLiteral("FILEPHP"), QString(), settings.FilePhp);
+    IniFileLoad(section, QStringLiteral("FILEZIP"), QString(), settings.FileZip);
+    IniFileLoad(section, QStringLiteral("PUBKEY"), QString(), settings.PublicKeys);
+    return settings;
+}
+
+TUpdateAddresses BuildUpdateAddresses(const TUpdateSettings& ASettings, bool ATestMode) {
+    TUpdateAddresses addresses;
+    if (StringIsEmpty(ASettings.Server)) return addresses;
+    addresses.CheckUrl = ASettings.Server;
+    addresses.DownloadUrl = ASettings.Server;
+    if (StringIsEmpty(ASettings.Path)) return addresses;
+    const QString folder = ASettings.Path + u'/' +
+                           (ATestMode ? QStringLiteral("Pruebas/") : QStringLiteral("Produccion/"));
+    addresses.CheckUrl += folder;
+    addresses.DownloadUrl += folder;
+    if (!StringIsEmpty(ASettings.FilePhp)) {
+        addresses.CheckUrl += ASettings.FilePhp;
+        addresses.CheckReady = true;
+    }
+    if (!StringIsEmpty(ASettings.FileZip)) {
+        addresses.DownloadUrl += ASettings.FileZip;
+        addresses.DownloadReady = true;
+    }
+    return addresses;
+}
+
 void TfrmMainUpdater_::ConfigFileRead() {
     wupPelmoraUpda->SetPCheckUrl(QString());
     wupPelmoraUpda->SetPDownloadUrl(QString());
     wupPelmoraUpda->SetPPublicKeys({});
     Guarded(QStringLiteral("ConfigFileRead"), [this] {
-        const QString section = QStringLiteral("UPDATE");
-        IniFileLoad(section, QStringLiteral("APPNAME"), QString(), strAppliName___);
-        IniFileLoad(section, QStringLiteral("APPEXE"), QString(), strAppliExeFile);
-        IniFileLoad(section, QStringLiteral("SERVER1"), QString(), strUpdaServer__);
-        IniFileLoad(section, QStringLiteral("PATHUPD"), QString(), strUpdaPath____);
-        IniFileLoad(section, QStringLiteral("FILEPHP"), QString(), strUpdaFilePhp_);
-        IniFileLoad(section, QStringLiteral("FILEZIP"), QString(), strUpdaFileZip_);
-        // Optional: with keys, a package is installed only when one of them signed it.
-        QString publicKeys;
-        IniFileLoad(section, QStringLiteral("PUBKEY"), QString(), publicKeys);
-        if (ConfigFileReadTestHook) ConfigFileReadTestHook();
-
-        bool checkReady = false;
-        bool downloadReady = false;
-        if (!StringIsEmpty(strUpdaServer__)) {
-            strUpdaCheckUrl = strUpdaServer__;
-            strUpdaDownlUrl = strUpdaServer__;
-            if (!StringIsEmpty(strUpdaPath____)) {
-                const QString folder = strUpdaPath____ + u'/' +
-                                       (TestMode ? QStringLiteral("Pruebas/") : QStringLiteral("Produccion/"));
-                strUpdaCheckUrl += folder;
-                strUpdaDownlUrl += folder;
-                if (!StringIsEmpty(strUpdaFilePhp_)) {
-                    strUpdaCheckUrl += strUpdaFilePhp_;
-                    checkReady = true;
-                }
-                if (!StringIsEmpty(strUpdaFileZip_)) {
-                    strUpdaDownlUrl += strUpdaFileZip_;
-                    downloadReady = true;
-                }
-            }
+        const TUpdateSettings settings = ReadUpdateSettings();
+        strAppliName___ = settings.AppName;
+        strAppliExeFile = settings.AppExe;
+        strUpdaServer__ = settings.Server;
+        strUpdaPath____ = settings.Path;
+        strUpdaFilePhp_ = settings.FilePhp;
+        strUpdaFileZip_ = settings.FileZip;
+        const TUpdateAddresses addresses = BuildUpdateAddresses(settings, TestMode);
+        if (!StringIsEmpty(settings.Server)) {
+            strUpdaCheckUrl = addresses.CheckUrl;
+            strUpdaDownlUrl = addresses.DownloadUrl;
         }
-        if (checkReady) wupPelmoraUpda->SetPCheckUrl(strUpdaCheckUrl);
-        if (downloadReady) wupPelmoraUpda->SetPDownloadUrl(strUpdaDownlUrl);
-        wupPelmoraUpda->SetPPublicKeys(signature::SplitKeyList(publicKeys));
+        if (addresses.CheckReady) wupPelmoraUpda->SetPCheckUrl(addresses.CheckUrl);
+        if (addresses.DownloadReady) wupPelmoraUpda->SetPDownloadUrl(addresses.DownloadUrl);
+        // Optional: with keys, a package is installed only when one of them signed it.
+        wupPelmoraUpda->SetPPublicKeys(signature::SplitKeyList(settings.PublicKeys));
         lblUpdProduct__->setText(strAppliName___);
-        const auto shown = [](const QString& AURL) {
-            return AURL.isEmpty() ? QStringLiteral("(none)") : http::DisplayUrl(AURL);
-        };
-        const qsizetype keys = wupPelmoraUpda->PPublicKeys().size();
-        RunLog().Info(
-            QStringLiteral("Settings %1: check address %2, download address %3, %4")
-                .arg(SettingsFileName(), shown(wupPelmoraUpda->PCheckUrl()), shown(wupPelmoraUpda->PDownloadUrl()),
-                     keys == 0 ? QStringLiteral("packages taken unsigned")
-                               : QStringLiteral("packages must be signed (%1 public keys)").arg(keys)));
+        LogSettings();
     });
+}
+
+void TfrmMainUpdater_::LogSettings() const {
+    const auto shown = [](const QString& AURL) {
+        return AURL.isEmpty() ? QStringLiteral("(none)") : http::DisplayUrl(AURL);
+    };
+    const qsizetype keys = wupPelmoraUpda->PPublicKeys().size();
+    RunLog().Info(QStringLiteral("Settings %1: check address %2, download address %3, %4")
+                      .arg(SettingsFileName(), shown(wupPelmoraUpda->PCheckUrl()),
+                           shown(wupPelmoraUpda->PDownloadUrl()),
+                           keys == 0 ? QStringLiteral("packages taken unsigned")
+                                     : QStringLiteral("packages must be signed (%1 public keys)").arg(keys)));
 }
 
 } // namespace zlt::app

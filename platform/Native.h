@@ -3,13 +3,20 @@
 // What the portable files of platform/ ask of the system they run on; posix/ and win32/
 // implement it. Not for callers outside platform/: they use the headers of the families.
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 namespace zlt::platform::native {
 
 // The running program's file as the system names it ('/' as the delimiter); empty when the
 // system does not tell.
 QString RunningExecutablePath();
+
+// The whole content of AFileName when it is a regular file that can be read; nullopt when it is
+// missing, a folder, a pipe or a device, or a read fails. Never blocks on a pipe.
+std::optional<QByteArray> ReadRegularFile(const QString& AFileName);
 
 // Opens APath, a file that exists, as the shell's "open" verb does; true when something started.
 bool OpenFile(const QString& APath, const QString& AParameters);

@@ -66,7 +66,7 @@ void TZLTPanel::AlignControls(QWidget* AParent, const QRect& AArea) {
     }
 
     QRect area = AArea;
-    // The VCL's order: top, bottom, left, right, then the client control in what is left.
+    // Edges first, so that the client control gets what they leave: top, bottom, left, right.
     for (const TAlign align : {TAlign::alTop, TAlign::alBottom, TAlign::alLeft, TAlign::alRight, TAlign::alClient}) {
         for (TZLTPanel* panel : panels) {
             if (panel->FAlign != align) continue;

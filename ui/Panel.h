@@ -9,7 +9,7 @@
 
 namespace zlt::ui {
 
-// Where a control sits in its parent, as the VCL aligns: alTop and alBottom controls take the
+// Where a control sits in its parent: alTop and alBottom controls take the
 // full width and keep their height, stacked from the edge in creation order; alLeft and alRight
 // controls take the height that is left and keep their width; one alClient control fills the
 // rest. alNone controls keep the place they were given.

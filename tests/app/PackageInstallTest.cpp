@@ -31,7 +31,7 @@ using namespace zlt::ui;
 
 namespace {
 
-const QString Guard = QStringLiteral("Error al ejecutar la función wupPelmoraUpdaUpdateDownloaded.\r\n");
+const QString Guard = GuardLine("wupPelmoraUpdaUpdateDownloaded");
 
 class PackageInstallTest : public TWindowFixture {
 protected:

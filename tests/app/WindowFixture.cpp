@@ -34,9 +34,9 @@ TfrmMainUpdater_* TWindowFixture::CreateWindow() {
 
 bool TWindowFixture::RunThroughTimer(const TMessageBoxRecorder& ABoxes) {
     if (FWindow.isNull() || !FWindow->isVisible()) return false;
-    const std::size_t boxesBefore = ABoxes.Boxes.size();
+    const std::size_t boxesBefore = ABoxes.Calls.size();
     FWindow->tmrFormTimer___->start(0);
-    return WaitFor([&] { return FWindow.isNull() || !FWindow->isVisible() || ABoxes.Boxes.size() > boxesBefore; },
+    return WaitFor([&] { return FWindow.isNull() || !FWindow->isVisible() || ABoxes.Calls.size() > boxesBefore; },
                    120000);
 }
 

@@ -30,7 +30,7 @@ protected:
     static QString Settings(const QString& AAppName, const QString& AAppExe, const QString& AServer,
                             const QString& APath, const QString& AFilePhp, const QString& AFileZip);
 
-    // Creates the window (form resource and FormCreate). The fixture deletes it unless its own
+    // Creates the window (its construction and FormCreate). The fixture deletes it unless its own
     // close did.
     TfrmMainUpdater_* CreateWindow();
 

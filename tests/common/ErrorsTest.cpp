@@ -17,20 +17,14 @@
 namespace zlt::test {
 namespace {
 
-const QString CrLf = QStringLiteral("\r\n");
-
 using TSnapshot = std::optional<std::vector<platform::TProcessEntry>>;
-
-QString Line(const char* ALabel) {
-    return QString::fromUtf8("Error al ejecutar la funci\u00F3n %1.").arg(QString::fromUtf8(ALabel));
-}
 
 TEST(RaiseRoutineError, ComposesTwoLinesWithThePlainCommonType) {
     try {
         RaiseRoutineError(QStringLiteral("KillProcess"), QStringLiteral("Access is denied"));
         FAIL() << "RaiseRoutineError returned";
     } catch (const Exception& error) {
-        EXPECT_EQ(error.Message(), Line("KillProcess") + CrLf + "Access is denied");
+        EXPECT_EQ(error.Message(), GuardLine("KillProcess") + "Access is denied");
         EXPECT_EQ(typeid(error), typeid(Exception));
     }
     // The label goes in as it stands, placeholders and all.
@@ -38,7 +32,7 @@ TEST(RaiseRoutineError, ComposesTwoLinesWithThePlainCommonType) {
         RaiseRoutineError(QStringLiteral("50%s %1"), QString());
         ADD_FAILURE() << "RaiseRoutineError returned";
     } catch (const Exception& error) {
-        EXPECT_EQ(error.Message(), Line("50%s %1") + CrLf);
+        EXPECT_EQ(error.Message(), GuardLine("50%s %1"));
     }
 }
 
@@ -49,7 +43,7 @@ TEST(Guarded, NestedLabelsReadOutermostFirstAndEndWithTheCause) {
         });
         FAIL() << "nothing was raised";
     } catch (const Exception& error) {
-        EXPECT_EQ(error.Message(), Line("ConfigFileRead") + CrLf + Line("IniFileLoad") + CrLf + "Disk on fire");
+        EXPECT_EQ(error.Message(), GuardLine("ConfigFileRead") + GuardLine("IniFileLoad") + "Disk on fire");
         EXPECT_EQ(typeid(error), typeid(Exception)) << "the cause's own type must not reach the caller";
     }
 }
@@ -73,7 +67,7 @@ TEST(Guarded, ProcessRoutinesWrapTheSnapshotFailureButCountProcessDoesNot) {
         FindProcess(QStringLiteral("App.exe"), id);
         ADD_FAILURE() << "FindProcess raised nothing";
     } catch (const Exception& error) {
-        EXPECT_EQ(error.Message(), Line("FindProcess") + CrLf + "no snapshot");
+        EXPECT_EQ(error.Message(), GuardLine("FindProcess") + "no snapshot");
     }
     try {
         CountProcess(QStringLiteral("App.exe"));

@@ -65,7 +65,7 @@ void ShowAndOpen(const QString& AName) {
 
 QStringList Seen(const TMessageBoxRecorder& ABoxes, const TShellRecorder& AShell) {
     QStringList seen;
-    for (const auto& box : ABoxes.Boxes) seen << QStringLiteral("box ") + box.Text;
+    for (const auto& box : ABoxes.Calls) seen << QStringLiteral("box ") + box.Text;
     for (const auto& call : AShell.Calls) seen << QStringLiteral("open ") + call.FileName;
     return seen;
 }

@@ -17,7 +17,6 @@
 #include <QStandardPaths>
 #include <QThread>
 
-
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
@@ -156,6 +155,10 @@ int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArra
     return code;
 }
 
+QString GuardLine(const char* ALabel) {
+    return QString::fromUtf8("Error al ejecutar la funci\u00F3n %1.\r\n").arg(QString::fromUtf8(ALabel));
+}
+
 int ZipFolder(const QString& AFolder, const QString& AZipFile, const QStringList& AOptions) {
     QDir().mkpath(QFileInfo(AZipFile).path());
     QFile::remove(AZipFile);
@@ -192,8 +195,12 @@ QString TMinisignKey::PublicKeyLine() const {
 }
 
 void TMinisignKey::Sign(const QString& AFile, bool ALegacy, const QString& ASignatureFile) const {
-    QStringList arguments{QStringLiteral("-S"), QStringLiteral("-s"), FDir.File(QStringLiteral("key.sec")),
-                          QStringLiteral("-m"), AFile, QStringLiteral("-x"),
+    QStringList arguments{QStringLiteral("-S"),
+                          QStringLiteral("-s"),
+                          FDir.File(QStringLiteral("key.sec")),
+                          QStringLiteral("-m"),
+                          AFile,
+                          QStringLiteral("-x"),
                           ASignatureFile.isEmpty() ? AFile + QStringLiteral(".minisig") : ASignatureFile};
     if (ALegacy) arguments.append(QStringLiteral("-l"));
     QByteArray output;
@@ -237,7 +244,7 @@ TTestCa::TTestCa(const QStringList& AHostNames) {
     const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes")};
 #else
     const QStringList newKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes")};
+                             QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes")};
 #endif
     const QList<QStringList> steps{
         QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-config"), config,
@@ -395,9 +402,9 @@ TFaultServer::TFaultServer() {
 TCutProxy::TCutProxy(quint16 AUpstreamPort, const QList<std::int64_t>& ACuts) {
     QStringList cuts;
     for (const std::int64_t cut : ACuts) cuts << QString::number(cut);
-    FPort = StartScriptServer(
-        FProcess, FDir, QStringLiteral("cut_proxy.py"),
-        {QString::number(AUpstreamPort), cuts.join(u','), HostPath(FDir.File(QStringLiteral("connections.log")))});
+    FPort = StartScriptServer(FProcess, FDir, QStringLiteral("cut_proxy.py"),
+                              {QString::number(AUpstreamPort), cuts.join(u','),
+                               HostPath(FDir.File(QStringLiteral("connections.log")))});
 }
 
 TCutProxy::~TCutProxy() = default;
@@ -415,11 +422,6 @@ QStringList TFaultServer::RequestLines() const {
 }
 
 // --- process-wide state --------------------------------------------------------------------
-
-TScopedProcessSnapshotHook::TScopedProcessSnapshotHook(platform::TProcessSnapshotHook AHook)
-    : FPrevious(platform::SetProcessSnapshotHook(std::move(AHook))) {}
-
-TScopedProcessSnapshotHook::~TScopedProcessSnapshotHook() { platform::SetProcessSnapshotHook(std::move(FPrevious)); }
 
 TScopedConnectedState::TScopedConnectedState(std::optional<bool> AState) { platform::ForceConnectedState(AState); }
 
@@ -451,14 +453,6 @@ TScopedExecutablePath::TScopedExecutablePath(const QString& APath) {
 }
 
 TScopedExecutablePath::~TScopedExecutablePath() { platform::SetExecutablePathOverride(FPrevious); }
-
-TShellRecorder::TShellRecorder()
-    : FPrevious(platform::SetShellExecuteHook([this](const QString& AFileName, const QString& AParameters) {
-          Calls.push_back({AFileName, AParameters});
-          return true;
-      })) {}
-
-TShellRecorder::~TShellRecorder() { platform::SetShellExecuteHook(std::move(FPrevious)); }
 
 TExeFolder::TExeFolder(const QString& AExeName) : FExeName(AExeName), FPath(ExePath()) {}
 

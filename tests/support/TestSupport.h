@@ -15,6 +15,7 @@
 
 #include "http/Defaults.h"
 #include "platform/Processes.h"
+#include "platform/Profile.h"
 #include "platform/Shell.h"
 #include "ui/MessageBox.h"
 
@@ -122,6 +123,10 @@ bool CanRunAsNobody();
 // percent of the picture, and never fewer than 8). A failure says how many pixels differ and by
 // how much at most.
 ::testing::AssertionResult ImagesAlike(const QImage& AActual, const QImage& AExpected, int ATolerance = 2);
+
+// One line of the guard chain, for the routine ALabel, with its line end: what a guard puts in
+// front of the cause of a failure.
+QString GuardLine(const char* ALabel);
 
 // Zips AFolder's whole content, named relative to it, into AZipFile with the zip tool (AOptions,
 // such as "-0" or "-fz", go first), creating AZipFile's folder and replacing an older file.
@@ -308,17 +313,23 @@ public:
     TScopedHttpDefaults() : TScopedValue(http::TZLTHttpDefaults::Instance()) {}
 };
 
-// The process snapshot that the process utilities take comes from AHook.
-class TScopedProcessSnapshotHook {
+// Installs AHook through ASet (a system function's replacement that gives back the one it
+// replaces) for the guard's life.
+template <typename THook, THook (*ASet)(THook)>
+class TScopedHook {
 public:
-    explicit TScopedProcessSnapshotHook(platform::TProcessSnapshotHook AHook);
-    ~TScopedProcessSnapshotHook();
-    TScopedProcessSnapshotHook(const TScopedProcessSnapshotHook&) = delete;
-    TScopedProcessSnapshotHook& operator=(const TScopedProcessSnapshotHook&) = delete;
+    explicit TScopedHook(THook AHook) : FPrevious(ASet(std::move(AHook))) {}
+    ~TScopedHook() { ASet(std::move(FPrevious)); }
+    TScopedHook(const TScopedHook&) = delete;
+    TScopedHook& operator=(const TScopedHook&) = delete;
 
 private:
-    platform::TProcessSnapshotHook FPrevious;
+    THook FPrevious;
 };
+// The process snapshot that the process utilities take comes from AHook.
+using TScopedProcessSnapshotHook = TScopedHook<platform::TProcessSnapshotHook, &platform::SetProcessSnapshotHook>;
+// Plays the reading of settings files: the bytes it gives, or a system that fails (a throw).
+using TScopedProfileReadHook = TScopedHook<platform::TProfileReadHook, &platform::SetProfileReadHook>;
 
 // The connection state that every test program fixes in main(): loopback servers are the only
 // peers, whatever interfaces the machine has.
@@ -360,39 +371,43 @@ private:
     QString FPrevious; // empty: the real path was in force
 };
 
-// Records message boxes instead of showing them while alive.
-class TMessageBoxRecorder {
+// Records the calls of a replaceable system function instead of making them while alive: each
+// call's arguments become one entry of Calls, and each call gets AAnswer. ASet installs the
+// function and gives back the one it replaces, which comes back when the recorder goes.
+template <typename TEntry, typename THook, THook (*ASet)(THook)>
+class TRecorder {
 public:
-    struct TBox {
-        QString Text;
-        QString Caption;
-        quint32 Flags;
-    };
-    TMessageBoxRecorder();
-    ~TMessageBoxRecorder();
-    TMessageBoxRecorder(const TMessageBoxRecorder&) = delete;
-    TMessageBoxRecorder& operator=(const TMessageBoxRecorder&) = delete;
-    std::vector<TBox> Boxes;
+    template <typename TAnswer>
+    explicit TRecorder(TAnswer AAnswer)
+        : FHook([this, AAnswer](const auto&... AArguments) {
+              Calls.push_back(TEntry{AArguments...});
+              return AAnswer;
+          }) {}
+    std::vector<TEntry> Calls;
 
 private:
-    ui::TMessageBoxSink FPrevious;
+    TScopedHook<THook, ASet> FHook;
 };
 
-// Records shell "open" calls instead of performing them while alive.
-class TShellRecorder {
+// Message boxes, recorded instead of shown; each is answered with OK.
+struct TMessageBox {
+    QString Text;
+    QString Caption;
+    quint32 Flags;
+};
+class TMessageBoxRecorder : public TRecorder<TMessageBox, ui::TMessageBoxSink, &ui::SetMessageBoxSink> {
 public:
-    struct TCall {
-        QString FileName;
-        QString Parameters;
-    };
-    TShellRecorder();
-    ~TShellRecorder();
-    TShellRecorder(const TShellRecorder&) = delete;
-    TShellRecorder& operator=(const TShellRecorder&) = delete;
-    std::vector<TCall> Calls;
+    TMessageBoxRecorder() : TRecorder(ui::IDOK) {}
+};
 
-private:
-    platform::TShellExecuteHook FPrevious;
+// Shell "open" calls, recorded instead of performed; each reports success.
+struct TShellCall {
+    QString FileName;
+    QString Parameters;
+};
+class TShellRecorder : public TRecorder<TShellCall, platform::TShellExecuteHook, &platform::SetShellExecuteHook> {
+public:
+    TShellRecorder() : TRecorder(true) {}
 };
 
 // Makes the executable's folder a temporary one while alive (settings file, Updates/).

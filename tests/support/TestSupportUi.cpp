@@ -1,4 +1,4 @@
-// The test support's part for programs with windows: message boxes and pictures.
+// The test support's part for programs with windows: pictures.
 
 #include "tests/support/TestSupport.h"
 
@@ -8,14 +8,6 @@
 #include <cstdlib>
 
 namespace zlt::test {
-
-TMessageBoxRecorder::TMessageBoxRecorder()
-    : FPrevious(ui::SetMessageBoxSink([this](const QString& AText, const QString& ACaption, quint32 AFlags) {
-          Boxes.push_back({AText, ACaption, AFlags});
-          return ui::IDOK;
-      })) {}
-
-TMessageBoxRecorder::~TMessageBoxRecorder() { ui::SetMessageBoxSink(std::move(FPrevious)); }
 
 ::testing::AssertionResult ImagesAlike(const QImage& AActual, const QImage& AExpected, int ATolerance) {
     if (AActual.size() != AExpected.size())

@@ -1,4 +1,4 @@
-// The panel of the windows: VCL-like alignment of its children inside its border and lines,
+// The panel of the windows: the alignment of its children inside its border and lines,
 // and its painting, checked on grabbed images.
 
 #include "ui/Panel.h"

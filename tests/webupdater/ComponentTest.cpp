@@ -96,12 +96,12 @@ TEST(Component, DesignModeHasNoClientAndReportsOneMissingAddressAtLoad) {
         updater.SetPDownloadUrl(QString::fromLatin1(c.DownloadUrl));
         updater.Loaded();
         if (c.Box == nullptr) {
-            EXPECT_TRUE(boxes.Boxes.empty());
+            EXPECT_TRUE(boxes.Calls.empty());
         } else {
-            ASSERT_EQ(boxes.Boxes.size(), 1u);
-            EXPECT_EQ(boxes.Boxes[0].Text, QString::fromLatin1(c.Box));
-            EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("WebUpdater"));
-            EXPECT_EQ(boxes.Boxes[0].Flags & ui::MB_ICONERROR, ui::MB_ICONERROR);
+            ASSERT_EQ(boxes.Calls.size(), 1u);
+            EXPECT_EQ(boxes.Calls[0].Text, QString::fromLatin1(c.Box));
+            EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("WebUpdater"));
+            EXPECT_EQ(boxes.Calls[0].Flags & ui::MB_ICONERROR, ui::MB_ICONERROR);
         }
         EXPECT_FALSE(updater.CheckForUpdates());
         EXPECT_FALSE(updater.CheckForUpdatesRest());
@@ -121,7 +121,7 @@ TEST(Component, RunModeLoadingWithoutAddressesOrInManualModeSendsNothing) {
             updater.SetPDownloadUrl(server.Url(QStringLiteral("/ok/10")));
         }
         updater.Loaded();
-        EXPECT_TRUE(boxes.Boxes.empty());
+        EXPECT_TRUE(boxes.Calls.empty());
         EXPECT_FALSE(updater.Active());
         EXPECT_NE(updater.HttpClient(), nullptr) << "no check ran, so the client is still there";
     }

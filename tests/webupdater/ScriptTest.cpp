@@ -37,11 +37,11 @@ TEST(Script, WritesEachLanguageByteForByteAndSaysSo) {
         const QByteArray expected = Fixture(name);
         ASSERT_FALSE(expected.isEmpty());
         EXPECT_EQ(ReadFile(exe.Folder() + u'/' + name), expected);
-        ASSERT_EQ(boxes.Boxes.size(), 1u);
-        EXPECT_EQ(boxes.Boxes[0].Text,
+        ASSERT_EQ(boxes.Calls.size(), 1u);
+        EXPECT_EQ(boxes.Calls[0].Text,
                   QStringLiteral("The script %1 has been correcly created in %2/").arg(name, exe.Folder()));
-        EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Application.Title"));
-        EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, ui::MB_ICONINFORMATION);
+        EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("Application.Title"));
+        EXPECT_EQ(boxes.Calls[0].Flags & 0xF0u, ui::MB_ICONINFORMATION);
     }
 }
 
@@ -70,7 +70,7 @@ TEST(Script, AnUnknownLanguageWritesAndShowsNothing) {
         QObject host;
         TZLTWebUpdater updater(&host);
         updater.CreateScript(QString::fromLatin1(language));
-        EXPECT_TRUE(boxes.Boxes.empty());
+        EXPECT_TRUE(boxes.Calls.empty());
         EXPECT_TRUE(QDir(exe.Folder()).entryList(QDir::Files).isEmpty());
     }
 }
@@ -83,11 +83,11 @@ TEST(Script, AFolderItCannotWriteToShowsTheErrorBoxAlone) {
     QObject host;
     TZLTWebUpdater updater(&host);
     EXPECT_NO_THROW(updater.CreateScript(QStringLiteral("PHP")));
-    ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_EQ(boxes.Boxes[0].Text,
+    ASSERT_EQ(boxes.Calls.size(), 1u);
+    EXPECT_EQ(boxes.Calls[0].Text,
               QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."));
-    EXPECT_EQ(boxes.Boxes[0].Caption, QStringLiteral("Application.Title"));
-    EXPECT_EQ(boxes.Boxes[0].Flags & 0xF0u, ui::MB_ICONERROR);
+    EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("Application.Title"));
+    EXPECT_EQ(boxes.Calls[0].Flags & 0xF0u, ui::MB_ICONERROR);
     EXPECT_TRUE(QFileInfo(exe.Folder() + QStringLiteral("/checkUpdates.php")).isDir());
 }
 

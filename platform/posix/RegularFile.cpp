@@ -1,6 +1,5 @@
-#include "platform/Profile.h"
+#include "platform/Native.h"
 
-#include "platform/ProfileText.h"
 #include "platform/posix/Posix.h"
 
 #include <QByteArray>
@@ -13,12 +12,9 @@
 #include <cerrno>
 #include <optional>
 
-namespace zlt::platform {
+namespace zlt::platform::native {
 
-namespace {
-
-// The whole file, or nothing when it can't be read. Only regular files count: a folder, a
-// pipe or a device in the file's place reads as a missing file (and a pipe never blocks us).
+// Opened without blocking, so that a pipe in the file's place can't hold the reader.
 std::optional<QByteArray> ReadRegularFile(const QString& AFileName) {
     if (AFileName.isEmpty()) return std::nullopt;
     const TUniqueHandle file = posix::Own(
@@ -39,14 +35,4 @@ std::optional<QByteArray> ReadRegularFile(const QString& AFileName) {
     return content;
 }
 
-} // namespace
-
-QString GetPrivateProfileString(const QString& ASection, const QString& AKey, const QString& ADefault,
-                                const QString& AFileName, qsizetype ABufferSize) {
-    // The file is read only when there is something to look up in it.
-    std::optional<QByteArray> content;
-    if (!ASection.isEmpty() && !AKey.isEmpty()) content = ReadRegularFile(AFileName);
-    return ProfileValue(content, ASection, AKey, ADefault, ABufferSize);
-}
-
-} // namespace zlt::platform
+} // namespace zlt::platform::native
