@@ -304,10 +304,8 @@ TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStil
 
     TMessageBoxRecorder boxes;
     TfrmMainUpdater_* window = CreateWindow();
-    ASSERT_EQ(boxes.Calls.size(), 1u);
-    EXPECT_EQ(boxes.Calls[0].Text, GuardLine("ConfigFileRead") + GuardLine("IniFileLoad") + "disco ilegible.");
-    EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("updater"));
-    EXPECT_EQ(boxes.Calls[0].Flags, ui::MB_ICONERROR);
+    EXPECT_TRUE(OneBox(boxes, GuardLine("ConfigFileRead") + GuardLine("IniFileLoad") + "disco ilegible.",
+                       QStringLiteral("updater"), ui::MB_ICONERROR));
     // The rest of FormCreate was skipped; the addresses stay empty.
     EXPECT_EQ(window->windowTitle(), QStringLiteral("frmMainUpdater_"));
     EXPECT_EQ(Application().Title(), QStringLiteral("updater"));
@@ -337,17 +335,10 @@ TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheWindowStays) 
     WriteSettings(Settings(AcmeName, "Acme.exe", "http://127.0.0.1:9/", "acme", "checkUpdates.php", "acme.zip"));
     const TScopedProcessSnapshotHook failingSnapshot(
         []() -> std::optional<std::vector<platform::TProcessEntry>> { throw Exception(QStringLiteral("boom")); });
-    TMessageBoxRecorder boxes;
     TShellRecorder shell;
-    TfrmMainUpdater_* window = CreateWindow();
-    window->show();
-    ASSERT_TRUE(RunThroughTimer(boxes));
-
-    ASSERT_EQ(boxes.Calls.size(), 1u);
-    EXPECT_EQ(boxes.Calls[0].Text, GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") +
-                                       GuardLine("FindProcess") + QStringLiteral("boom."));
-    EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("Pelmora actualizador - ") + AcmeName);
-    EXPECT_EQ(boxes.Calls[0].Flags, ui::MB_ICONERROR);
+    RunExpectingOneErrorBox(GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") + GuardLine("FindProcess") +
+                                QStringLiteral("boom."),
+                            QStringLiteral("Pelmora actualizador - ") + AcmeName);
     ASSERT_FALSE(FWindow.isNull());
     EXPECT_TRUE(FWindow->isVisible()) << "the window stays open after a failed run";
     EXPECT_FALSE(FWindow->tmrFormTimer___->isActive()) << "the handler ran once";
@@ -368,15 +359,10 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
             std::vector<platform::TProcessEntry>{{999999999u, QStringLiteral("Acme.exe")}});
     });
     const TScopedValue<int> fewAttempts(TfrmMainUpdater_::StopAttempts, 3);
-    TMessageBoxRecorder boxes;
     TShellRecorder shell;
-    TfrmMainUpdater_* window = CreateWindow();
-    window->show();
-    ASSERT_TRUE(RunThroughTimer(boxes));
-
-    ASSERT_EQ(boxes.Calls.size(), 1u);
-    EXPECT_EQ(boxes.Calls[0].Text, GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") +
-                                       QStringLiteral("No se pudo detener la aplicación Acme.exe."));
+    RunExpectingOneErrorBox(GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") +
+                                QStringLiteral("No se pudo detener la aplicación Acme.exe."),
+                            QStringLiteral("Pelmora actualizador - ") + AcmeName);
     EXPECT_TRUE(nginx.AccessLog().trimmed().isEmpty()) << nginx.AccessLog().toStdString();
     EXPECT_FALSE(QDir(FExe.Folder() + QStringLiteral("/Updates")).exists());
     const QString log = RunLogText();

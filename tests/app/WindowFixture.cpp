@@ -40,6 +40,13 @@ bool TWindowFixture::RunThroughTimer(const TMessageBoxRecorder& ABoxes) {
                    120000);
 }
 
+void TWindowFixture::RunExpectingOneErrorBox(const QString& AText, const QString& ACaption) {
+    TMessageBoxRecorder boxes;
+    CreateWindow()->show();
+    ASSERT_TRUE(RunThroughTimer(boxes)) << "the run neither ended nor showed a box";
+    EXPECT_TRUE(OneBox(boxes, AText, ACaption, ui::MB_ICONERROR));
+}
+
 QString TWindowFixture::RunLogText() const {
     return QString::fromUtf8(ReadFile(FExe.Folder() + QStringLiteral("/updater.log")));
 }

@@ -39,6 +39,10 @@ protected:
     // The window must be visible. false when neither happened in time.
     bool RunThroughTimer(const TMessageBoxRecorder& ABoxes);
 
+    // Creates and shows the window, runs it through its timer, and expects the run to end with
+    // exactly one error box, showing AText under ACaption.
+    void RunExpectingOneErrorBox(const QString& AText, const QString& ACaption);
+
     // What the runs recorded in the log beside the executable.
     QString RunLogText() const;
 

@@ -400,6 +400,11 @@ public:
     TMessageBoxRecorder() : TRecorder(ui::IDOK) {}
 };
 
+// Whether ABoxes holds exactly one box, showing AText under ACaption with the icon AIcon
+// (MB_ICON* bits; the buttons are not compared). A failure names what differs.
+::testing::AssertionResult OneBox(const TMessageBoxRecorder& ABoxes, const QString& AText, const QString& ACaption,
+                                  quint32 AIcon);
+
 // Shell "open" calls, recorded instead of performed; each reports success.
 struct TShellCall {
     QString FileName;

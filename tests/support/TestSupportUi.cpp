@@ -9,6 +9,29 @@
 
 namespace zlt::test {
 
+namespace {
+
+// The bits of a box's flags that choose its icon.
+constexpr quint32 IconBits = 0xF0;
+
+} // namespace
+
+::testing::AssertionResult OneBox(const TMessageBoxRecorder& ABoxes, const QString& AText, const QString& ACaption,
+                                  quint32 AIcon) {
+    if (ABoxes.Calls.size() != 1) return ::testing::AssertionFailure() << ABoxes.Calls.size() << " boxes, not one";
+    const TMessageBox& box = ABoxes.Calls.front();
+    if (box.Text != AText)
+        return ::testing::AssertionFailure()
+               << "the text is \"" << box.Text.toStdString() << "\", not \"" << AText.toStdString() << '"';
+    if (box.Caption != ACaption)
+        return ::testing::AssertionFailure()
+               << "the caption is \"" << box.Caption.toStdString() << "\", not \"" << ACaption.toStdString() << '"';
+    if ((box.Flags & IconBits) != AIcon)
+        return ::testing::AssertionFailure()
+               << "the icon bits are 0x" << std::hex << (box.Flags & IconBits) << ", not 0x" << AIcon;
+    return ::testing::AssertionSuccess();
+}
+
 ::testing::AssertionResult ImagesAlike(const QImage& AActual, const QImage& AExpected, int ATolerance) {
     if (AActual.size() != AExpected.size())
         return ::testing::AssertionFailure() << "sizes differ: " << AActual.width() << "x" << AActual.height()

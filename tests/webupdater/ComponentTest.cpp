@@ -98,10 +98,7 @@ TEST(Component, DesignModeHasNoClientAndReportsOneMissingAddressAtLoad) {
         if (c.Box == nullptr) {
             EXPECT_TRUE(boxes.Calls.empty());
         } else {
-            ASSERT_EQ(boxes.Calls.size(), 1u);
-            EXPECT_EQ(boxes.Calls[0].Text, QString::fromLatin1(c.Box));
-            EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("WebUpdater"));
-            EXPECT_EQ(boxes.Calls[0].Flags & ui::MB_ICONERROR, ui::MB_ICONERROR);
+            EXPECT_TRUE(OneBox(boxes, QString::fromLatin1(c.Box), QStringLiteral("WebUpdater"), ui::MB_ICONERROR));
         }
         EXPECT_FALSE(updater.CheckForUpdates());
         EXPECT_FALSE(updater.CheckForUpdatesRest());

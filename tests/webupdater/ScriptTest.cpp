@@ -37,11 +37,9 @@ TEST(Script, WritesEachLanguageByteForByteAndSaysSo) {
         const QByteArray expected = Fixture(name);
         ASSERT_FALSE(expected.isEmpty());
         EXPECT_EQ(ReadFile(exe.Folder() + u'/' + name), expected);
-        ASSERT_EQ(boxes.Calls.size(), 1u);
-        EXPECT_EQ(boxes.Calls[0].Text,
-                  QStringLiteral("The script %1 has been correcly created in %2/").arg(name, exe.Folder()));
-        EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("Application.Title"));
-        EXPECT_EQ(boxes.Calls[0].Flags & 0xF0u, ui::MB_ICONINFORMATION);
+        EXPECT_TRUE(OneBox(boxes,
+                           QStringLiteral("The script %1 has been correcly created in %2/").arg(name, exe.Folder()),
+                           QStringLiteral("Application.Title"), ui::MB_ICONINFORMATION));
     }
 }
 
@@ -83,11 +81,9 @@ TEST(Script, AFolderItCannotWriteToShowsTheErrorBoxAlone) {
     QObject host;
     TZLTWebUpdater updater(&host);
     EXPECT_NO_THROW(updater.CreateScript(QStringLiteral("PHP")));
-    ASSERT_EQ(boxes.Calls.size(), 1u);
-    EXPECT_EQ(boxes.Calls[0].Text,
-              QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."));
-    EXPECT_EQ(boxes.Calls[0].Caption, QStringLiteral("Application.Title"));
-    EXPECT_EQ(boxes.Calls[0].Flags & 0xF0u, ui::MB_ICONERROR);
+    EXPECT_TRUE(OneBox(boxes,
+                       QStringLiteral("Something has gone wrong creating Php script.\r\nNo file has been created."),
+                       QStringLiteral("Application.Title"), ui::MB_ICONERROR));
     EXPECT_TRUE(QFileInfo(exe.Folder() + QStringLiteral("/checkUpdates.php")).isDir());
 }
 
