@@ -5,6 +5,9 @@
 # free loopback port and the publisher's key), and on the server side version 2.0 (the program,
 # its version file and a data file in a subfolder) zipped and signed with minisign, served by
 # nginx at RATE bytes a second. Sets PORT, and NGINX_PID for the caller to stop.
+#   start_xvfb DIR
+# starts Xvfb on a free display that it picks itself, exports DISPLAY and sets XVFB_PID for the
+# caller to stop; DIR receives the display number.
 demo_prepare() {
   local demo=$1 appexe=$2 sample=$3 rate=$4
   rm -rf "$demo"
@@ -48,4 +51,17 @@ CONF
   /usr/sbin/nginx -c "$demo/server/nginx.conf" -e "$demo/server/error.log" &
   NGINX_PID=$!
   for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/$PORT) 2>/dev/null && break; sleep 0.1; done
+}
+
+start_xvfb() {
+  local dir=$1
+  mkdir -p "$dir"
+  : >"$dir/display"
+  # -displayfd: Xvfb takes the first free display itself and writes its number, so two runs
+  # never race for one.
+  Xvfb -displayfd 3 -screen 0 800x450x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
+  [ -s "$dir/display" ] || { echo "Xvfb did not start"; return 1; }
+  export DISPLAY=":$(tr -d '[:space:]' <"$dir/display")"
 }

@@ -25,11 +25,8 @@ PIDS+=("$NGINX_PID")
 # The updater's whole folder beside the installed application.
 cp -r "$BUILD/dist/." "$DEMO/app/"
 
-for n in $(seq 90 120); do [ -e /tmp/.X11-unix/X$n ] || { DISPLAY_NUMBER=$n; break; }; done
-Xvfb ":$DISPLAY_NUMBER" -screen 0 800x450x24 -nolisten tcp >/dev/null 2>&1 &
-PIDS+=($!)
-export DISPLAY=":$DISPLAY_NUMBER"
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 0.1; done
+start_xvfb "$DEMO/xvfb"
+PIDS+=("$XVFB_PID")
 
 # A fresh Wine prefix of the demo's own, with its own server; no search path for DLLs or plugins.
 unset WINEPATH WINEQT_PLUGIN_PATH WINEQT_QPA_PLATFORM

@@ -22,11 +22,8 @@ PIDS+=("$NGINX_PID")
 cp build/bin/updater "$DEMO/app/updater"
 
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 120); do [ -e /tmp/.X11-unix/X$n ] || { DISPLAY_NUMBER=$n; break; }; done
-  Xvfb ":$DISPLAY_NUMBER" -screen 0 800x450x24 -nolisten tcp >/dev/null 2>&1 &
-  PIDS+=($!)
-  export DISPLAY=":$DISPLAY_NUMBER"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ] && break; sleep 0.1; done
+  start_xvfb "$DEMO/xvfb"
+  PIDS+=("$XVFB_PID")
 fi
 unset QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR=$DEMO/runtime
