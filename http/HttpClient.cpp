@@ -151,26 +151,41 @@ struct TZLTHttp::TImpl {
         if (Owner.OnWorkBegin) Owner.OnWorkBegin(&Owner, TWorkMode::wmRead, AExpected);
     }
 
+    // The final answer, judged once: before the first byte of its body reaches the sink, or
+    // after the transfer when it brought no body. false: its status is no success, and its
+    // body (an error page) must not reach the sink.
+    bool AnswerBegins() {
+        ResponseBegun = true;
+        // Redirect bodies never get here, so this is the final response.
+        const long code = ResponseCode();
+        if (code < 200 || code > 299) {
+            StatusRefused = true;
+            return false;
+        }
+        curl_off_t expected = -1;
+        curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+        const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
+        if (RangeFrom > 0 && code == 206)
+            CheckContentRange(declared);
+        else
+            WholeBodyBegins(code, declared);
+        return true;
+    }
+
+    // An answer without a body never reaches the write callback; it is judged all the same
+    // (a part where none was asked for is refused with a body or without).
+    void AnswerWithoutBody() {
+        try {
+            AnswerBegins();
+        } catch (...) {
+            Error = std::current_exception();
+        }
+    }
+
     // false: the transfer ends here.
     bool Body(const char* AData, std::size_t ASize) {
         LastActivity = TClock::now();
-        if (!ResponseBegun) {
-            ResponseBegun = true;
-            // Redirect bodies never get here, so this is the final response: an error page
-            // must not reach the sink.
-            const long code = ResponseCode();
-            if (code < 200 || code > 299) {
-                StatusRefused = true;
-                return false;
-            }
-            curl_off_t expected = -1;
-            curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-            const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
-            if (RangeFrom > 0 && code == 206)
-                CheckContentRange(declared);
-            else
-                WholeBodyBegins(code, declared);
-        }
+        if (!ResponseBegun && !AnswerBegins()) return false;
         // A body without a declared length is cut at the cap as well, before the sink sees
         // more than the cap allows.
         if (Owner.MaxBodyBytes > 0 && Received + static_cast<std::int64_t>(ASize) > Owner.MaxBodyBytes)
@@ -485,8 +500,8 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
         if (AResume->BackoffMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(AResume->BackoffMs) * Resumptions);
     }
-    // An empty body never reached the write callback.
-    if (!BodyBegun) FireWorkBegin(0);
+    // The work begin event has fired by now: an answer with a body or without one was judged,
+    // and announced, in AnswerBegins.
     if (Received != Reported) FireWork();
 }
 
@@ -503,6 +518,7 @@ QString TZLTHttp::TImpl::Request(const QByteArray& AUrl, const std::function<Exc
     Configure(AUrl, headers);
     BeginRequest();
     const CURLcode result = curl_easy_perform(easy);
+    if (result == CURLE_OK && !ResponseBegun && !Error) AnswerWithoutBody();
 
     Owner.FResponseCode = static_cast<std::int32_t>(ResponseCode());
     const char* contentType = nullptr;

@@ -63,7 +63,8 @@ public:
     // transfer and leaves Get unchanged.
     // ABodyBegin, when given, sees the declared length of a 2xx body (-1 when none is declared)
     // before its first byte reaches ASink; an exception it throws ends the transfer the same way.
-    // A redirect never leads from HTTPS to plain HTTP.
+    // A redirect never leads from HTTPS to plain HTTP. A part (206) of the file where no range
+    // was asked for is a failure, with a body or without.
     using TSink = std::function<void(const char* AData, std::size_t ASize)>;
     using TBodyBegin = std::function<void(std::int64_t ADeclaredLength)>;
     void Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin = {});
