@@ -250,14 +250,14 @@ void TPackageTransfer::Restart() {
 
 void TPackageTransfer::Resuming(const http::TZLTHttp& AClient, std::int32_t AMaxResumptions, std::int64_t AOffset,
                                 const QString& ACause) const {
-    FLog(TLogLevel::llWarning, QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
-                                   .arg(FAddress)
-                                   .arg(FKept)
-                                   .arg(OneLine(ACause))
-                                   .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset)
-                                                    : QStringLiteral("starting over"))
-                                   .arg(AClient.Resumptions() + 1)
-                                   .arg(AMaxResumptions + 1));
+    FLog(TLogLevel::llWarning,
+         QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
+             .arg(FAddress)
+             .arg(FKept)
+             .arg(OneLine(ACause))
+             .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset) : QStringLiteral("starting over"))
+             .arg(AClient.Resumptions() + 1)
+             .arg(AMaxResumptions + 1));
 }
 
 void TPackageTransfer::Finished(const http::TZLTHttp& AClient) const {
@@ -290,9 +290,9 @@ void VerifyPackage(const signature::TPublicKey& AKey, const signature::TSignatur
     } catch (const Exception& error) {
         throw Refusal(ALog, AAddress, error.Message());
     }
-    ALog(TLogLevel::llInfo, QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
-                                .arg(AAddress, signature::KeyIdText(AKey.KeyId),
-                                     OneLine(QString::fromUtf8(ASignature.TrustedComment))));
+    ALog(TLogLevel::llInfo,
+         QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
+             .arg(AAddress, signature::KeyIdText(AKey.KeyId), OneLine(QString::fromUtf8(ASignature.TrustedComment))));
 }
 
 } // namespace

@@ -102,7 +102,11 @@ TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
         {"/range/good/300000/4/a", {}, 0, {150000, 225000, 262500}, "[Range: bytes=150000-", "remaining to read"},
         // A weak ETag never names the file in If-Range: its Last-Modified does, or, without
         // one, the body starts over.
-        {"/range/weak/300000/1/a", first, 0, {150000}, "[Range: bytes=150000-; If-Range: Tue, 01 Dec 2026 10:00:00 GMT]",
+        {"/range/weak/300000/1/a",
+         first,
+         0,
+         {150000},
+         "[Range: bytes=150000-; If-Range: Tue, 01 Dec 2026 10:00:00 GMT]",
          ""},
         {"/range/weakonly/300000/1/a", first, 1, {0}, "", ""},
     };
@@ -177,7 +181,8 @@ TEST_F(ResumeTest, AnUnaskedForPartIsRefused) {
         SCOPED_TRACE(path);
         const TRecord record = DownloadOf(FServer->Url(QString::fromLatin1(path)));
         ASSERT_TRUE(record.Failure.has_value());
-        EXPECT_TRUE(record.Failure->contains(QStringLiteral("The server sent a part (206) where the whole file was asked for")))
+        EXPECT_TRUE(
+            record.Failure->contains(QStringLiteral("The server sent a part (206) where the whole file was asked for")))
             << record.Failure->toStdString();
         EXPECT_TRUE(record.Body.isEmpty());
         EXPECT_TRUE(record.Work.empty() || record.Work.back() == 0);
@@ -203,8 +208,8 @@ TEST_F(ResumeTest, StartingOverWithAFileOfAnotherSize) {
         EXPECT_EQ(record.Restarts, 1);
         EXPECT_EQ(record.Begins, (std::vector<std::int64_t>{Size, NewSize}));
         // The offsets: half of the first file, then (when cut again) half of the new one.
-        const std::vector<std::int64_t> offsets =
-            cuts == 1 ? std::vector<std::int64_t>{Size / 2} : std::vector<std::int64_t>{Size / 2, NewSize / 2};
+        const std::vector<std::int64_t> offsets = cuts == 1 ? std::vector<std::int64_t>{Size / 2}
+                                                            : std::vector<std::int64_t>{Size / 2, NewSize / 2};
         EXPECT_EQ(record.Offsets, offsets);
         ASSERT_FALSE(record.Work.empty());
         EXPECT_EQ(record.Work.back(), NewSize);

@@ -729,7 +729,8 @@ TEST_F(DownloadTest, StartingOverWithAFileOfAnotherSizeKeepsThatFileAlone) {
         ASSERT_EQ(run.Warnings.size(), 1) << run.Warnings.join(u'|').toStdString();
         EXPECT_TRUE(run.Warnings[0].contains(QStringLiteral("resuming from byte 1500000 (try 2 of 4)")))
             << run.Warnings[0].toStdString();
-        EXPECT_TRUE(run.Infos.filter(QStringLiteral(" 2000000 bytes in ")).filter(QStringLiteral("1 resumptions")).size() == 1)
+        EXPECT_TRUE(
+            run.Infos.filter(QStringLiteral(" 2000000 bytes in ")).filter(QStringLiteral("1 resumptions")).size() == 1)
             << run.Infos.join(u'|').toStdString();
         if (transport == TTransport::Platform) continue; // it reports no progress
         EXPECT_EQ(maxima, (std::vector<std::int32_t>{3000000, 2000000}));
