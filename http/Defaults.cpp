@@ -17,6 +17,14 @@ TValue EnvPositive(const char* AName, TValue ADefault) {
     return ok && value > 0 && value <= std::numeric_limits<TValue>::max() ? static_cast<TValue>(value) : ADefault;
 }
 
+// As EnvPositive, but 0 is a value too: for settings where it means "none".
+template <typename TValue>
+TValue EnvNonNegative(const char* AName, TValue ADefault) {
+    bool ok = false;
+    const qlonglong value = qEnvironmentVariable(AName).toLongLong(&ok);
+    return ok && value >= 0 && value <= std::numeric_limits<TValue>::max() ? static_cast<TValue>(value) : ADefault;
+}
+
 } // namespace
 
 TZLTHttpDefaults& TZLTHttpDefaults::Instance() {
@@ -28,6 +36,8 @@ TZLTHttpDefaults& TZLTHttpDefaults::Instance() {
         d.LowSpeedBytesPerSecond = EnvPositive("ZLT_LOW_SPEED_BYTES_PER_S", d.LowSpeedBytesPerSecond);
         d.LowSpeedSeconds = EnvPositive("ZLT_LOW_SPEED_TIME_S", d.LowSpeedSeconds);
         d.MaxBodyBytes = EnvPositive("ZLT_MAX_BODY_BYTES", d.MaxBodyBytes);
+        d.MaxResumptions = EnvNonNegative("ZLT_MAX_RESUMPTIONS", d.MaxResumptions);
+        d.ResumeBackoffMs = EnvNonNegative("ZLT_RESUME_BACKOFF_MS", d.ResumeBackoffMs);
         return d;
     }();
     return defaults;

@@ -9,9 +9,10 @@ namespace zlt::http {
 // Process-wide transfer settings that every new client starts from. Read once from the
 // environment when first used: ZLT_CA_FILE (a PEM bundle trusted besides the system's),
 // ZLT_CONNECT_TIMEOUT_MS, ZLT_STALL_TIMEOUT_MS, ZLT_LOW_SPEED_BYTES_PER_S,
-// ZLT_LOW_SPEED_TIME_S and ZLT_MAX_BODY_BYTES. Tests may change them directly. Together they
-// make every transfer end by itself: a server that never answers, stops, drips or sends
-// without end can't hold the updater, and with it the stopped application, for long.
+// ZLT_LOW_SPEED_TIME_S, ZLT_MAX_BODY_BYTES, ZLT_MAX_RESUMPTIONS and ZLT_RESUME_BACKOFF_MS.
+// Tests may change them directly. Together they make every transfer end by itself: a server
+// that never answers, stops, drips or sends without end can't hold the updater, and with it
+// the stopped application, for long.
 struct TZLTHttpDefaults {
     QString CaFile; // empty: the system's trust store only
     std::int32_t ConnectTimeoutMs = 30000;
@@ -21,10 +22,16 @@ struct TZLTHttpDefaults {
     std::int32_t LowSpeedSeconds = 60;
     // A body larger than this, declared or not, ends the transfer before more is written.
     std::int64_t MaxBodyBytes = std::int64_t{4} << 30;
+    // Tries after the first of a download that breaks off (0: none), each after a pause of
+    // ResumeBackoffMs times its number (0: none).
+    std::int32_t MaxResumptions = 3;
+    std::int32_t ResumeBackoffMs = 250;
     static TZLTHttpDefaults& Instance();
 };
 
-// The headers an HTTP client sends unless told otherwise, as the classic Delphi client does.
+// The User-Agent and Accept headers that every client sends unless told otherwise, and the REST
+// routines always: fixed values by which an update server's rules and access logs tell the
+// updater's requests apart. They stay as they are, so that servers set up for them keep working.
 inline const QString DefaultUserAgent = QStringLiteral("Mozilla/3.0 (compatible; Indy Library)");
 inline const QString DefaultAccept = QStringLiteral("text/html, */*");
 

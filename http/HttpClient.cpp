@@ -151,26 +151,41 @@ struct TZLTHttp::TImpl {
         if (Owner.OnWorkBegin) Owner.OnWorkBegin(&Owner, TWorkMode::wmRead, AExpected);
     }
 
+    // The final answer, judged once: before the first byte of its body reaches the sink, or
+    // after the transfer when it brought no body. false: its status is no success, and its
+    // body (an error page) must not reach the sink.
+    bool AnswerBegins() {
+        ResponseBegun = true;
+        // Redirect bodies never get here, so this is the final response.
+        const long code = ResponseCode();
+        if (code < 200 || code > 299) {
+            StatusRefused = true;
+            return false;
+        }
+        curl_off_t expected = -1;
+        curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
+        const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
+        if (RangeFrom > 0 && code == 206)
+            CheckContentRange(declared);
+        else
+            WholeBodyBegins(code, declared);
+        return true;
+    }
+
+    // An answer without a body never reaches the write callback; it is judged all the same
+    // (a part where none was asked for is refused with a body or without).
+    void AnswerWithoutBody() {
+        try {
+            AnswerBegins();
+        } catch (...) {
+            Error = std::current_exception();
+        }
+    }
+
     // false: the transfer ends here.
     bool Body(const char* AData, std::size_t ASize) {
         LastActivity = TClock::now();
-        if (!ResponseBegun) {
-            ResponseBegun = true;
-            // Redirect bodies never get here, so this is the final response: an error page
-            // must not reach the sink.
-            const long code = ResponseCode();
-            if (code < 200 || code > 299) {
-                StatusRefused = true;
-                return false;
-            }
-            curl_off_t expected = -1;
-            curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
-            const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
-            if (RangeFrom > 0 && code == 206)
-                CheckContentRange(declared);
-            else
-                WholeBodyBegins(code, declared);
-        }
+        if (!ResponseBegun && !AnswerBegins()) return false;
         // A body without a declared length is cut at the cap as well, before the sink sees
         // more than the cap allows.
         if (Owner.MaxBodyBytes > 0 && Received + static_cast<std::int64_t>(ASize) > Owner.MaxBodyBytes)
@@ -310,7 +325,15 @@ struct TZLTHttp::TImpl {
         if (result != CURLE_OK) throw CurlError(QStringLiteral("Cannot configure the HTTP request"), result);
     }
 
+    // The request's settings, one concern at a time; each throws when libcurl refuses one.
     void Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders);
+    void ConfigureProtocol(const QByteArray& AUrl); // address, schemes, HTTP version, redirects
+    void ConfigureCallbacks();                      // where the headers and the body go
+    void ConfigureHeaders(TCurlHeaders& AHeaders);  // Accept, User-Agent, Content-Encoding, Range
+    void ConfigureProxy();
+    void ConfigureCookies();
+    void ConfigureTls();
+    void ConfigureLimits(); // connection, low-speed and stall time-outs
     void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin, const TResume* AResume);
     // One request of the transfer. Empty when it delivered the rest of the body; the cause when
     // it broke off in a way that another try may mend. Throws every other failure.
@@ -318,10 +341,19 @@ struct TZLTHttp::TImpl {
 };
 
 void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) {
-    CURL* easy = Easy.get();
     // Every request starts from libcurl's defaults, so nothing of an earlier request's
     // settings lingers; live connections and the session cache survive the reset.
-    curl_easy_reset(easy);
+    curl_easy_reset(Easy.get());
+    ConfigureProtocol(AUrl);
+    ConfigureCallbacks();
+    ConfigureHeaders(AHeaders);
+    ConfigureProxy();
+    ConfigureCookies();
+    ConfigureTls();
+    ConfigureLimits();
+}
+
+void TZLTHttp::TImpl::ConfigureProtocol(const QByteArray& AUrl) {
     Set(CURLOPT_ERRORBUFFER, ErrorBuffer);
     Set(CURLOPT_URL, AUrl.constData());
     Set(CURLOPT_NOSIGNAL, 1L);
@@ -332,7 +364,9 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     Set(CURLOPT_FOLLOWLOCATION, Owner.HandleRedirects ? 1L : 0L);
     Set(CURLOPT_MAXREDIRS, static_cast<long>(Owner.RedirectMaximum < 0 ? -1 : Owner.RedirectMaximum));
+}
 
+void TZLTHttp::TImpl::ConfigureCallbacks() {
     // Larger socket reads; the write callback still gets at most 16 KiB at a time, which is
     // why the work events are batched.
     Set(CURLOPT_BUFFERSIZE, 512L * 1024L);
@@ -340,7 +374,9 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     Set(CURLOPT_WRITEDATA, this);
     Set(CURLOPT_HEADERFUNCTION, &TImpl::HeaderCallback);
     Set(CURLOPT_HEADERDATA, this);
+}
 
+void TZLTHttp::TImpl::ConfigureHeaders(TCurlHeaders& AHeaders) {
     // An empty value removes the header; libcurl would otherwise send "Accept: */*" itself.
     AHeaders.Append("Accept:" + (Owner.Accept.isEmpty() ? QByteArray() : " " + Owner.Accept.toUtf8()));
     if (Owner.UserAgent.isEmpty())
@@ -353,27 +389,30 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
         AHeaders.Append("If-Range: " + Validator);
     }
     Set(CURLOPT_HTTPHEADER, AHeaders.Get());
+}
 
+void TZLTHttp::TImpl::ConfigureProxy() {
     // Only the settings of this client decide about a proxy; the environment's http_proxy
     // and no_proxy do not, unless the client takes the system's proxy.
     const TkvProxyParams& proxy = Owner.ProxyParams;
     const bool ownProxy = proxy.UseProxy && !proxy.Server.isEmpty();
-    if (!ownProxy && Owner.UseSystemProxy) {
-        Set(CURLOPT_NOPROXY, static_cast<const char*>(nullptr));
-        Set(CURLOPT_PROXY, static_cast<const char*>(nullptr));
-    } else if (!ownProxy) {
-        Set(CURLOPT_NOPROXY, "");
-        Set(CURLOPT_PROXY, "");
-    } else {
-        Set(CURLOPT_NOPROXY, "");
-        Set(CURLOPT_PROXY, proxy.Server.toUtf8().constData());
-        Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-        if (proxy.Port > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.Port));
-        Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
-        Set(CURLOPT_PROXYUSERNAME, proxy.Username.toUtf8().constData());
-        Set(CURLOPT_PROXYPASSWORD, proxy.Password.toUtf8().constData());
+    if (!ownProxy) {
+        // nullptr: libcurl reads the environment; "": no proxy at all.
+        const char* const setting = Owner.UseSystemProxy ? nullptr : "";
+        Set(CURLOPT_NOPROXY, setting);
+        Set(CURLOPT_PROXY, setting);
+        return;
     }
+    Set(CURLOPT_NOPROXY, "");
+    Set(CURLOPT_PROXY, proxy.Server.toUtf8().constData());
+    Set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    if (proxy.Port > 0) Set(CURLOPT_PROXYPORT, static_cast<long>(proxy.Port));
+    Set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
+    Set(CURLOPT_PROXYUSERNAME, proxy.Username.toUtf8().constData());
+    Set(CURLOPT_PROXYPASSWORD, proxy.Password.toUtf8().constData());
+}
 
+void TZLTHttp::TImpl::ConfigureCookies() {
     // Without a store no cookie of an earlier response travels with this request. The store's
     // share is detached after every request anyway; clearing the handle's own jar keeps that
     // true whatever libcurl's engine did on its own.
@@ -384,7 +423,9 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
         Set(CURLOPT_SHARE, static_cast<CURLSH*>(nullptr));
         Set(CURLOPT_COOKIELIST, "ALL");
     }
+}
 
+void TZLTHttp::TImpl::ConfigureTls() {
     const TZLTSslHandler* handler = Owner.FIOHandler.data();
     Set(CURLOPT_SSL_VERIFYPEER, 1L);
     Set(CURLOPT_SSL_VERIFYHOST, 2L);
@@ -395,7 +436,9 @@ void TZLTHttp::TImpl::Configure(const QByteArray& AUrl, TCurlHeaders& AHeaders) 
     if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
     else if (const QString bundle = platform::DefaultCaBundle(); !bundle.isEmpty())
         Set(CURLOPT_CAINFO, bundle.toLocal8Bit().constData());
+}
 
+void TZLTHttp::TImpl::ConfigureLimits() {
     if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
     // A body that drips (a byte now and then, never long enough apart for the stall guard)
     // is ended by libcurl's own average-speed check.
@@ -454,10 +497,11 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
         if (RangeFrom == 0) StartOver();
         if (AResume->Resuming) AResume->Resuming(RangeFrom, cause);
         // A server that just dropped the connection gets a moment before the next try.
-        std::this_thread::sleep_for(std::chrono::milliseconds(250) * Resumptions);
+        if (AResume->BackoffMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(AResume->BackoffMs) * Resumptions);
     }
-    // An empty body never reached the write callback.
-    if (!BodyBegun) FireWorkBegin(0);
+    // The work begin event has fired by now: an answer with a body or without one was judged,
+    // and announced, in AnswerBegins.
     if (Received != Reported) FireWork();
 }
 
@@ -474,6 +518,7 @@ QString TZLTHttp::TImpl::Request(const QByteArray& AUrl, const std::function<Exc
     Configure(AUrl, headers);
     BeginRequest();
     const CURLcode result = curl_easy_perform(easy);
+    if (result == CURLE_OK && !ResponseBegun && !Error) AnswerWithoutBody();
 
     Owner.FResponseCode = static_cast<std::int32_t>(ResponseCode());
     const char* contentType = nullptr;

@@ -63,7 +63,8 @@ public:
     // transfer and leaves Get unchanged.
     // ABodyBegin, when given, sees the declared length of a 2xx body (-1 when none is declared)
     // before its first byte reaches ASink; an exception it throws ends the transfer the same way.
-    // A redirect never leads from HTTPS to plain HTTP.
+    // A redirect never leads from HTTPS to plain HTTP. A part (206) of the file where no range
+    // was asked for is a failure, with a body or without.
     using TSink = std::function<void(const char* AData, std::size_t ASize)>;
     using TBodyBegin = std::function<void(std::int64_t ADeclaredLength)>;
     void Get(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin = {});
@@ -72,9 +73,11 @@ public:
     // condition that the file is the one begun ("If-Range" with its strong ETag, else its
     // Last-Modified); a server without either, one that answers the condition with the whole
     // file, or a new version of it, means starting over from the first byte. A try that fails
-    // before any answer (the server is restarting) counts as a try too.
+    // before any answer (the server is restarting) counts as a try too. Each try waits first:
+    // BackoffMs times its number (the first resumption BackoffMs, the second twice that...).
     struct TResume {
-        std::int32_t MaxResumptions = 3;
+        std::int32_t MaxResumptions = TZLTHttpDefaults::Instance().MaxResumptions;
+        std::int32_t BackoffMs = TZLTHttpDefaults::Instance().ResumeBackoffMs;
         // Everything handed to the sink so far is void: the body starts over from its first byte.
         std::function<void()> Restart;
         // Told before each new try: the byte it continues from (0: from the start) and why the

@@ -20,6 +20,7 @@
 #include <QStorageInfo>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -39,9 +40,6 @@ class ESignatureRefused : public Exception {
 public:
     using Exception::Exception;
 };
-
-// Resumptions of a broken transfer before it counts as failed.
-constexpr std::int32_t MaxResumptions = 3;
 
 QString ReasonOf(const std::exception_ptr& AError) {
     try {
@@ -122,120 +120,205 @@ TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& A
     return check;
 }
 
+namespace {
+
+// Where a step of the download records what it did: the component's log.
+using TLog = std::function<void(TLogLevel ALevel, const QString& AText)>;
+
+// A package that can't be accepted: the refusal recorded, and the failure to throw.
+ETransferFailed Refusal(const TLog& ALog, const QString& AAddress, const QString& AReason) {
+    ALog(TLogLevel::llError, QStringLiteral("Package %1 refused: %2").arg(AAddress, OneLine(AReason)));
+    return ETransferFailed(AReason);
+}
+
+// Updates/ beside the executable, where the package goes: made when missing, refused when a
+// link or a file stands under its name.
+class TPackageFolder {
+public:
+    TPackageFolder()
+        : FPath(platform::ExecutableFolder() + QStringLiteral("Updates")),
+          FExisted(QFileInfo::exists(FPath) || QFileInfo(FPath).isSymLink()) {
+        if (FExisted && !platform::IsRealFolder(FPath))
+            throw Exception(
+                QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
+                    .arg(FPath));
+        platform::ForceDirectories(FPath);
+    }
+
+    // Throws when a package of ADeclared bytes (0 or less: not declared) can't fit.
+    void RequireRoom(std::int64_t ADeclared) const {
+        const qint64 available = QStorageInfo(FPath).bytesAvailable();
+        if (ADeclared > 0 && available >= 0 && ADeclared > available)
+            throw Exception(QStringLiteral("The package (%1 bytes) does not fit on the disk (%2 bytes free)")
+                                .arg(ADeclared)
+                                .arg(available));
+    }
+
+    // A failed update leaves the application's folder as it found it: the package goes, and
+    // the folder too when this call made it and nothing else is in it (rmdir leaves a folder
+    // with files).
+    void Discard(const QString& AFileName) const {
+        DeleteIfExists(AFileName);
+        if (!FExisted) QDir().rmdir(FPath);
+    }
+
+private:
+    QString FPath;
+    bool FExisted;
+};
+
+// One transfer of the package into its file, resumptions included: the pieces the client
+// hands over gathered into large writes, hashed on the side when a signature waits for them,
+// the file emptied when the transfer starts over, and each turn recorded.
+class TPackageTransfer {
+public:
+    TPackageTransfer(platform::TExclusiveFile AFile, bool AHashed, const QString& AAddress, TLog ALog)
+        : FFile(std::move(AFile)), FAddress(AAddress), FLog(std::move(ALog)) {
+        FPending.reserve(WriteBlock);
+        if (AHashed) FHash.emplace();
+    }
+
+    const QString& FileName() const { return FFile.FileName(); }
+    // Returns with the file complete and closed. A failure leaves it abandoned (the caller
+    // deletes it), records its cause and throws ETransferFailed.
+    void Run(http::TZLTHttp& AClient, const QString& AURL, const http::TZLTHttp::TBodyBegin& ABodyBegin);
+    // Of the whole file; only for a transfer made with AHashed.
+    signature::TDigest Digest() { return FHash->Final(); }
+
+private:
+    void ReadyRead(const char* AData, std::size_t ASize);
+    void WritePending();
+    void Restart();
+    void Resuming(const http::TZLTHttp& AClient, std::int32_t AMaxResumptions, std::int64_t AOffset,
+                  const QString& ACause) const;
+    void Finished(const http::TZLTHttp& AClient) const;
+    [[noreturn]] void Failed(const http::TZLTHttp& AClient, const std::exception_ptr& AError);
+
+    // libcurl hands the body over in pieces of 16 KiB; written one by one they cost as much
+    // system time as the transfer itself, so they are gathered into larger writes.
+    static constexpr qsizetype WriteBlock = 1024 * 1024;
+
+    platform::TExclusiveFile FFile;
+    QString FAddress;
+    TLog FLog;
+    QByteArray FPending;
+    std::optional<TBackgroundHash> FHash;
+    std::int64_t FReceived = 0; // over every try, for the record
+    std::int64_t FKept = 0;     // of the file as it stands
+    QElapsedTimer FClock;
+};
+
+void TPackageTransfer::Run(http::TZLTHttp& AClient, const QString& AURL, const http::TZLTHttp::TBodyBegin& ABodyBegin) {
+    FClock.start();
+    http::TZLTHttp::TResume resume; // tries and pauses as TZLTHttpDefaults sets them
+    resume.Restart = [this] { Restart(); };
+    resume.Resuming = [this, &AClient, max = resume.MaxResumptions](std::int64_t AOffset, const QString& ACause) {
+        Resuming(AClient, max, AOffset, ACause);
+    };
+    try {
+        AClient.Download(
+            AURL, [this](const char* AData, std::size_t ASize) { ReadyRead(AData, ASize); }, ABodyBegin, resume);
+        WritePending();
+        FFile.Close();
+    } catch (...) {
+        Failed(AClient, std::current_exception());
+    }
+    Finished(AClient);
+}
+
+void TPackageTransfer::ReadyRead(const char* AData, std::size_t ASize) {
+    FPending.append(AData, static_cast<qsizetype>(ASize));
+    FReceived += static_cast<std::int64_t>(ASize);
+    FKept += static_cast<std::int64_t>(ASize);
+    if (FPending.size() >= WriteBlock) WritePending();
+}
+
+void TPackageTransfer::WritePending() {
+    FFile.Write(FPending.constData(), static_cast<std::size_t>(FPending.size()));
+    if (FHash)
+        FHash->Hand(FPending);
+    else
+        FPending.resize(0); // keeps the buffer
+}
+
+void TPackageTransfer::Restart() {
+    FPending.resize(0);
+    FFile.Rewind();
+    if (FHash) FHash->Reset();
+    FKept = 0;
+}
+
+void TPackageTransfer::Resuming(const http::TZLTHttp& AClient, std::int32_t AMaxResumptions, std::int64_t AOffset,
+                                const QString& ACause) const {
+    FLog(TLogLevel::llWarning,
+         QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
+             .arg(FAddress)
+             .arg(FKept)
+             .arg(OneLine(ACause))
+             .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset) : QStringLiteral("starting over"))
+             .arg(AClient.Resumptions() + 1)
+             .arg(AMaxResumptions + 1));
+}
+
+void TPackageTransfer::Finished(const http::TZLTHttp& AClient) const {
+    const double seconds = static_cast<double>(FClock.nsecsElapsed()) / 1e9;
+    FLog(TLogLevel::llInfo, QStringLiteral("Downloaded %1 into %2: HTTP %3, %4 bytes in %5 s (%6 MB/s), %7 resumptions")
+                                .arg(FAddress, FileName())
+                                .arg(AClient.ResponseCode())
+                                .arg(FKept)
+                                .arg(seconds, 0, 'f', 2)
+                                .arg(seconds > 0 ? static_cast<double>(FReceived) / 1e6 / seconds : 0.0, 0, 'f', 1)
+                                .arg(AClient.Resumptions()));
+}
+
+void TPackageTransfer::Failed(const http::TZLTHttp& AClient, const std::exception_ptr& AError) {
+    FFile.Abandon();
+    const QString reason = OneLine(ReasonOf(AError));
+    FLog(TLogLevel::llError, QStringLiteral("Download of %1 failed after %2 bytes and %3 resumptions: %4")
+                                 .arg(FAddress)
+                                 .arg(FReceived)
+                                 .arg(AClient.Resumptions())
+                                 .arg(reason));
+    throw ETransferFailed(reason);
+}
+
+// The package as written against its signature; a mismatch is a refusal.
+void VerifyPackage(const signature::TPublicKey& AKey, const signature::TSignature& ASignature,
+                   const signature::TDigest& ADigest, const QString& AAddress, const TLog& ALog) {
+    try {
+        signature::Verify(AKey, ASignature, ADigest);
+    } catch (const Exception& error) {
+        throw Refusal(ALog, AAddress, error.Message());
+    }
+    ALog(TLogLevel::llInfo,
+         QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
+             .arg(AAddress, signature::KeyIdText(AKey.KeyId), OneLine(QString::fromUtf8(ASignature.TrustedComment))));
+}
+
+} // namespace
+
 void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     const QString address = http::DisplayUrl(FstrDownloUrl);
+    const TLog log = [this](TLogLevel ALevel, const QString& AText) { Log(ALevel, AText); };
     // The signature first: a package that could never be accepted is not downloaded at all.
     std::optional<TSignatureCheck> check;
     if (!FPublicKeys.isEmpty()) {
         try {
             check = FetchSignature(AClient);
         } catch (const ESignatureRefused& error) {
-            Log(TLogLevel::llError, QStringLiteral("Package %1 refused: %2").arg(address, OneLine(error.Message())));
-            throw ETransferFailed(error.Message());
+            throw Refusal(log, address, error.Message());
         }
     }
-    const QString folder = platform::ExecutableFolder() + QStringLiteral("Updates");
-    const bool folderExisted = QFileInfo::exists(folder) || QFileInfo(folder).isSymLink();
-    if (folderExisted && !platform::IsRealFolder(folder))
-        throw Exception(
-            QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
-                .arg(folder));
-    platform::ForceDirectories(folder);
-    platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
+    const TPackageFolder folder;
+    TPackageTransfer transfer(CreatePackageFile(PackageFileName()), check.has_value(), address, log);
     // Named for the caller only once this call has made the file: a failure may then delete
     // it, and never a file that another call made.
-    AFileName = file.FileName();
-    const auto fitsOnDisk = [&folder](std::int64_t ADeclared) {
-        const qint64 available = QStorageInfo(folder).bytesAvailable();
-        if (ADeclared > 0 && available >= 0 && ADeclared > available)
-            throw Exception(QStringLiteral("The package (%1 bytes) does not fit on the disk (%2 bytes free)")
-                                .arg(ADeclared)
-                                .arg(available));
-    };
-    std::int64_t received = 0; // over every try, for the record
-    std::int64_t kept = 0;     // of the file as it stands
-    QElapsedTimer clock;
-    clock.start();
-    // libcurl hands the body over in pieces of 16 KiB; written one by one they cost as much
-    // system time as the transfer itself, so they are gathered into larger writes.
-    constexpr qsizetype WriteBlock = 1024 * 1024;
-    QByteArray pending;
-    pending.reserve(WriteBlock);
-    std::optional<TBackgroundHash> hash;
-    if (check) hash.emplace();
-    const auto writePending = [&] {
-        file.Write(pending.constData(), static_cast<std::size_t>(pending.size()));
-        if (hash)
-            hash->Hand(pending);
-        else
-            pending.resize(0); // keeps the buffer
-    };
-    http::TZLTHttp::TResume resume;
-    resume.MaxResumptions = MaxResumptions;
-    resume.Restart = [&] {
-        pending.resize(0);
-        file.Rewind();
-        if (hash) hash->Reset();
-        kept = 0;
-    };
-    resume.Resuming = [&](std::int64_t AOffset, const QString& ACause) {
-        Log(TLogLevel::llWarning, QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
-                                      .arg(address)
-                                      .arg(kept)
-                                      .arg(OneLine(ACause))
-                                      .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset)
-                                                       : QStringLiteral("starting over"))
-                                      .arg(AClient.Resumptions() + 1)
-                                      .arg(MaxResumptions + 1));
-    };
+    AFileName = transfer.FileName();
     try {
-        try {
-            AClient.Download(
-                FstrDownloUrl,
-                [&](const char* AData, std::size_t ASize) {
-                    pending.append(AData, static_cast<qsizetype>(ASize));
-                    received += static_cast<std::int64_t>(ASize);
-                    kept += static_cast<std::int64_t>(ASize);
-                    if (pending.size() >= WriteBlock) writePending();
-                },
-                fitsOnDisk, resume);
-            writePending();
-            file.Close();
-        } catch (...) {
-            file.Abandon();
-            const QString reason = OneLine(ReasonOf(std::current_exception()));
-            Log(TLogLevel::llError, QStringLiteral("Download of %1 failed after %2 bytes and %3 resumptions: %4")
-                                        .arg(address)
-                                        .arg(received)
-                                        .arg(AClient.Resumptions())
-                                        .arg(reason));
-            throw ETransferFailed(reason);
-        }
-        const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-        Log(TLogLevel::llInfo,
-            QStringLiteral("Downloaded %1 into %2: HTTP %3, %4 bytes in %5 s (%6 MB/s), %7 resumptions")
-                .arg(address, AFileName)
-                .arg(AClient.ResponseCode())
-                .arg(kept)
-                .arg(seconds, 0, 'f', 2)
-                .arg(seconds > 0 ? static_cast<double>(received) / 1e6 / seconds : 0.0, 0, 'f', 1)
-                .arg(AClient.Resumptions()));
-        if (check) {
-            try {
-                signature::Verify(check->Key, check->Signature, hash->Final());
-            } catch (const Exception& error) {
-                Log(TLogLevel::llError, QStringLiteral("Package %1 refused: %2").arg(address, OneLine(error.Message())));
-                throw ETransferFailed(error.Message());
-            }
-            Log(TLogLevel::llInfo, QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
-                                       .arg(address, signature::KeyIdText(check->Key.KeyId),
-                                            OneLine(QString::fromUtf8(check->Signature.TrustedComment))));
-        }
+        transfer.Run(AClient, FstrDownloUrl, [&folder](std::int64_t ADeclared) { folder.RequireRoom(ADeclared); });
+        if (check) VerifyPackage(check->Key, check->Signature, transfer.Digest(), address, log);
     } catch (...) {
-        DeleteIfExists(AFileName);
-        // A failed update leaves the application's folder as it found it: the folder goes too
-        // when this call made it and nothing else is in it (rmdir leaves a folder with files).
-        if (!folderExisted) QDir().rmdir(folder);
+        folder.Discard(AFileName);
         throw;
     }
 }

@@ -5,6 +5,8 @@
 #include "http/HttpClient.h"
 #include "tests/support/TestSupport.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -63,6 +65,10 @@ class ResumeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { FServer = new TFaultServer(); }
     static void TearDownTestSuite() { delete std::exchange(FServer, nullptr); }
+    // No pause before a resumption (the guard gives the defaults back): one test has them.
+    void SetUp() override { TZLTHttpDefaults::Instance().ResumeBackoffMs = 0; }
+
+    const TScopedHttpDefaults FDefaults;
     static inline TFaultServer* FServer = nullptr;
 };
 
@@ -94,6 +100,15 @@ TEST_F(ResumeTest, BrokenBodiesGoOnOrStartOverAsTheServerAllows) {
          "[Range: bytes=150000-",
          "Content-Range \"bytes 0-299999/300000\""},
         {"/range/good/300000/4/a", {}, 0, {150000, 225000, 262500}, "[Range: bytes=150000-", "remaining to read"},
+        // A weak ETag never names the file in If-Range: its Last-Modified does, or, without
+        // one, the body starts over.
+        {"/range/weak/300000/1/a",
+         first,
+         0,
+         {150000},
+         "[Range: bytes=150000-; If-Range: Tue, 01 Dec 2026 10:00:00 GMT]",
+         ""},
+        {"/range/weakonly/300000/1/a", first, 1, {0}, "", ""},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Path);
@@ -157,6 +172,80 @@ TEST_F(ResumeTest, OnlyBodiesThatBrokeOffAreTriedAgain) {
     const TRecord unresumed = DownloadOf(FServer->Url(QStringLiteral("/range/good/300000/1/b")), 0);
     ASSERT_TRUE(unresumed.Failure.has_value());
     EXPECT_EQ(FServer->RequestLines().filter(QStringLiteral("/range/good/300000/1/b ")).size(), 1);
+}
+
+// A part (206) where no range was asked for is refused, whatever it holds, before any of it
+// reaches the sink, and is not tried again: the server does not follow HTTP.
+TEST_F(ResumeTest, AnUnaskedForPartIsRefused) {
+    for (const char* path : {"/range/part/300000/0/a", "/range/part/0/0/a"}) {
+        SCOPED_TRACE(path);
+        const TRecord record = DownloadOf(FServer->Url(QString::fromLatin1(path)));
+        ASSERT_TRUE(record.Failure.has_value());
+        EXPECT_TRUE(
+            record.Failure->contains(QStringLiteral("The server sent a part (206) where the whole file was asked for")))
+            << record.Failure->toStdString();
+        EXPECT_TRUE(record.Body.isEmpty());
+        EXPECT_TRUE(record.Work.empty() || record.Work.back() == 0);
+        EXPECT_EQ(record.Resumptions, 0);
+        EXPECT_EQ(FServer->RequestLines().filter(QString::fromLatin1(path) + u' ').size(), 1);
+    }
+    // A plain Get refuses it alike.
+    TZLTHttp client(nullptr);
+    EXPECT_THROW(client.GetBytes(FServer->Url(QStringLiteral("/range/part/100/0/b"))), Exception);
+}
+
+// A resumption answered with the whole of another file, of another size: the body starts over
+// and is that file alone, the size is announced again, and the count ends at the new size.
+TEST_F(ResumeTest, StartingOverWithAFileOfAnotherSize) {
+    constexpr qsizetype Size = 300000;
+    constexpr qsizetype NewSize = Size * 2 / 3;
+    for (const int cuts : {1, 2}) {
+        SCOPED_TRACE(cuts);
+        const QString path = QStringLiteral("/range/resize/300000/%1/a").arg(cuts);
+        const TRecord record = DownloadOf(FServer->Url(path));
+        ASSERT_FALSE(record.Failure.has_value()) << record.Failure->toStdString();
+        EXPECT_TRUE(record.Body == Pattern("abcdefghij", NewSize)) << "a body of " << record.Body.size() << " bytes";
+        EXPECT_EQ(record.Restarts, 1);
+        EXPECT_EQ(record.Begins, (std::vector<std::int64_t>{Size, NewSize}));
+        // The offsets: half of the first file, then (when cut again) half of the new one.
+        const std::vector<std::int64_t> offsets = cuts == 1 ? std::vector<std::int64_t>{Size / 2}
+                                                            : std::vector<std::int64_t>{Size / 2, NewSize / 2};
+        EXPECT_EQ(record.Offsets, offsets);
+        ASSERT_FALSE(record.Work.empty());
+        EXPECT_EQ(record.Work.back(), NewSize);
+        for (const std::int64_t count : record.Work) EXPECT_LE(count, Size);
+        const QStringList lines = FServer->RequestLines().filter(path + u' ');
+        ASSERT_EQ(lines.size(), cuts + 1);
+        EXPECT_TRUE(lines[1].contains(QStringLiteral("If-Range: \"v1\"]"))) << lines[1].toStdString();
+        if (cuts == 2) {
+            EXPECT_TRUE(lines[2].contains(QStringLiteral("If-Range: \"v2\"]"))) << lines[2].toStdString();
+        }
+    }
+}
+
+// How many tries and how long a pause before each come from the transfer settings: the pause
+// grows with each try.
+TEST_F(ResumeTest, TriesAndPausesComeFromTheTransferSettings) {
+    TZLTHttpDefaults::Instance().MaxResumptions = 1;
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 150;
+    const TZLTHttp::TResume resume;
+    EXPECT_EQ(resume.MaxResumptions, 1);
+    EXPECT_EQ(resume.BackoffMs, 150);
+
+    QElapsedTimer clock;
+    clock.start();
+    const TRecord twice = DownloadOf(FServer->Url(QStringLiteral("/range/good/300000/2/pause")), 2);
+    EXPECT_GE(clock.elapsed(), 150 + 300) << "the pauses before the two tries";
+    ASSERT_FALSE(twice.Failure.has_value()) << twice.Failure->toStdString();
+    EXPECT_EQ(twice.Resumptions, 2);
+
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 0;
+    TZLTHttp client(nullptr);
+    std::int64_t received = 0;
+    const auto sink = [&received](const char*, std::size_t ASize) { received += static_cast<std::int64_t>(ASize); };
+    EXPECT_THROW(client.Download(FServer->Url(QStringLiteral("/range/good/300000/2/once")), sink, {}, {}), Exception);
+    EXPECT_EQ(client.Resumptions(), 1);
+    EXPECT_EQ(FServer->RequestLines().filter(QStringLiteral("/range/good/300000/2/once ")).size(), 2);
 }
 
 } // namespace zlt::test

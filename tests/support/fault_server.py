@@ -151,12 +151,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         #   ignore    ETag "v1", but every answer is the whole file (200)
         #   newetag   the file changes after the first answer: ETag "v2", other bytes
         #   badrange  ETag "v1", but a part answer starts at byte 0, whatever was asked
+        #   weak      a weak ETag W/"v1" and a Last-Modified date; If-Range must name the date (a
+        #             weak tag never matches, as HTTP says)
+        #   weakonly  a weak ETag W/"v1" alone, which this server takes in If-Range all the same:
+        #             a client that resumes here could splice two versions
+        #   resize    ETag "v1"; after the first answer the file is another, of two thirds the
+        #             size ("abcdefghij" repeated, ETag "v2")
+        #   part      every answer is a part (206) of the whole file, asked for or not
         with LOG_LOCK:
             seen = RANGE_COUNTS.get(self.path, 0)
             RANGE_COUNTS[self.path] = seen + 1
-        version = "v2" if mode == "newetag" and seen > 0 else "v1"
+        version = "v2" if mode in ("newetag", "resize") and seen > 0 else "v1"
+        if mode == "resize" and version == "v2":
+            size = size * 2 // 3
         body = body_of(size) if version == "v1" else (b"abcdefghij" * (size // 10 + 1))[:size]
-        validator = {"lastmod": ("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT"), "noetag": None}.get(
+        date = ("Last-Modified", "Tue, 01 Dec 2026 10:00:00 GMT")
+        validator = {"lastmod": date, "weak": date, "noetag": None, "weakonly": ("ETag", 'W/"v1"')}.get(
             mode, ("ETag", '"%s"' % version))
         wanted = self.headers.get("Range", "")
         condition = self.headers.get("If-Range")
@@ -166,14 +176,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 start = int(wanted[6:-1])
                 if mode == "badrange":
                     start = 0
-        part = start > 0 or (mode == "badrange" and wanted)
+        part = start > 0 or (mode == "badrange" and wanted) or mode == "part"
         self.send_response(206 if part else 200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
+        if mode == "weak":
+            self.send_header("ETag", 'W/"v1"')
         if validator is not None:
             self.send_header(*validator)
         if part:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size) if size else "bytes */0")
         self.send_header("Content-Length", str(size - start))
         self.end_headers()
         rest = body[start:]

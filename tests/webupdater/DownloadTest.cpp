@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -238,28 +239,36 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
     struct TCase {
         const char* Name;
         const char* Path;
+        const char* Cause = ""; // part of the recorded failure
     };
     const TCase cases[] = {
         {"connection dropped mid-body", "/drop/2000000"},
         {"Content-Length longer than the body", "/short/2000000"},
-        {"stall without bytes", "/stall"},
+        {"stall without bytes", "/stall", "no data received for 150 ms"},
         {"404 with a body", "/status/404"},
         {"500 with a body", "/status/500"},
         {"redirect loop", "/loop"},
         {"nothing listening", nullptr},
-        {"a byte every half second", "/drip/100000"},
+        {"a byte every half second", "/drip/100000", "too slow"},
         {"no length and no end", "/endless"},
         {"a declared length beyond the cap", "/declare/600000000"},
         {"a declared length beyond the free space", "/declare/1000000000000000000"},
     };
-    // The fixture's guard gives the defaults back.
+    // The fixture's guard gives the defaults back. Resumptions are no part of this test (the
+    // resumption tests have them): each failure is met once. The limits are as short as the
+    // cases allow: the stall guard must not end the drip (a byte every 500 ms), which only the
+    // average speed over a second ends, and that must not end the stall before the stall guard.
     TZLTHttpDefaults& defaults = TZLTHttpDefaults::Instance();
-    defaults.StallTimeoutMs = 1500;
+    defaults.MaxResumptions = 0;
     defaults.LowSpeedBytesPerSecond = 100;
-    defaults.LowSpeedSeconds = 2;
     for (const TCase& c : cases) {
-        // The free space is judged only when the cap lets the length pass.
-        defaults.MaxBodyBytes = QByteArrayView(c.Name).contains("free space") ? 0 : std::int64_t{512} << 20;
+        const bool stall = QByteArrayView(c.Path).startsWith("/stall");
+        const bool drip = QByteArrayView(c.Path).startsWith("/drip");
+        defaults.StallTimeoutMs = stall ? 150 : 1500;
+        defaults.LowSpeedSeconds = drip ? 1 : 2;
+        // The free space is judged only when the cap lets the length pass. The cap is above
+        // every body that breaks off, and low enough that the endless one reaches it soon.
+        defaults.MaxBodyBytes = QByteArrayView(c.Name).contains("free space") ? 0 : std::int64_t{8} << 20;
         for (const TTransport transport : AllTransports) {
             SCOPED_TRACE(std::string(c.Name) + ", " + TransportName(transport));
             TDownloadRun run;
@@ -280,6 +289,8 @@ TEST_F(DownloadTest, FailedTransfersLeaveNothingBehind) {
             EXPECT_TRUE(run.Errors[0].startsWith(
                 QStringLiteral("Download of %1 failed after ").arg(run.Updater.PDownloadUrl())))
                 << run.Errors[0].toStdString();
+            EXPECT_TRUE(run.Errors[0].contains(QString::fromLatin1(c.Cause))) << run.Errors[0].toStdString();
+            EXPECT_TRUE(run.Warnings.isEmpty()) << run.Warnings.join(u'|').toStdString();
         }
     }
 }
@@ -636,6 +647,10 @@ TEST_F(DownloadTest, SignedPackagesAreHandedOnOnlyWhenATrustedKeySignedThem) {
 // A transfer broken twice goes on where it stopped, with one start event and progress that
 // never goes back; one broken more often than the tries allow leaves nothing behind.
 TEST_F(DownloadTest, BrokenTransfersAreResumedByEveryTransport) {
+    // The fixture's guard gives the defaults back. No pauses between the tries here:
+    // TheResumptionsAndTheirPausesAreTheTransferSettings has them.
+    TZLTHttpDefaults::Instance().MaxResumptions = 3;
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 0;
     int path = 0;
     for (const TTransport transport : AllTransports) {
         for (const int cuts : {2, 4}) {
@@ -665,6 +680,101 @@ TEST_F(DownloadTest, BrokenTransfersAreResumedByEveryTransport) {
                 EXPECT_TRUE(run.Errors[0].contains(QStringLiteral("and 3 resumptions"))) << run.Errors[0].toStdString();
             }
         }
+    }
+}
+
+// The number of tries and the pause before each come from the transfer settings: here one
+// resumption, after a pause, and the record counts the tries the settings allow.
+TEST_F(DownloadTest, TheResumptionsAndTheirPausesAreTheTransferSettings) {
+    TZLTHttpDefaults::Instance().MaxResumptions = 1;
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 200;
+    int path = 0;
+    for (const TTransport transport : AllTransports) {
+        SCOPED_TRACE(TransportName(transport));
+        TDownloadRun run;
+        run.HandleDownloads();
+        run.Updater.SetPDownloadUrl(Faults->Url(QStringLiteral("/range/good/300000/2/s%1").arg(++path)));
+        QElapsedTimer clock;
+        clock.start();
+        Download(run.Updater, transport);
+        EXPECT_GE(clock.elapsed(), 200) << "no pause before the resumption";
+        EXPECT_TRUE(run.Handed.isEmpty());
+        EXPECT_TRUE(run.PackageFiles().isEmpty());
+        ASSERT_EQ(run.Warnings.size(), 1) << run.Warnings.join(u'|').toStdString();
+        EXPECT_TRUE(run.Warnings[0].contains(QStringLiteral("resuming from byte 150000 (try 2 of 2)")))
+            << run.Warnings[0].toStdString();
+        ASSERT_EQ(run.Errors.size(), 1);
+        EXPECT_TRUE(run.Errors[0].contains(QStringLiteral("and 1 resumptions"))) << run.Errors[0].toStdString();
+    }
+}
+
+// A resumption answered with the whole of another file, two thirds the size of the first: the
+// package is that file alone, never the new bytes over the rest of the old ones, and the
+// progress starts again from 0 at the new size.
+TEST_F(DownloadTest, StartingOverWithAFileOfAnotherSizeKeepsThatFileAlone) {
+    TZLTHttpDefaults::Instance().MaxResumptions = 3;
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 0;
+    int path = 0;
+    for (const TTransport transport : AllTransports) {
+        SCOPED_TRACE(TransportName(transport));
+        TDownloadRun run;
+        run.HandleDownloads();
+        std::vector<std::int32_t> maxima;
+        run.Updater.OnDownLoadStart = [&maxima](TZLTWebUpdater*, std::int32_t AMaximum) { maxima.push_back(AMaximum); };
+        run.Updater.SetPDownloadUrl(Faults->Url(QStringLiteral("/range/resize/3000000/1/z%1").arg(++path)));
+        Download(run.Updater, transport);
+        ASSERT_EQ(run.Handed.size(), 1) << run.Errors.join(u'|').toStdString();
+        EXPECT_TRUE(run.HandedBytes == QByteArray("abcdefghij").repeated(200000))
+            << "a package of " << run.HandedBytes.size() << " bytes";
+        ASSERT_EQ(run.Warnings.size(), 1) << run.Warnings.join(u'|').toStdString();
+        EXPECT_TRUE(run.Warnings[0].contains(QStringLiteral("resuming from byte 1500000 (try 2 of 4)")))
+            << run.Warnings[0].toStdString();
+        EXPECT_TRUE(
+            run.Infos.filter(QStringLiteral(" 2000000 bytes in ")).filter(QStringLiteral("1 resumptions")).size() == 1)
+            << run.Infos.join(u'|').toStdString();
+        if (transport == TTransport::Platform) continue; // it reports no progress
+        EXPECT_EQ(maxima, (std::vector<std::int32_t>{3000000, 2000000}));
+        ASSERT_FALSE(run.Positions.empty());
+        EXPECT_EQ(run.Positions.back(), 2000000);
+        // One step back, to 0, where the new file begins; in order before and after it.
+        const auto back = std::is_sorted_until(run.Positions.begin(), run.Positions.end());
+        ASSERT_NE(back, run.Positions.end());
+        EXPECT_EQ(*back, 0);
+        EXPECT_TRUE(std::is_sorted(back, run.Positions.end()));
+    }
+}
+
+// A signed package whose transfer starts over, nginx answering the resumption with the whole
+// file (ranges off): the hash starts over with the file, and the signature holds.
+TEST_F(DownloadTest, ASignedPackageThatStartsOverIsVerifiedAsAWhole) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("minisign"));
+    TZLTHttpDefaults::Instance().MaxResumptions = 3;
+    TZLTHttpDefaults::Instance().ResumeBackoffMs = 0;
+    const TMinisignKey key;
+    TTempDir site;
+    WriteFile(site.File(QStringLiteral("acme.zip")), *Package);
+    key.Sign(site.File(QStringLiteral("acme.zip")));
+    TNginxOptions options;
+    options.ExtraServerConfig = QStringLiteral("max_ranges 0;");
+    TNginx server(site.Path(), options);
+    // Each transport's connection, which brings the signature and then the package, is cut
+    // after two of the blocks that the hash takes in (1 MiB each) have gone to it; the next
+    // one, the resumption's, passes whole.
+    constexpr std::int64_t Cut = 2500000;
+    constexpr std::int64_t Whole = std::int64_t{1} << 40;
+    TCutProxy proxy(server.Port(), {Cut, Whole, Cut, Whole, Cut, Whole});
+    for (const TTransport transport : AllTransports) {
+        SCOPED_TRACE(TransportName(transport));
+        TDownloadRun run;
+        run.HandleDownloads();
+        run.Updater.SetPPublicKeys({key.PublicKeyLine()});
+        run.Updater.SetPDownloadUrl(QStringLiteral("http://127.0.0.1:%1/acme.zip").arg(proxy.Port()));
+        Download(run.Updater, transport);
+        ASSERT_EQ(run.Handed.size(), 1) << run.Errors.join(u'|').toStdString();
+        EXPECT_TRUE(run.HandedBytes == *Package);
+        ASSERT_EQ(run.Warnings.size(), 1) << run.Warnings.join(u'|').toStdString();
+        EXPECT_TRUE(run.Warnings[0].contains(QStringLiteral("resuming from byte"))) << run.Warnings[0].toStdString();
+        EXPECT_EQ(run.Infos.filter(QStringLiteral("Signature of ")).size(), 1) << run.Infos.join(u'|').toStdString();
     }
 }
 
