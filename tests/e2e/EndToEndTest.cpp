@@ -51,7 +51,10 @@ protected:
         // A name of its own, so that no other program's processes are stopped.
         AppExe = QStringLiteral("acme_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
         App = Root.File(QStringLiteral("app"));
-        Updater = InstallUpdater(App);
+        // The updater too: a second updater of the same name ends at once, and other cases of
+        // this program may run one beside this case's.
+        UpdaterName = QStringLiteral("updater-e2e-%1").arg(QCoreApplication::applicationPid());
+        Updater = InstallUpdater(App, UpdaterName);
         ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), App + u'/' + AppExe));
         WriteFile(App + QStringLiteral("/version.txt"), "1.0\n");
         WriteFile(App + QStringLiteral("/notes.txt"), "the user's own file\n");
@@ -66,7 +69,7 @@ protected:
     }
 
     void WriteSettings(quint16 APort, const QString& APublicKeys = QString()) {
-        WriteFile(App + QStringLiteral("/updater.cfi"),
+        WriteFile(App + u'/' + UpdaterName + QStringLiteral(".cfi"),
                   QStringLiteral(
                       "[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
                       "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3")
@@ -77,7 +80,7 @@ protected:
     }
 
     QString Package() const { return Root.File(QStringLiteral("www/acme/Produccion/acme.zip")); }
-    QString RunLogText() const { return QString::fromUtf8(ReadFile(App + QStringLiteral("/updater.log"))); }
+    QString RunLogText() const { return QString::fromUtf8(ReadFile(App + u'/' + UpdaterName + QStringLiteral(".log"))); }
 
     // A run that must leave the application's folder as it was, but for the run log, whose text
     // it returns; the application stays stopped.
@@ -86,7 +89,7 @@ protected:
         EXPECT_EQ(RunUpdater(), 0);
         ExpectBothCopiesStopped();
         QMap<QString, QByteArray> after = Tree(App);
-        const QString log = QString::fromUtf8(after.take(QStringLiteral("updater.log")));
+        const QString log = QString::fromUtf8(after.take(UpdaterName + QStringLiteral(".log")));
         EXPECT_EQ(after, before);
         EXPECT_FALSE(ReadFile(App + QStringLiteral("/sample_app.log")).contains("Upd=1"));
         return log;
@@ -136,7 +139,8 @@ protected:
 
     TTempDir Root;
     QString App;
-    QString Updater; // the program in App
+    QString UpdaterName; // without the system's suffix
+    QString Updater;     // the program in App
     QString AppExe;
     std::unique_ptr<QProcess> Copies[2];
 };
