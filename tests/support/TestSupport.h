@@ -245,8 +245,8 @@ private:
 //   /declare/N       Content-Length N, 10 bytes, then the connection is closed
 //   /endless         no Content-Length and a body that never ends
 //   /range/MODE/N/CUTS/ANY   N bytes served with ranges; the first CUTS answers on this path
-//                    are closed halfway; MODE good, lastmod, noetag, ignore, newetag or badrange
-//                    (see fault_server.py). The log line of a request with Range ends with
+//                    are closed halfway; MODE good, lastmod, noetag, ignore, newetag, badrange,
+//                    weak, weakonly, resize or part (see fault_server.py). The log line of a request with Range ends with
 //                    " [Range: ...; If-Range: ...]"
 //   /status/CODE     status CODE with the body "Outdated error page"
 //   /redirect/K      K redirects (302), then /ok/100
