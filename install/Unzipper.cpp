@@ -16,9 +16,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-// On Windows libarchive's header brings in the system's, whose ReplaceFile macro would rename
-// platform::ReplaceFile below.
-#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>
@@ -150,15 +147,6 @@ void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs
     AHandler(std::forward<TArgs>(AArgs)...);
 }
 
-// A path of the system from an absolute name.
-fs::path SystemPath(const QString& APath) {
-#ifdef Q_OS_WIN
-    return fs::path(APath.toStdWString());
-#else
-    return fs::path(QFile::encodeName(APath).toStdString());
-#endif
-}
-
 // A temporary file that is removed unless it was renamed into place.
 class TPendingFile {
 public:
@@ -174,7 +162,7 @@ public:
     // Replaces ATarget in one step; on failure the temporary goes when the object does.
     // Empty on success, else the system's text.
     QString CommitTo(const fs::path& ATarget) {
-        const QString failure = platform::ReplaceFile(PathText(FPath.native()), PathText(ATarget.native()));
+        const QString failure = platform::RenameOver(PathText(FPath.native()), PathText(ATarget.native()));
         if (failure.isEmpty()) FPath.clear();
         return failure;
     }
@@ -244,9 +232,10 @@ class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
                 const QString& ABase, const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
-        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase), FBasePath(SystemPath(ABase)),
-          FUnwritten(ADeclaredBytes), FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
-          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(SystemPath(AArchive)),
+        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase),
+          FBasePath(platform::FileSystemPath(ABase)), FUnwritten(ADeclaredBytes),
+          FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
+          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(platform::FileSystemPath(AArchive)),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
     TExtraction(const TExtraction&) = delete;
