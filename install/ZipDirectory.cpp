@@ -134,8 +134,9 @@ std::optional<TDirectoryPlace> ReadEndRecord(QFile& AFile, qint64 AFileSize) {
 std::optional<TDirectoryPlace> FindDirectory(QFile& AFile) {
     const qint64 fileSize = AFile.size();
     const std::optional<TDirectoryPlace> place = ReadEndRecord(AFile, fileSize);
+    // Compared so that no sum can wrap around: the ZIP64 fields take any 64-bit value.
     if (!place || place->Size > static_cast<quint64>(MaxDirectorySize) ||
-        place->Offset + place->Size > static_cast<quint64>(fileSize))
+        place->Offset > static_cast<quint64>(fileSize) || place->Size > static_cast<quint64>(fileSize) - place->Offset)
         return std::nullopt;
     return place;
 }
@@ -157,7 +158,8 @@ std::optional<quint64> UncompressedSize(TFields& AFields, qint64 AAt, qint64 ANa
     return std::nullopt;
 }
 
-// The ACount entries at the start of ADirectory.
+// ACount entries that fill ADirectory exactly, each one whole inside it: a count that disagrees
+// with the entries would leave some of them uncounted, and their sizes out of the space check.
 std::optional<TZipDirectory> ReadEntries(const QByteArray& ADirectory, quint64 ACount) {
     TFields fields(ADirectory);
     TZipDirectory result;
@@ -168,17 +170,18 @@ std::optional<TZipDirectory> ReadEntries(const QByteArray& ADirectory, quint64 A
         const auto nameLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::NameLength, 2));
         const auto extraLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::ExtraLength, 2));
         const auto commentLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::CommentLength, 2));
+        const qint64 next = at + TDirectoryEntry::Size + nameLength + extraLength + commentLength;
         const std::optional<quint64> entrySize = UncompressedSize(fields, at, nameLength, extraLength);
-        if (signature != TDirectoryEntry::Signature || fields.Bad() ||
-            at + TDirectoryEntry::Size + nameLength > ADirectory.size() || !entrySize)
+        if (signature != TDirectoryEntry::Signature || fields.Bad() || next > ADirectory.size() || !entrySize)
             return std::nullopt;
         // Saturates: a directory that declares more than 2^63 bytes fits no disk either way.
         constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
         result.DeclaredBytes = static_cast<std::int64_t>(
             std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
         result.HostSystems.insert(ADirectory.mid(at + TDirectoryEntry::Size, nameLength), host);
-        at += TDirectoryEntry::Size + nameLength + extraLength + commentLength;
+        at = next;
     }
+    if (at != ADirectory.size()) return std::nullopt;
     result.EntryCount = static_cast<std::int64_t>(ACount);
     return result;
 }
@@ -190,8 +193,10 @@ std::optional<TZipDirectory> ReadZipDirectory(const QString& AFileName) {
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const std::optional<TDirectoryPlace> place = FindDirectory(file);
     if (!place) return std::nullopt;
-    return ReadEntries(ReadAt(file, static_cast<qint64>(place->Offset), static_cast<qint64>(place->Size)),
-                       place->Count);
+    const QByteArray directory = ReadAt(file, static_cast<qint64>(place->Offset), static_cast<qint64>(place->Size));
+    // A file that shrank since its size was taken.
+    if (directory.size() != static_cast<qsizetype>(place->Size)) return std::nullopt;
+    return ReadEntries(directory, place->Count);
 }
 
 } // namespace zlt::install

@@ -559,6 +559,163 @@ TEST(ZipDirectory, CountsEntriesAndTheirSizes) {
     }
 }
 
+// The malformed directories' archive: three entries, their sizes in the ZIP64 records and extra
+// fields or not.
+TZipImage SmallZip(bool AZip64) {
+    TZipWriter writer;
+    writer.File("a.txt", "hello").Folder("sub/").File("sub/b.txt", "world!!");
+    if (AZip64) writer.Zip64();
+    return writer.Write();
+}
+
+// Where the extra field of the first entry's directory header starts, after its name.
+qint64 FirstDirectoryExtra(const TZipImage& AZip) {
+    return AZip.Entries[0].DirectoryHeader + TDirectoryHeader::Size + qint64{sizeof("a.txt") - 1};
+}
+
+struct TMalformedCase {
+    const char* Name; // what is broken
+    bool Zip64;       // broken in the ZIP64 form of the archive
+    void (*Break)(TZipImage& AZip);
+};
+
+// The directory comes from untrusted bytes: each row breaks one thing in a small well-formed
+// archive, and the reader must refuse it (nullopt: Open then counts the entries with libarchive)
+// without reading outside what it read from the file. The first rows' archive is plain, the
+// last rows' has its sizes and the directory's place in the ZIP64 records.
+TEST(ZipDirectory, RefusesMalformedDirectories) {
+    constexpr quint64 Marker16 = 0xFFFF;
+    constexpr quint64 Marker32 = 0xFFFFFFFF;
+    const std::vector<TMalformedCase> cases = {
+        {"a file shorter than an end record", false,
+         [](TZipImage& AZip) { AZip.Bytes = AZip.Bytes.right(TEndRecord::Size - 1); }},
+        {"the end record cut before its comment length", false,
+         [](TZipImage& AZip) { AZip.Bytes.truncate(AZip.EndRecord + TEndRecord::CommentLength); }},
+        {"a comment length that reaches past the end of the file", false,
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::CommentLength, 10); }},
+        {"bytes after the end record that no comment length covers", false,
+         [](TZipImage& AZip) { AZip.Bytes += "junk"; }},
+        {"an entry count larger than the entries", false,
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, 4); }},
+        {"an entry count smaller than the entries", false,
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, 2); }},
+        {"an entry count of 0 before three entries", false,
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, 0); }},
+        {"a directory offset past the end of the file", false,
+         [](TZipImage& AZip) {
+             AZip.Put32(AZip.EndRecord + TEndRecord::DirectoryOffset, static_cast<quint64>(AZip.Bytes.size()));
+         }},
+        {"a directory size that reaches past the end of the file", false,
+         [](TZipImage& AZip) { AZip.Put32(AZip.EndRecord + TEndRecord::DirectorySize, 0x10000); }},
+        {"a directory offset at the first local header", false,
+         [](TZipImage& AZip) { AZip.Put32(AZip.EndRecord + TEndRecord::DirectoryOffset, 0); }},
+        {"a directory size that takes in the end record after the entries", false,
+         [](TZipImage& AZip) {
+             AZip.Put32(AZip.EndRecord + TEndRecord::DirectorySize,
+                        static_cast<quint64>(AZip.Bytes.size() - AZip.Directory));
+         }},
+        {"a directory size that cuts the last entry's name", false,
+         [](TZipImage& AZip) {
+             AZip.Put32(AZip.EndRecord + TEndRecord::DirectorySize,
+                        static_cast<quint64>(AZip.EndRecord - AZip.Directory - 1));
+         }},
+        {"an entry's name length that reaches past the directory", false,
+         [](TZipImage& AZip) {
+             AZip.Put16(AZip.Entries.back().DirectoryHeader + TDirectoryHeader::NameLength, 0xFFFF);
+         }},
+        {"the last entry's extra field length that reaches past the directory", false,
+         [](TZipImage& AZip) {
+             AZip.Put16(AZip.Entries.back().DirectoryHeader + TDirectoryHeader::ExtraLength, 0x100);
+         }},
+        {"the last entry's comment length that reaches past the directory", false,
+         [](TZipImage& AZip) {
+             AZip.Put16(AZip.Entries.back().DirectoryHeader + TDirectoryHeader::CommentLength, 0x100);
+         }},
+        {"an entry's broken signature", false, [](TZipImage& AZip) { AZip.Put32(AZip.Entries[1].DirectoryHeader, 0); }},
+        {"an entry's size marked as in a ZIP64 extra field that it lacks", false,
+         [](TZipImage& AZip) {
+             AZip.Put32(AZip.Entries[0].DirectoryHeader + TDirectoryHeader::UncompressedSize, Marker32);
+         }},
+        {"the end record's ZIP64 marker without a locator", false,
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, Marker16); }},
+        {"an end record with the ZIP64 marker at the start of the file, its locator before it", false,
+         [](TZipImage& AZip) {
+             AZip.Bytes = AZip.Bytes.mid(AZip.EndRecord);
+             AZip.Put16(TEndRecord::EntryCount, Marker16);
+         }},
+        {"the ZIP64 locator's broken signature", true, [](TZipImage& AZip) { AZip.Put32(AZip.Zip64Locator, 0); }},
+        {"a ZIP64 locator that points past the end of the file", true,
+         [](TZipImage& AZip) {
+             AZip.Put64(AZip.Zip64Locator + TZip64Locator::EndOffset, static_cast<quint64>(AZip.Bytes.size()));
+         }},
+        {"a ZIP64 locator that points at a negative offset", true,
+         [](TZipImage& AZip) { AZip.Put64(AZip.Zip64Locator + TZip64Locator::EndOffset, quint64{1} << 63); }},
+        {"a ZIP64 locator that points at a local header", true,
+         [](TZipImage& AZip) { AZip.Put64(AZip.Zip64Locator + TZip64Locator::EndOffset, 0); }},
+        {"a ZIP64 locator that points into itself", true,
+         [](TZipImage& AZip) {
+             AZip.Put64(AZip.Zip64Locator + TZip64Locator::EndOffset, static_cast<quint64>(AZip.Zip64Locator));
+         }},
+        {"a ZIP64 entry count of 2^64 - 1", true,
+         [](TZipImage& AZip) { AZip.Put64(AZip.Zip64End + TZip64End::EntryCount, ~quint64{0}); }},
+        {"a ZIP64 directory size of 2^64 - 1", true,
+         [](TZipImage& AZip) { AZip.Put64(AZip.Zip64End + TZip64End::DirectorySize, ~quint64{0}); }},
+        // The offset plus the size wraps around to a small number.
+        {"a ZIP64 directory offset 16 bytes short of 2^64, with no entries counted", true,
+         [](TZipImage& AZip) {
+             AZip.Put64(AZip.Zip64End + TZip64End::EntryCount, 0);
+             AZip.Put64(AZip.Zip64End + TZip64End::DirectoryOffset, ~quint64{0} - 15);
+         }},
+        {"an entry's ZIP64 extra field too short for the size", true,
+         [](TZipImage& AZip) { AZip.Put16(FirstDirectoryExtra(AZip) + TZip64Extra::Length, 4); }},
+        {"the last entry's extra data too short for the ZIP64 field's size", true,
+         [](TZipImage& AZip) { AZip.Put16(AZip.Entries.back().DirectoryHeader + TDirectoryHeader::ExtraLength, 8); }},
+    };
+
+    TTempDir dir;
+    for (const bool zip64 : {false, true}) {
+        SCOPED_TRACE(zip64 ? "the well-formed ZIP64 archive" : "the well-formed archive");
+        const QString file = dir.File(QStringLiteral("good-%1.zip").arg(zip64));
+        SmallZip(zip64).Save(file);
+        const std::optional<TZipDirectory> directory = ReadZipDirectory(file);
+        ASSERT_TRUE(directory.has_value());
+        EXPECT_EQ(directory->EntryCount, 3);
+        EXPECT_EQ(directory->DeclaredBytes, 12);
+        EXPECT_TRUE(directory->HasUnixMode("sub/b.txt"));
+    }
+    for (std::size_t n = 0; n < cases.size(); ++n) {
+        const TMalformedCase& c = cases[n];
+        SCOPED_TRACE(c.Name);
+        TZipImage zip = SmallZip(c.Zip64);
+        c.Break(zip);
+        const QString file = dir.File(QStringLiteral("malformed-%1.zip").arg(n));
+        zip.Save(file);
+        const std::optional<TZipDirectory> directory = ReadZipDirectory(file);
+        EXPECT_FALSE(directory.has_value())
+            << "read as " << directory->EntryCount << " entries of " << directory->DeclaredBytes << " bytes";
+    }
+}
+
+// An end record whose count disagrees with the entries is no reason to install fewer of them:
+// libarchive reads every entry of the directory, and the installation counts them itself.
+TEST(UnZipper, AnArchiveThatMiscountsItsEntriesInstallsThemAll) {
+    TTempDir dir;
+    for (const quint64 count : {quint64{0}, quint64{2}}) {
+        SCOPED_TRACE("the end record counts " + std::to_string(count) + " of 3 entries");
+        TZipImage image = SmallZip(false);
+        image.Put16(image.EndRecord + TEndRecord::DiskEntryCount, count);
+        image.Put16(image.EndRecord + TEndRecord::EntryCount, count);
+        const QString zip = dir.File(QStringLiteral("miscount-%1.zip").arg(count));
+        image.Save(zip);
+        const QString folder = dir.File(QStringLiteral("app-%1").arg(count));
+        TInstaller installer;
+        installer.Install(zip, folder);
+        EXPECT_TRUE(installer.UnZipper.SkippedEntries().isEmpty())
+            << installer.UnZipper.SkippedEntries().join(u'|').toStdString();
+        ExpectSameTree(ReadTree(folder), {{"a.txt", "hello"}, {"sub/", "dir"}, {"sub/b.txt", "world!!"}});
+    }
+}
+
 // An archive with no entries (22 bytes, as zip tools write it) is a readable package with
 // nothing to install.
 TEST(UnZipper, AnEmptyArchiveOpensAndInstallsNothing) {
