@@ -21,6 +21,7 @@ constexpr quint16 VersionZip64 = 45;
 constexpr quint64 Marker16 = 0xFFFF;
 constexpr quint64 Marker32 = 0xFFFFFFFF;
 // The Unix mode's file types, in the high half of the external attributes.
+constexpr quint32 UnixTypeMask = 0170000;
 constexpr quint32 UnixFile = 0100000;
 constexpr quint32 UnixFolder = 0040000;
 constexpr quint32 UnixLink = 0120000;
@@ -80,7 +81,7 @@ TZipWriter& TZipWriter::Zip64() {
 
 bool TZipWriter::HasLinks() const {
     return std::any_of(FEntries.begin(), FEntries.end(),
-                       [](const TEntry& AEntry) { return (AEntry.ExternalAttributes >> 16 & 0170000) == UnixLink; });
+                       [](const TEntry& AEntry) { return (AEntry.ExternalAttributes >> 16 & UnixTypeMask) == UnixLink; });
 }
 
 namespace {
