@@ -16,9 +16,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-// On Windows libarchive's header brings in the system's, whose ReplaceFile macro would rename
-// platform::ReplaceFile below.
-#undef ReplaceFile
 
 #include <algorithm>
 #include <cerrno>
@@ -150,15 +147,6 @@ void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs
     AHandler(std::forward<TArgs>(AArgs)...);
 }
 
-// A path of the system from an absolute name.
-fs::path SystemPath(const QString& APath) {
-#ifdef Q_OS_WIN
-    return fs::path(APath.toStdWString());
-#else
-    return fs::path(QFile::encodeName(APath).toStdString());
-#endif
-}
-
 // A temporary file that is removed unless it was renamed into place.
 class TPendingFile {
 public:
@@ -174,7 +162,7 @@ public:
     // Replaces ATarget in one step; on failure the temporary goes when the object does.
     // Empty on success, else the system's text.
     QString CommitTo(const fs::path& ATarget) {
-        const QString failure = platform::ReplaceFile(PathText(FPath.native()), PathText(ATarget.native()));
+        const QString failure = platform::RenameOver(PathText(FPath.native()), PathText(ATarget.native()));
         if (failure.isEmpty()) FPath.clear();
         return failure;
     }
@@ -244,9 +232,10 @@ class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
                 const QString& ABase, const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
-        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase), FBasePath(SystemPath(ABase)),
-          FUnwritten(ADeclaredBytes), FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
-          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(SystemPath(AArchive)),
+        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase),
+          FBasePath(platform::FileSystemPath(ABase)), FUnwritten(ADeclaredBytes),
+          FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
+          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(platform::FileSystemPath(AArchive)),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
     TExtraction(const TExtraction&) = delete;
@@ -301,74 +290,112 @@ private:
         if (FOwner.OnArchiveProgress) CallHandler(FCwd, FOwner.OnArchiveProgress, &FOwner, AShare, AAbort);
     }
 
-    void ExtractEntry(archive_entry* AEntry, int AHeaderResult, const QString& AMask) {
+    // The stored path, as bytes, and the entry's name as the handlers and SkippedEntries show it.
+    struct TEntryName {
+        QByteArray Path;
+        QString Shown;
+    };
+
+    static TEntryName EntryName(archive_entry* AEntry) {
         const char* raw = archive_entry_pathname(AEntry);
         const char* utf8 = archive_entry_pathname_utf8(AEntry);
         const QByteArray path = raw != nullptr ? QByteArray(raw) : QByteArray();
-        const QString name = utf8 != nullptr ? QString::fromUtf8(utf8) : QFile::decodeName(path);
+        return {path, utf8 != nullptr ? QString::fromUtf8(utf8) : QFile::decodeName(path)};
+    }
 
-        if (AHeaderResult == ARCHIVE_FAILED) return Skip(name, ErrorText(FReader.Get()));
-        if (path.isEmpty()) return Skip(name, QStringLiteral("the entry has no name"));
-        if (!platform::MatchesWildcard(AMask, QFile::decodeName(path))) return;
+    void ExtractEntry(archive_entry* AEntry, int AHeaderResult, const QString& AMask) {
+        const TEntryName name = EntryName(AEntry);
+        if (AHeaderResult == ARCHIVE_FAILED) return Skip(name.Shown, ErrorText(FReader.Get()));
+        if (name.Path.isEmpty()) return Skip(name.Shown, QStringLiteral("the entry has no name"));
+        if (!platform::MatchesWildcard(AMask, QFile::decodeName(name.Path)) || !Confirmed(AEntry, name.Shown)) return;
 
-        const auto type = archive_entry_filetype(AEntry);
-        if (FOwner.OnConfirmProcessItem) {
-            const TZLTZipItem item{name, type == AE_IFDIR, archive_entry_size(AEntry)};
-            bool confirm = true;
-            CallHandler(FCwd, FOwner.OnConfirmProcessItem, &FOwner, item, TZLTProcessType::ptExtract, confirm);
-            if (!confirm) return;
+        const unsigned type = archive_entry_filetype(AEntry);
+        const QByteArray targetPath = TargetPath(name.Path);
+        TEntryClone target = TargetEntry(AEntry, name.Path, targetPath, type);
+        if (const QString refusal = Refusal(AEntry, targetPath, type); !refusal.isEmpty())
+            return Skip(name.Shown, refusal);
+        if (type == AE_IFDIR) {
+            FCwd.Enter();
+            return ExtractFolder(name.Shown, targetPath, target.get());
         }
+        const fs::path finalPath = NativePath(targetPath);
+        if (!MayReplace(name.Shown, targetPath, finalPath)) return;
+        FCwd.Enter();
+        if (type == AE_IFLNK) return ExtractLink(name.Shown, targetPath, target.get());
+        ExtractFile(name.Shown, targetPath, finalPath, target.get());
+    }
 
+    // Whether the handler lets in an entry that matches the mask.
+    bool Confirmed(archive_entry* AEntry, const QString& AName) {
+        if (!FOwner.OnConfirmProcessItem) return true;
+        const TZLTZipItem item{AName, archive_entry_filetype(AEntry) == AE_IFDIR, archive_entry_size(AEntry)};
+        bool confirm = true;
+        CallHandler(FCwd, FOwner.OnConfirmProcessItem, &FOwner, item, TZLTProcessType::ptExtract, confirm);
+        return confirm;
+    }
+
+    // Where the entry goes in the base folder: its stored path, or only the last name of it when
+    // the paths are not kept.
+    QByteArray TargetPath(const QByteArray& AStoredPath) const {
+        QByteArray path = AStoredPath;
+        while (path.endsWith('/')) path.chop(1);
+        return FOwner.RestorePath ? path : LastComponent(path);
+    }
+
+    // The entry as the disk writer gets it: the target path, the permission bits it may keep.
+    TEntryClone TargetEntry(archive_entry* AEntry, const QByteArray& AStoredPath, const QByteArray& ATargetPath,
+                            unsigned AType) const {
         TEntryClone target(archive_entry_clone(AEntry));
         if (!target) throw Exception(QStringLiteral("Out of memory while extracting"));
-        QByteArray targetPath = path;
-        while (targetPath.endsWith('/')) targetPath.chop(1);
-        if (!FOwner.RestorePath) targetPath = LastComponent(targetPath);
-        SetEntryPath(target.get(), NativePath(targetPath).native());
+        SetEntryPath(target.get(), NativePath(ATargetPath).native());
         // The mode's type is narrower on Windows; the permission bits fit either.
-        archive_entry_set_perm(target.get(),
-                               static_cast<decltype(archive_entry_perm(AEntry))>(Permissions(AEntry, path, targetPath, type)));
+        archive_entry_set_perm(target.get(), static_cast<decltype(archive_entry_perm(AEntry))>(
+                                                 Permissions(AEntry, AStoredPath, ATargetPath, AType)));
+        return target;
+    }
 
+    // Why the entry must not be written to ATargetPath; empty when nothing in the entry itself
+    // forbids it.
+    QString Refusal(archive_entry* AEntry, const QByteArray& ATargetPath, unsigned AType) const {
         // A path the system can't hold is refused before anything of it is made: libarchive
         // would reach it step by step, and leave folders and a temporary file that nothing
         // could remove by name.
-        if (!FitsTheSystem(targetPath)) return Skip(name, QStringLiteral("the path is longer than the system allows"));
+        if (!FitsTheSystem(ATargetPath)) return QStringLiteral("the path is longer than the system allows");
         // libarchive refuses these too, but its Windows writer takes "/x" and "\\x" as
         // relative, where they mean the root of the current drive.
-        if (LeavesTheFolder(NativePath(targetPath)))
-            return Skip(name, QStringLiteral("the path leads outside the target folder"));
-        if (type == AE_IFDIR) {
-            FCwd.Enter();
-            return ExtractFolder(name, targetPath, target.get());
-        }
-        if (archive_entry_hardlink(AEntry) != nullptr)
-            return Skip(name, QStringLiteral("hard links are not supported"));
-        if (type != AE_IFREG && type != AE_IFLNK)
-            return Skip(name, QStringLiteral("entries of this kind are not supported"));
-        const QByteArray last = LastComponent(targetPath);
-        if (last.isEmpty() || last == "." || last == "..")
-            return Skip(name, QStringLiteral("the entry's name is no file name"));
+        if (LeavesTheFolder(NativePath(ATargetPath))) return QStringLiteral("the path leads outside the target folder");
+        if (AType == AE_IFDIR) return {};
+        if (archive_entry_hardlink(AEntry) != nullptr) return QStringLiteral("hard links are not supported");
+        if (AType != AE_IFREG && AType != AE_IFLNK) return QStringLiteral("entries of this kind are not supported");
+        const QByteArray last = LastComponent(ATargetPath);
+        if (last.isEmpty() || last == "." || last == "..") return QStringLiteral("the entry's name is no file name");
+        return {};
+    }
 
+    // Whether a file or a link may take the place of what stands at AFinal (in the base folder):
+    // not a folder, not the archive being read, and the handler agrees. False when the entry is
+    // skipped (with its reason) or declined.
+    bool MayReplace(const QString& AName, const QByteArray& ATargetPath, const fs::path& AFinal) {
         // The checks take the full name, so that the questions to the handlers need no switch
         // of the working folder between them; the writing takes the name in the base folder.
-        const fs::path finalPath = NativePath(targetPath);
-        const fs::path fullPath = FBasePath / finalPath;
+        const fs::path fullPath = FBasePath / AFinal;
         std::error_code error;
         const auto status = fs::symlink_status(fullPath, error);
-        if (fs::exists(status)) {
-            if (fs::is_directory(status)) return Skip(name, QStringLiteral("a folder stands where the file goes"));
-            if (fs::equivalent(fullPath, FArchivePath, error))
-                return Skip(name, QStringLiteral("the archive itself cannot be replaced"));
-            if (FOwner.OnConfirmOverwrite) {
-                QString fullName = QDir(FBase).filePath(QFile::decodeName(targetPath));
-                bool confirm = true;
-                CallHandler(FCwd, FOwner.OnConfirmOverwrite, &FOwner, fullName, confirm);
-                if (!confirm) return;
-            }
+        if (!fs::exists(status)) return true;
+        QString refusal;
+        if (fs::is_directory(status))
+            refusal = QStringLiteral("a folder stands where the file goes");
+        else if (fs::equivalent(fullPath, FArchivePath, error))
+            refusal = QStringLiteral("the archive itself cannot be replaced");
+        if (!refusal.isEmpty()) {
+            Skip(AName, refusal);
+            return false;
         }
-        FCwd.Enter();
-        if (type == AE_IFLNK) return ExtractLink(name, targetPath, target.get());
-        ExtractFile(name, targetPath, finalPath, target.get());
+        if (!FOwner.OnConfirmOverwrite) return true;
+        QString fullName = QDir(FBase).filePath(QFile::decodeName(ATargetPath));
+        bool confirm = true;
+        CallHandler(FCwd, FOwner.OnConfirmOverwrite, &FOwner, fullName, confirm);
+        return confirm;
     }
 
     bool FitsTheSystem(const QByteArray& APath) const {

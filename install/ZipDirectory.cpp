@@ -9,17 +9,53 @@ namespace zlt::install {
 
 namespace {
 
-// The record layouts of the ZIP format (PKWARE's APPNOTE), little-endian throughout.
-constexpr quint32 EndOfDirectorySignature = 0x06054b50;
-constexpr quint32 Zip64LocatorSignature = 0x07064b50;
-constexpr quint32 Zip64EndSignature = 0x06064b50;
-constexpr quint32 DirectoryEntrySignature = 0x02014b50;
-constexpr qint64 EndOfDirectorySize = 22;
-constexpr qint64 Zip64LocatorSize = 20;
-constexpr qint64 Zip64EndSize = 56;
-constexpr qint64 DirectoryEntrySize = 46;
-constexpr qint64 MaxCommentSize = 0xFFFF;
-constexpr quint32 Zip64ExtraId = 0x0001;
+// The records of the ZIP format that the directory's reader needs (PKWARE's APPNOTE, section
+// 4.3), little-endian throughout: each one's signature, its fixed size, and the offsets of the
+// fields read from it.
+struct TEndRecord { // end of central directory record, followed only by its comment
+    static constexpr quint32 Signature = 0x06054b50;
+    static constexpr qint64 Size = 22;
+    static constexpr qint64 EntryCount = 10;      // 2 bytes: entries in the whole directory
+    static constexpr qint64 DirectorySize = 12;   // 4 bytes
+    static constexpr qint64 DirectoryOffset = 16; // 4 bytes, from the start of the file
+    static constexpr qint64 CommentLength = 20;   // 2 bytes
+    static constexpr qint64 MaxCommentLength = 0xFFFF;
+};
+
+struct TZip64Locator { // stands right before the end record
+    static constexpr quint32 Signature = 0x07064b50;
+    static constexpr qint64 Size = 20;
+    static constexpr qint64 EndOffset = 8; // 8 bytes: where the ZIP64 end record starts
+};
+
+struct TZip64End { // ZIP64 end of central directory record
+    static constexpr quint32 Signature = 0x06064b50;
+    static constexpr qint64 Size = 56;
+    static constexpr qint64 EntryCount = 32;      // 8 bytes
+    static constexpr qint64 DirectorySize = 40;   // 8 bytes
+    static constexpr qint64 DirectoryOffset = 48; // 8 bytes
+};
+
+struct TDirectoryEntry { // central directory file header, followed by name, extra field, comment
+    static constexpr quint32 Signature = 0x02014b50;
+    static constexpr qint64 Size = 46;
+    static constexpr qint64 HostSystem = 5;        // 1 byte: the high byte of "version made by"
+    static constexpr qint64 UncompressedSize = 24; // 4 bytes
+    static constexpr qint64 NameLength = 28;       // 2 bytes
+    static constexpr qint64 ExtraLength = 30;      // 2 bytes
+    static constexpr qint64 CommentLength = 32;    // 2 bytes
+};
+
+struct TExtraField { // one field of an entry's extra data: an id, a length, the data
+    static constexpr qint64 HeaderSize = 4;
+    static constexpr qint64 Id = 0;     // 2 bytes
+    static constexpr qint64 Length = 2; // 2 bytes
+    static constexpr quint32 Zip64Id = 0x0001;
+    static constexpr qint64 Zip64UncompressedSize = 4; // 8 bytes, first when present
+};
+
+// The value of a 16- or 32-bit field that says "the true value is in the ZIP64 record".
+constexpr quint64 Zip64Marker16 = 0xFFFF;
 constexpr quint64 Zip64Marker32 = 0xFFFFFFFF;
 // A directory larger than this is no package of ours; reading it whole would only cost memory.
 constexpr qint64 MaxDirectorySize = qint64{256} << 20;
@@ -50,20 +86,104 @@ QByteArray ReadAt(QFile& AFile, qint64 AOffset, qint64 ASize) {
     return AFile.read(ASize);
 }
 
+// Where the directory lies and how many entries it holds, as the end records declare it.
+struct TDirectoryPlace {
+    quint64 Count = 0;
+    quint64 Size = 0;
+    quint64 Offset = 0;
+};
+
+// The ZIP64 end record, found through the locator right before the end record at AEndAt.
+std::optional<TDirectoryPlace> ReadZip64End(QFile& AFile, qint64 AEndAt) {
+    const QByteArray locator = ReadAt(AFile, AEndAt - TZip64Locator::Size, TZip64Locator::Size);
+    TFields locatorFields(locator);
+    const quint64 recordAt = locatorFields.Read(TZip64Locator::EndOffset, 8);
+    if (locatorFields.Read(0, 4) != TZip64Locator::Signature || locatorFields.Bad() ||
+        recordAt > static_cast<quint64>(std::numeric_limits<qint64>::max()))
+        return std::nullopt;
+    const QByteArray record = ReadAt(AFile, static_cast<qint64>(recordAt), TZip64End::Size);
+    TFields fields(record);
+    const TDirectoryPlace place{fields.Read(TZip64End::EntryCount, 8), fields.Read(TZip64End::DirectorySize, 8),
+                                fields.Read(TZip64End::DirectoryOffset, 8)};
+    if (fields.Read(0, 4) != TZip64End::Signature || fields.Bad()) return std::nullopt;
+    return place;
+}
+
+// The end record is the last thing in the file, followed only by its comment; a field that
+// holds the marker sends the reader on to the ZIP64 end record.
+std::optional<TDirectoryPlace> ReadEndRecord(QFile& AFile, qint64 AFileSize) {
+    const qint64 tailStart = std::max<qint64>(0, AFileSize - TEndRecord::Size - TEndRecord::MaxCommentLength);
+    const QByteArray tail = ReadAt(AFile, tailStart, AFileSize - tailStart);
+    TFields fields(tail);
+    qint64 end = -1;
+    for (qint64 at = tail.size() - TEndRecord::Size; at >= 0 && end < 0; --at) {
+        const auto commentLength = static_cast<qint64>(fields.Read(at + TEndRecord::CommentLength, 2));
+        if (fields.Read(at, 4) == TEndRecord::Signature && at + TEndRecord::Size + commentLength == tail.size())
+            end = at;
+    }
+    if (end < 0) return std::nullopt;
+    const TDirectoryPlace place{fields.Read(end + TEndRecord::EntryCount, 2),
+                                fields.Read(end + TEndRecord::DirectorySize, 4),
+                                fields.Read(end + TEndRecord::DirectoryOffset, 4)};
+    if (place.Count == Zip64Marker16 || place.Size == Zip64Marker32 || place.Offset == Zip64Marker32)
+        return ReadZip64End(AFile, tailStart + end);
+    return place;
+}
+
+// The directory's place, when the whole directory lies inside the file and is not too large.
+std::optional<TDirectoryPlace> FindDirectory(QFile& AFile) {
+    const qint64 fileSize = AFile.size();
+    const std::optional<TDirectoryPlace> place = ReadEndRecord(AFile, fileSize);
+    // Compared so that no sum can wrap around: the ZIP64 fields take any 64-bit value.
+    if (!place || place->Size > static_cast<quint64>(MaxDirectorySize) ||
+        place->Offset > static_cast<quint64>(fileSize) || place->Size > static_cast<quint64>(fileSize) - place->Offset)
+        return std::nullopt;
+    return place;
+}
+
 // The uncompressed size of the directory entry at AAt: its 32-bit field, or, when that holds the
 // marker, the first value of the entry's ZIP64 extra field. nullopt when the marker has no value.
 std::optional<quint64> UncompressedSize(TFields& AFields, qint64 AAt, qint64 ANameLength, qint64 AExtraLength) {
-    const quint64 size = AFields.Read(AAt + 24, 4);
+    const quint64 size = AFields.Read(AAt + TDirectoryEntry::UncompressedSize, 4);
     if (size != Zip64Marker32) return size;
-    qint64 at = AAt + DirectoryEntrySize + ANameLength;
+    qint64 at = AAt + TDirectoryEntry::Size + ANameLength;
     const qint64 end = at + AExtraLength;
-    while (at + 4 <= end) {
-        const auto id = static_cast<quint32>(AFields.Read(at, 2));
-        const auto length = static_cast<qint64>(AFields.Read(at + 2, 2));
-        if (id == Zip64ExtraId && length >= 8 && at + 4 + 8 <= end) return AFields.Read(at + 4, 8);
-        at += 4 + length;
+    while (at + TExtraField::HeaderSize <= end) {
+        const auto id = static_cast<quint32>(AFields.Read(at + TExtraField::Id, 2));
+        const auto length = static_cast<qint64>(AFields.Read(at + TExtraField::Length, 2));
+        if (id == TExtraField::Zip64Id && length >= 8 && at + TExtraField::Zip64UncompressedSize + 8 <= end)
+            return AFields.Read(at + TExtraField::Zip64UncompressedSize, 8);
+        at += TExtraField::HeaderSize + length;
     }
     return std::nullopt;
+}
+
+// ACount entries that fill ADirectory exactly, each one whole inside it: a count that disagrees
+// with the entries would leave some of them uncounted, and their sizes out of the space check.
+std::optional<TZipDirectory> ReadEntries(const QByteArray& ADirectory, quint64 ACount) {
+    TFields fields(ADirectory);
+    TZipDirectory result;
+    qint64 at = 0;
+    for (quint64 index = 0; index < ACount; ++index) {
+        const quint64 signature = fields.Read(at, 4);
+        const auto host = static_cast<std::uint8_t>(fields.Read(at + TDirectoryEntry::HostSystem, 1));
+        const auto nameLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::NameLength, 2));
+        const auto extraLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::ExtraLength, 2));
+        const auto commentLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::CommentLength, 2));
+        const qint64 next = at + TDirectoryEntry::Size + nameLength + extraLength + commentLength;
+        const std::optional<quint64> entrySize = UncompressedSize(fields, at, nameLength, extraLength);
+        if (signature != TDirectoryEntry::Signature || fields.Bad() || next > ADirectory.size() || !entrySize)
+            return std::nullopt;
+        // Saturates: a directory that declares more than 2^63 bytes fits no disk either way.
+        constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
+        result.DeclaredBytes = static_cast<std::int64_t>(
+            std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
+        result.HostSystems.insert(ADirectory.mid(at + TDirectoryEntry::Size, nameLength), host);
+        at = next;
+    }
+    if (at != ADirectory.size()) return std::nullopt;
+    result.EntryCount = static_cast<std::int64_t>(ACount);
+    return result;
 }
 
 } // namespace
@@ -71,64 +191,12 @@ std::optional<quint64> UncompressedSize(TFields& AFields, qint64 AAt, qint64 ANa
 std::optional<TZipDirectory> ReadZipDirectory(const QString& AFileName) {
     QFile file(AFileName);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-    const qint64 fileSize = file.size();
-    if (fileSize < EndOfDirectorySize) return std::nullopt;
-
-    // The end record is the last thing in the file, followed only by its comment.
-    const qint64 tailStart = std::max<qint64>(0, fileSize - EndOfDirectorySize - MaxCommentSize);
-    const QByteArray tail = ReadAt(file, tailStart, fileSize - tailStart);
-    TFields tailFields(tail);
-    qint64 end = -1;
-    for (qint64 at = tail.size() - EndOfDirectorySize; at >= 0; --at) {
-        if (tailFields.Read(at, 4) == EndOfDirectorySignature &&
-            at + EndOfDirectorySize + static_cast<qint64>(tailFields.Read(at + 20, 2)) == tail.size()) {
-            end = at;
-            break;
-        }
-    }
-    if (end < 0) return std::nullopt;
-
-    quint64 count = tailFields.Read(end + 10, 2);
-    quint64 size = tailFields.Read(end + 12, 4);
-    quint64 offset = tailFields.Read(end + 16, 4);
-    if (count == 0xFFFF || size == 0xFFFFFFFF || offset == 0xFFFFFFFF) {
-        const qint64 locatorAt = tailStart + end - Zip64LocatorSize;
-        const QByteArray locator = ReadAt(file, locatorAt, Zip64LocatorSize);
-        TFields locatorFields(locator);
-        if (locatorFields.Read(0, 4) != Zip64LocatorSignature) return std::nullopt;
-        const QByteArray record = ReadAt(file, static_cast<qint64>(locatorFields.Read(8, 8)), Zip64EndSize);
-        TFields recordFields(record);
-        if (recordFields.Read(0, 4) != Zip64EndSignature) return std::nullopt;
-        count = recordFields.Read(32, 8);
-        size = recordFields.Read(40, 8);
-        offset = recordFields.Read(48, 8);
-        if (locatorFields.Bad() || recordFields.Bad()) return std::nullopt;
-    }
-    if (size > static_cast<quint64>(MaxDirectorySize) || offset + size > static_cast<quint64>(fileSize))
-        return std::nullopt;
-
-    const QByteArray directory = ReadAt(file, static_cast<qint64>(offset), static_cast<qint64>(size));
-    TFields fields(directory);
-    TZipDirectory result;
-    qint64 at = 0;
-    for (quint64 index = 0; index < count; ++index) {
-        if (fields.Read(at, 4) != DirectoryEntrySignature) return std::nullopt;
-        const auto host = static_cast<std::uint8_t>(fields.Read(at + 5, 1));
-        const auto nameLength = static_cast<qint64>(fields.Read(at + 28, 2));
-        const auto extraLength = static_cast<qint64>(fields.Read(at + 30, 2));
-        const auto commentLength = static_cast<qint64>(fields.Read(at + 32, 2));
-        if (fields.Bad() || at + DirectoryEntrySize + nameLength > directory.size()) return std::nullopt;
-        const std::optional<quint64> entrySize = UncompressedSize(fields, at, nameLength, extraLength);
-        if (!entrySize || fields.Bad()) return std::nullopt;
-        // Saturates: a directory that declares more than 2^63 bytes fits no disk either way.
-        constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
-        result.DeclaredBytes = static_cast<std::int64_t>(
-            std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
-        result.HostSystems.insert(directory.mid(at + DirectoryEntrySize, nameLength), host);
-        at += DirectoryEntrySize + nameLength + extraLength + commentLength;
-    }
-    result.EntryCount = static_cast<std::int64_t>(count);
-    return result;
+    const std::optional<TDirectoryPlace> place = FindDirectory(file);
+    if (!place) return std::nullopt;
+    const QByteArray directory = ReadAt(file, static_cast<qint64>(place->Offset), static_cast<qint64>(place->Size));
+    // A file that shrank since its size was taken.
+    if (directory.size() != static_cast<qsizetype>(place->Size)) return std::nullopt;
+    return ReadEntries(directory, place->Count);
 }
 
 } // namespace zlt::install

@@ -24,7 +24,8 @@ struct TZipDirectory {
 };
 
 // Reads the central directory of AFileName (ZIP64 included). nullopt when the file has no
-// readable one: not a ZIP archive, cut, or a directory that points outside the file.
+// readable one: not a ZIP archive, cut, a directory that points outside the file, or one whose
+// entries do not fill it exactly as its count and size declare.
 std::optional<TZipDirectory> ReadZipDirectory(const QString& AFileName);
 
 } // namespace zlt::install

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 
 namespace zlt::platform {
@@ -16,8 +17,14 @@ bool DeleteFile(const QString& AFileName);     // false when it could not be del
 
 // Puts the file ASource in the place of ATarget in one step, so that anyone looking finds
 // ATarget either old or new, and ASource's name is gone afterwards. Empty on success, else
-// the system's text; ASource is then left as it was.
-QString ReplaceFile(const QString& ASource, const QString& ATarget);
+// the system's text; ASource is then left as it was. (Not "ReplaceFile": Windows' header makes
+// that name a macro, and every file that includes it, libarchive's among them, would rename
+// this one.)
+QString RenameOver(const QString& ASource, const QString& ATarget);
+
+// APath as std::filesystem takes a name of this system: UTF-16 on Windows, the file name's
+// encoded bytes (QFile::encodeName) elsewhere.
+std::filesystem::path FileSystemPath(const QString& APath);
 
 // The longest path and the longest single name the system accepts, in bytes of the encoded
 // file name.

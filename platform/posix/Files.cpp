@@ -95,7 +95,7 @@ void TExclusiveFile::Close() {
     }
 }
 
-QString ReplaceFile(const QString& ASource, const QString& ATarget) {
+QString RenameOver(const QString& ASource, const QString& ATarget) {
     const QByteArray source = QFile::encodeName(ASource);
     const QByteArray target = QFile::encodeName(ATarget);
     // ext4 writes a file's data out at once when it is renamed over an existing one (its guard
@@ -114,6 +114,10 @@ QString ReplaceFile(const QString& ASource, const QString& ATarget) {
     // No file to exchange with, or a file system that can't exchange: a plain rename.
     if (::rename(source.constData(), target.constData()) == 0) return {};
     return SystemErrorText(errno);
+}
+
+std::filesystem::path FileSystemPath(const QString& APath) {
+    return std::filesystem::path(QFile::encodeName(APath).toStdString());
 }
 
 // PATH_MAX counts the terminating zero.

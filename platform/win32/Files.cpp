@@ -180,12 +180,14 @@ void TExclusiveFile::Close() {
             QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(::GetLastError())));
 }
 
-QString ReplaceFile(const QString& ASource, const QString& ATarget) {
+QString RenameOver(const QString& ASource, const QString& ATarget) {
     // One rename over the old file: NTFS switches the names in one step.
     if (::MoveFileExW(WidePath(ASource).c_str(), WidePath(ATarget).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE)
         return {};
     return SystemErrorText(::GetLastError());
 }
+
+std::filesystem::path FileSystemPath(const QString& APath) { return std::filesystem::path(APath.toStdWString()); }
 
 // MAX_PATH counts the terminating zero.
 qsizetype MaxPathBytes() { return MAX_PATH - 1; }

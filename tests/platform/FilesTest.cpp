@@ -153,7 +153,7 @@ TEST(ExclusiveFile, RewindEmptiesTheHeldFile) {
     EXPECT_THROW(file.Rewind(), Exception) << "a closed file";
 }
 
-TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
+TEST(RenameOver, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
     const struct {
         const char* Case;
         const char* Target; // what stands at the target before; nullptr: nothing
@@ -172,7 +172,7 @@ TEST(ReplaceFile, PutsTheNewFileInPlaceAndLeavesNoOtherName) {
         WriteFile(source, "new");
         if (c.Target != nullptr) WriteFile(target, c.Target);
         if (c.TargetIsFolder) WriteFile(target + QStringLiteral("/inside.txt"), "kept");
-        const QString failure = platform::ReplaceFile(source, target);
+        const QString failure = platform::RenameOver(source, target);
         if (c.Replaces) {
             EXPECT_TRUE(failure.isEmpty()) << failure.toStdString();
             EXPECT_EQ(ReadFile(target), "new");
