@@ -10,7 +10,6 @@
 
 // Windows names these calls by macros that would rename the services of the same names.
 #undef DeleteFile
-#undef ReplaceFile
 #undef GetPrivateProfileString
 
 namespace zlt::platform::win32 {
