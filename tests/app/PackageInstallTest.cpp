@@ -177,11 +177,11 @@ TEST_F(PackageInstallTest, AnEmptyPackageRestartsAndOneThatCannotFitStartsNothin
     const QString empty = FPackages.File(QStringLiteral("empty.zip"));
     const QString huge = FPackages.File(QStringLiteral("huge.zip"));
     // An archive without entries, and one that declares 16 TiB while it holds a few bytes.
-    ASSERT_EQ(RunProgram(QStringLiteral("python3"),
+    ASSERT_EQ(RunProgram(Python3(),
                          {QStringLiteral("-c"),
                           QStringLiteral("import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').close()"), empty}),
               0);
-    ASSERT_EQ(RunProgram(QStringLiteral("python3"),
+    ASSERT_EQ(RunProgram(Python3(),
                          {SupportDir() + QStringLiteral("/lying_zip.py"), huge, QStringLiteral("4096")}),
               0);
     {
@@ -229,7 +229,7 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
     for n in range(2000):
         z.writestr('files/%04d.txt' % n, b'small')
 )");
-    ASSERT_EQ(RunProgram(QStringLiteral("python3"), {QStringLiteral("-c"), script, package}), 0);
+    ASSERT_EQ(RunProgram(Python3(), {QStringLiteral("-c"), script, package}), 0);
     FWindowUnderTest->show();
     ASSERT_TRUE(WaitFor(
         [&] { return FWindowUnderTest->windowHandle() != nullptr && FWindowUnderTest->windowHandle()->isExposed(); }));

@@ -26,6 +26,8 @@ QString FindProgram(const QString& AProgram);
 QString LocalPath(const QString& APath);
 // Whether servers run as root (nginx's workers must then be told to stay root).
 bool IsRoot();
+// The Python interpreter that runs the support's servers and scripts.
+QString Python();
 // The host name of loopback URLs.
 QString LoopbackHost(bool AHttps);
 

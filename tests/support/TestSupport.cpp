@@ -123,6 +123,8 @@ void WriteRandomFile(const QString& APath, std::int64_t ASize, std::uint32_t ASe
     }
 }
 
+QString Python3() { return host::Python(); }
+
 bool HaveProgram(const QString& AProgram) { return !host::FindProgram(AProgram).isEmpty(); }
 
 int host::RunLocalProgram(const QString& AProgram, const QStringList& AArguments, QByteArray* AOutput,
@@ -378,7 +380,7 @@ namespace {
 quint16 StartScriptServer(TServerProcess& AProcess, const TTempDir& ADir, const QString& AScript,
                           const QStringList& AArguments) {
     const QString portFile = ADir.File(QStringLiteral("port.txt"));
-    AProcess.Start(QStringLiteral("python3"), QStringList{HostPath(SupportDir() + u'/' + AScript)} + AArguments,
+    AProcess.Start(host::Python(), QStringList{HostPath(SupportDir() + u'/' + AScript)} + AArguments,
                    portFile, ADir.File(QStringLiteral("stderr.log")));
     if (!WaitFor([&] { return ReadFile(portFile).contains('\n') || !AProcess.Running(); }, 20000) ||
         !ReadFile(portFile).contains('\n')) {

@@ -100,6 +100,8 @@ int RunProgram(const QString& AProgram, const QStringList& AArguments, QByteArra
 // Whether a program (a bare name looked up along PATH, or a path) can be run. Use
 // ZLT_REQUIRE_PROGRAM to skip the current test with a reason when it cannot.
 bool HaveProgram(const QString& AProgram);
+// The Python interpreter for scripts that tests run (Debian's python3 where it is installed).
+QString Python3();
 #define ZLT_REQUIRE_PROGRAM(AProgram)                                                                                  \
     do {                                                                                                               \
         if (!::zlt::test::HaveProgram(AProgram))                                                                       \

@@ -54,6 +54,12 @@ namespace host {
 
 QString FindProgram(const QString& AProgram) { return PosixFindProgram(AProgram); }
 QString LocalPath(const QString& APath) { return APath; }
+// Debian's own first: a version manager's shim on PATH (pyenv's runs a dozen shell scripts)
+// costs about half a second at every start, and every test case starts its own servers.
+QString Python() {
+    const QString system = QStringLiteral("/usr/bin/python3");
+    return QFileInfo(system).isExecutable() ? system : QStringLiteral("python3");
+}
 bool IsRoot() { return ::geteuid() == 0; }
 QString LoopbackHost(bool) { return QStringLiteral("127.0.0.1"); }
 

@@ -72,6 +72,7 @@ QString FindProgram(const QString& AProgram) {
         .toString();
 }
 
+QString Python() { return QStringLiteral("python3"); } // run on the Linux side by the broker
 QString LocalPath(const QString& APath) { return APath.startsWith(u'/') ? QStringLiteral("Z:") + APath : APath; }
 
 bool IsRoot() {
