@@ -358,7 +358,7 @@ rules = [(name, re.compile(pattern)) for name, pattern in [
     ('progress bar repaints during the installation (UnZipperArchiveProgress)', r'UnZipperArchiveProgress'),
     ('progress bar repaints during the download (OnProgressEvent, DoWork)', r'wupPelmoraUpdaProgressEvent|TZLTWebUpdater::DoWork'),
     ('installation: the confirmation handlers', r'UnZipperConfirm'),
-    ('installation: putting the new file in place (ReplaceFile, rename)', r'filesystem::rename|ReplaceFile|renameat2'),
+    ('installation: putting the new file in place (RenameOver, rename)', r'filesystem::rename|RenameOver|ReplaceFile|renameat2'),
     ('installation: existence and identity checks', r'filesystem::(symlink_status|equivalent|exists)'),
     ('installation: working folder switches (fchdir)', r'fchdir'),
     ('installation: counting pass and central directory (Open)', r'TZLTUnZipper::Open'),
