@@ -172,10 +172,14 @@ private:
 };
 
 // True when a symbolic link stored at ALinkPath (relative to the base folder) with the target
-// ATarget resolves inside the base folder. Only leading ".." components are accepted: a ".."
+// ARawTarget resolves inside the base folder. Only leading ".." components are accepted: a ".."
 // after a name could climb out through a link that the name itself is.
-bool LinkStaysInside(const QByteArray& ALinkPath, const QByteArray& ATarget) {
-    if (ATarget.isEmpty() || ATarget.startsWith('/')) return false;
+bool LinkStaysInside(const QByteArray& ALinkPath, const QByteArray& ARawTarget) {
+    // Read in either system's spelling: '\' separates too, and a drive ("C:/"), a server
+    // ("//host/share") or a stream (":") makes a target that no relative walk describes.
+    QByteArray target = ARawTarget;
+    target.replace('\\', '/');
+    if (target.isEmpty() || target.startsWith('/') || target.contains(':')) return false;
     qsizetype depth = 0;
     const QList<QByteArray> linkParts = ALinkPath.split('/');
     for (qsizetype i = 0; i + 1 < linkParts.size(); ++i) {
@@ -185,7 +189,7 @@ bool LinkStaysInside(const QByteArray& ALinkPath, const QByteArray& ATarget) {
         ++depth;
     }
     bool leading = true;
-    for (const QByteArray& part : ATarget.split('/')) {
+    for (const QByteArray& part : target.split('/')) {
         if (part.isEmpty() || part == ".") continue;
         if (part == "..") {
             if (!leading || depth == 0) return false;

@@ -431,7 +431,19 @@ INSTANTIATE_TEST_SUITE_P(
                                    false,
                                    {"alias/evil.txt"},
                                    {"real/evil.txt"},
-                                   true}),
+                                   true},
+                    // Targets that lead out on Windows: a drive, a server's share, '\' as the
+                    // separator. Here they are names, so nothing lands without the guard either;
+                    // under Wine the absolute rows above name a drive.
+                    TMaliciousCase{"links_in_the_spelling_of_windows",
+                                   [](TZipWriter& AZip, const QByteArray&) {
+                                       AZip.Link("drive", "C:/Windows")
+                                           .Link("share", "\\\\server\\share")
+                                           .Link("back", "..\\..\\outside");
+                                   },
+                                   false,
+                                   {"drive", "share", "back"},
+                                   {}}),
     [](const testing::TestParamInfo<TMaliciousCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 // --- what lands --------------------------------------------------------------------------------
