@@ -1,5 +1,7 @@
 #include "install/ZipDirectory.h"
 
+#include "install/ZipFormat.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -9,54 +11,6 @@ namespace zlt::install {
 
 namespace {
 
-// The records of the ZIP format that the directory's reader needs (PKWARE's APPNOTE, section
-// 4.3), little-endian throughout: each one's signature, its fixed size, and the offsets of the
-// fields read from it.
-struct TEndRecord { // end of central directory record, followed only by its comment
-    static constexpr quint32 Signature = 0x06054b50;
-    static constexpr qint64 Size = 22;
-    static constexpr qint64 EntryCount = 10;      // 2 bytes: entries in the whole directory
-    static constexpr qint64 DirectorySize = 12;   // 4 bytes
-    static constexpr qint64 DirectoryOffset = 16; // 4 bytes, from the start of the file
-    static constexpr qint64 CommentLength = 20;   // 2 bytes
-    static constexpr qint64 MaxCommentLength = 0xFFFF;
-};
-
-struct TZip64Locator { // stands right before the end record
-    static constexpr quint32 Signature = 0x07064b50;
-    static constexpr qint64 Size = 20;
-    static constexpr qint64 EndOffset = 8; // 8 bytes: where the ZIP64 end record starts
-};
-
-struct TZip64End { // ZIP64 end of central directory record
-    static constexpr quint32 Signature = 0x06064b50;
-    static constexpr qint64 Size = 56;
-    static constexpr qint64 EntryCount = 32;      // 8 bytes
-    static constexpr qint64 DirectorySize = 40;   // 8 bytes
-    static constexpr qint64 DirectoryOffset = 48; // 8 bytes
-};
-
-struct TDirectoryEntry { // central directory file header, followed by name, extra field, comment
-    static constexpr quint32 Signature = 0x02014b50;
-    static constexpr qint64 Size = 46;
-    static constexpr qint64 HostSystem = 5;        // 1 byte: the high byte of "version made by"
-    static constexpr qint64 UncompressedSize = 24; // 4 bytes
-    static constexpr qint64 NameLength = 28;       // 2 bytes
-    static constexpr qint64 ExtraLength = 30;      // 2 bytes
-    static constexpr qint64 CommentLength = 32;    // 2 bytes
-};
-
-struct TExtraField { // one field of an entry's extra data: an id, a length, the data
-    static constexpr qint64 HeaderSize = 4;
-    static constexpr qint64 Id = 0;     // 2 bytes
-    static constexpr qint64 Length = 2; // 2 bytes
-    static constexpr quint32 Zip64Id = 0x0001;
-    static constexpr qint64 Zip64UncompressedSize = 4; // 8 bytes, first when present
-};
-
-// The value of a 16- or 32-bit field that says "the true value is in the ZIP64 record".
-constexpr quint64 Zip64Marker16 = 0xFFFF;
-constexpr quint64 Zip64Marker32 = 0xFFFFFFFF;
 // A directory larger than this is no package of ours; reading it whole would only cost memory.
 constexpr qint64 MaxDirectorySize = qint64{256} << 20;
 
@@ -144,15 +98,15 @@ std::optional<TDirectoryPlace> FindDirectory(QFile& AFile) {
 // The uncompressed size of the directory entry at AAt: its 32-bit field, or, when that holds the
 // marker, the first value of the entry's ZIP64 extra field. nullopt when the marker has no value.
 std::optional<quint64> UncompressedSize(TFields& AFields, qint64 AAt, qint64 ANameLength, qint64 AExtraLength) {
-    const quint64 size = AFields.Read(AAt + TDirectoryEntry::UncompressedSize, 4);
+    const quint64 size = AFields.Read(AAt + TDirectoryHeader::UncompressedSize, 4);
     if (size != Zip64Marker32) return size;
-    qint64 at = AAt + TDirectoryEntry::Size + ANameLength;
+    qint64 at = AAt + TDirectoryHeader::Size + ANameLength;
     const qint64 end = at + AExtraLength;
     while (at + TExtraField::HeaderSize <= end) {
         const auto id = static_cast<quint32>(AFields.Read(at + TExtraField::Id, 2));
         const auto length = static_cast<qint64>(AFields.Read(at + TExtraField::Length, 2));
-        if (id == TExtraField::Zip64Id && length >= 8 && at + TExtraField::Zip64UncompressedSize + 8 <= end)
-            return AFields.Read(at + TExtraField::Zip64UncompressedSize, 8);
+        if (id == TZip64Extra::Id && length >= 8 && at + TZip64Extra::UncompressedSize + 8 <= end)
+            return AFields.Read(at + TZip64Extra::UncompressedSize, 8);
         at += TExtraField::HeaderSize + length;
     }
     return std::nullopt;
@@ -166,19 +120,19 @@ std::optional<TZipDirectory> ReadEntries(const QByteArray& ADirectory, quint64 A
     qint64 at = 0;
     for (quint64 index = 0; index < ACount; ++index) {
         const quint64 signature = fields.Read(at, 4);
-        const auto host = static_cast<std::uint8_t>(fields.Read(at + TDirectoryEntry::HostSystem, 1));
-        const auto nameLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::NameLength, 2));
-        const auto extraLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::ExtraLength, 2));
-        const auto commentLength = static_cast<qint64>(fields.Read(at + TDirectoryEntry::CommentLength, 2));
-        const qint64 next = at + TDirectoryEntry::Size + nameLength + extraLength + commentLength;
+        const auto host = static_cast<std::uint8_t>(fields.Read(at + TDirectoryHeader::HostSystem, 1));
+        const auto nameLength = static_cast<qint64>(fields.Read(at + TDirectoryHeader::NameLength, 2));
+        const auto extraLength = static_cast<qint64>(fields.Read(at + TDirectoryHeader::ExtraLength, 2));
+        const auto commentLength = static_cast<qint64>(fields.Read(at + TDirectoryHeader::CommentLength, 2));
+        const qint64 next = at + TDirectoryHeader::Size + nameLength + extraLength + commentLength;
         const std::optional<quint64> entrySize = UncompressedSize(fields, at, nameLength, extraLength);
-        if (signature != TDirectoryEntry::Signature || fields.Bad() || next > ADirectory.size() || !entrySize)
+        if (signature != TDirectoryHeader::Signature || fields.Bad() || next > ADirectory.size() || !entrySize)
             return std::nullopt;
         // Saturates: a directory that declares more than 2^63 bytes fits no disk either way.
         constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
         result.DeclaredBytes = static_cast<std::int64_t>(
             std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
-        result.HostSystems.insert(ADirectory.mid(at + TDirectoryEntry::Size, nameLength), host);
+        result.HostSystems.insert(ADirectory.mid(at + TDirectoryHeader::Size, nameLength), host);
         at = next;
     }
     if (at != ADirectory.size()) return std::nullopt;

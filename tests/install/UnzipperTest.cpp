@@ -607,8 +607,6 @@ struct TMalformedCase {
 // without reading outside what it read from the file. The first rows' archive is plain, the
 // last rows' has its sizes and the directory's place in the ZIP64 records.
 TEST(ZipDirectory, RefusesMalformedDirectories) {
-    constexpr quint64 Marker16 = 0xFFFF;
-    constexpr quint64 Marker32 = 0xFFFFFFFF;
     const std::vector<TMalformedCase> cases = {
         {"a file shorter than an end record", false,
          [](TZipImage& AZip) { AZip.Bytes = AZip.Bytes.right(TEndRecord::Size - 1); }},
@@ -657,14 +655,14 @@ TEST(ZipDirectory, RefusesMalformedDirectories) {
         {"an entry's broken signature", false, [](TZipImage& AZip) { AZip.Put32(AZip.Entries[1].DirectoryHeader, 0); }},
         {"an entry's size marked as in a ZIP64 extra field that it lacks", false,
          [](TZipImage& AZip) {
-             AZip.Put32(AZip.Entries[0].DirectoryHeader + TDirectoryHeader::UncompressedSize, Marker32);
+             AZip.Put32(AZip.Entries[0].DirectoryHeader + TDirectoryHeader::UncompressedSize, Zip64Marker32);
          }},
         {"the end record's ZIP64 marker without a locator", false,
-         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, Marker16); }},
+         [](TZipImage& AZip) { AZip.Put16(AZip.EndRecord + TEndRecord::EntryCount, Zip64Marker16); }},
         {"an end record with the ZIP64 marker at the start of the file, its locator before it", false,
          [](TZipImage& AZip) {
              AZip.Bytes = AZip.Bytes.mid(AZip.EndRecord);
-             AZip.Put16(TEndRecord::EntryCount, Marker16);
+             AZip.Put16(TEndRecord::EntryCount, Zip64Marker16);
          }},
         {"the ZIP64 locator's broken signature", true, [](TZipImage& AZip) { AZip.Put32(AZip.Zip64Locator, 0); }},
         {"a ZIP64 locator that points past the end of the file", true,
@@ -690,7 +688,7 @@ TEST(ZipDirectory, RefusesMalformedDirectories) {
              AZip.Put64(AZip.Zip64End + TZip64End::DirectoryOffset, ~quint64{0} - 15);
          }},
         {"an entry's ZIP64 extra field too short for the size", true,
-         [](TZipImage& AZip) { AZip.Put16(FirstDirectoryExtra(AZip) + TZip64Extra::Length, 4); }},
+         [](TZipImage& AZip) { AZip.Put16(FirstDirectoryExtra(AZip) + TExtraField::Length, 4); }},
         {"the last entry's extra data too short for the ZIP64 field's size", true,
          [](TZipImage& AZip) { AZip.Put16(AZip.Entries.back().DirectoryHeader + TDirectoryHeader::ExtraLength, 8); }},
     };

@@ -18,8 +18,6 @@ constexpr quint16 FlagUtf8Name = 0x0800;
 constexpr quint16 VersionStored = 10;
 constexpr quint16 VersionDeflated = 20;
 constexpr quint16 VersionZip64 = 45;
-constexpr quint64 Marker16 = 0xFFFF;
-constexpr quint64 Marker32 = 0xFFFFFFFF;
 // The Unix mode's file types, in the high half of the external attributes.
 constexpr quint32 UnixTypeMask = 0170000;
 constexpr quint32 UnixFile = 0100000;
@@ -80,8 +78,9 @@ TZipWriter& TZipWriter::Zip64() {
 }
 
 bool TZipWriter::HasLinks() const {
-    return std::any_of(FEntries.begin(), FEntries.end(),
-                       [](const TEntry& AEntry) { return (AEntry.ExternalAttributes >> 16 & UnixTypeMask) == UnixLink; });
+    return std::any_of(FEntries.begin(), FEntries.end(), [](const TEntry& AEntry) {
+        return (AEntry.ExternalAttributes >> 16 & UnixTypeMask) == UnixLink;
+    });
 }
 
 namespace {
@@ -95,7 +94,7 @@ struct THeaderValues {
     quint64 CompressedSize = 0;
     quint64 UncompressedSize = 0;
     bool Zip64 = false;
-    quint64 SizeField(quint64 ASize) const { return Zip64 ? Marker32 : ASize; }
+    quint64 SizeField(quint64 ASize) const { return Zip64 ? Zip64Marker32 : ASize; }
 };
 
 void PutLocalHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues, qsizetype ANameLength) {
@@ -109,7 +108,7 @@ void PutLocalHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues,
     AImage.Put32(AAt + TLocalHeader::CompressedSize, AValues.SizeField(AValues.CompressedSize));
     AImage.Put32(AAt + TLocalHeader::UncompressedSize, AValues.SizeField(AValues.UncompressedSize));
     AImage.Put16(AAt + TLocalHeader::NameLength, static_cast<quint64>(ANameLength));
-    AImage.Put16(AAt + TLocalHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::Size : 0);
+    AImage.Put16(AAt + TLocalHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::SizeWithBothSizes : 0);
 }
 
 void PutDirectoryHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues, qsizetype ANameLength,
@@ -125,7 +124,7 @@ void PutDirectoryHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AVal
     AImage.Put32(AAt + TDirectoryHeader::CompressedSize, AValues.SizeField(AValues.CompressedSize));
     AImage.Put32(AAt + TDirectoryHeader::UncompressedSize, AValues.SizeField(AValues.UncompressedSize));
     AImage.Put16(AAt + TDirectoryHeader::NameLength, static_cast<quint64>(ANameLength));
-    AImage.Put16(AAt + TDirectoryHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::Size : 0);
+    AImage.Put16(AAt + TDirectoryHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::SizeWithBothSizes : 0);
     AImage.Put32(AAt + TDirectoryHeader::ExternalAttributes, AExternalAttributes);
     AImage.Put32(AAt + TDirectoryHeader::LocalHeaderOffset, static_cast<quint64>(ALocalHeader));
 }
@@ -133,9 +132,9 @@ void PutDirectoryHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AVal
 // The ZIP64 extra field after a header's name, when the sizes are in it.
 void AppendZip64Extra(TZipImage& AImage, const THeaderValues& AValues) {
     if (!AValues.Zip64) return;
-    const qint64 at = Record(AImage.Bytes, TZip64Extra::Size);
-    AImage.Put16(at + TZip64Extra::IdField, TZip64Extra::Id);
-    AImage.Put16(at + TZip64Extra::Length, TZip64Extra::Size - TZip64Extra::HeaderSize);
+    const qint64 at = Record(AImage.Bytes, TZip64Extra::SizeWithBothSizes);
+    AImage.Put16(at + TExtraField::Id, TZip64Extra::Id);
+    AImage.Put16(at + TExtraField::Length, TZip64Extra::SizeWithBothSizes - TExtraField::HeaderSize);
     AImage.Put64(at + TZip64Extra::UncompressedSize, AValues.UncompressedSize);
     AImage.Put64(at + TZip64Extra::CompressedSize, AValues.CompressedSize);
 }
@@ -159,10 +158,10 @@ void AppendZip64Records(TZipImage& AImage, quint64 ACount, quint64 ADirectorySiz
 void AppendEndRecord(TZipImage& AImage, quint64 ACount, quint64 ADirectorySize, bool AZip64) {
     const qint64 end = AImage.EndRecord = Record(AImage.Bytes, TEndRecord::Size);
     AImage.Put32(end, TEndRecord::Signature);
-    AImage.Put16(end + TEndRecord::DiskEntryCount, AZip64 ? Marker16 : ACount);
-    AImage.Put16(end + TEndRecord::EntryCount, AZip64 ? Marker16 : ACount);
-    AImage.Put32(end + TEndRecord::DirectorySize, AZip64 ? Marker32 : ADirectorySize);
-    AImage.Put32(end + TEndRecord::DirectoryOffset, AZip64 ? Marker32 : static_cast<quint64>(AImage.Directory));
+    AImage.Put16(end + TEndRecord::DiskEntryCount, AZip64 ? Zip64Marker16 : ACount);
+    AImage.Put16(end + TEndRecord::EntryCount, AZip64 ? Zip64Marker16 : ACount);
+    AImage.Put32(end + TEndRecord::DirectorySize, AZip64 ? Zip64Marker32 : ADirectorySize);
+    AImage.Put32(end + TEndRecord::DirectoryOffset, AZip64 ? Zip64Marker32 : static_cast<quint64>(AImage.Directory));
 }
 
 } // namespace
