@@ -97,34 +97,34 @@ struct THeaderValues {
     quint64 SizeField(quint64 ASize) const { return Zip64 ? Zip64Marker32 : ASize; }
 };
 
+// The fields that both headers of an entry carry in the same order, from "version needed" to
+// the extra field's length; AAt is where "version needed" stands.
+void PutEntryFields(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues, qsizetype ANameLength) {
+    constexpr qint64 first = TLocalHeader::VersionNeeded;
+    static_assert(TDirectoryHeader::ExtraLength - TDirectoryHeader::VersionNeeded ==
+                  TLocalHeader::ExtraLength - TLocalHeader::VersionNeeded);
+    AImage.Put16(AAt + TLocalHeader::VersionNeeded - first, AValues.Version);
+    AImage.Put16(AAt + TLocalHeader::Flags - first, AValues.Flags);
+    AImage.Put16(AAt + TLocalHeader::Method - first, AValues.Method);
+    AImage.Put16(AAt + TLocalHeader::Time - first, DosTime);
+    AImage.Put16(AAt + TLocalHeader::Date - first, DosDate);
+    AImage.Put32(AAt + TLocalHeader::Crc - first, AValues.Crc);
+    AImage.Put32(AAt + TLocalHeader::CompressedSize - first, AValues.SizeField(AValues.CompressedSize));
+    AImage.Put32(AAt + TLocalHeader::UncompressedSize - first, AValues.SizeField(AValues.UncompressedSize));
+    AImage.Put16(AAt + TLocalHeader::NameLength - first, static_cast<quint64>(ANameLength));
+    AImage.Put16(AAt + TLocalHeader::ExtraLength - first, AValues.Zip64 ? TZip64Extra::SizeWithBothSizes : 0);
+}
+
 void PutLocalHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues, qsizetype ANameLength) {
     AImage.Put32(AAt, TLocalHeader::Signature);
-    AImage.Put16(AAt + TLocalHeader::VersionNeeded, AValues.Version);
-    AImage.Put16(AAt + TLocalHeader::Flags, AValues.Flags);
-    AImage.Put16(AAt + TLocalHeader::Method, AValues.Method);
-    AImage.Put16(AAt + TLocalHeader::Time, DosTime);
-    AImage.Put16(AAt + TLocalHeader::Date, DosDate);
-    AImage.Put32(AAt + TLocalHeader::Crc, AValues.Crc);
-    AImage.Put32(AAt + TLocalHeader::CompressedSize, AValues.SizeField(AValues.CompressedSize));
-    AImage.Put32(AAt + TLocalHeader::UncompressedSize, AValues.SizeField(AValues.UncompressedSize));
-    AImage.Put16(AAt + TLocalHeader::NameLength, static_cast<quint64>(ANameLength));
-    AImage.Put16(AAt + TLocalHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::SizeWithBothSizes : 0);
+    PutEntryFields(AImage, AAt + TLocalHeader::VersionNeeded, AValues, ANameLength);
 }
 
 void PutDirectoryHeader(TZipImage& AImage, qint64 AAt, const THeaderValues& AValues, qsizetype ANameLength,
                         quint16 AHost, quint32 AExternalAttributes, qint64 ALocalHeader) {
     AImage.Put32(AAt, TDirectoryHeader::Signature);
     AImage.Put16(AAt + TDirectoryHeader::VersionMadeBy, static_cast<quint64>(AHost) << 8 | AValues.Version);
-    AImage.Put16(AAt + TDirectoryHeader::VersionNeeded, AValues.Version);
-    AImage.Put16(AAt + TDirectoryHeader::Flags, AValues.Flags);
-    AImage.Put16(AAt + TDirectoryHeader::Method, AValues.Method);
-    AImage.Put16(AAt + TDirectoryHeader::Time, DosTime);
-    AImage.Put16(AAt + TDirectoryHeader::Date, DosDate);
-    AImage.Put32(AAt + TDirectoryHeader::Crc, AValues.Crc);
-    AImage.Put32(AAt + TDirectoryHeader::CompressedSize, AValues.SizeField(AValues.CompressedSize));
-    AImage.Put32(AAt + TDirectoryHeader::UncompressedSize, AValues.SizeField(AValues.UncompressedSize));
-    AImage.Put16(AAt + TDirectoryHeader::NameLength, static_cast<quint64>(ANameLength));
-    AImage.Put16(AAt + TDirectoryHeader::ExtraLength, AValues.Zip64 ? TZip64Extra::SizeWithBothSizes : 0);
+    PutEntryFields(AImage, AAt + TDirectoryHeader::VersionNeeded, AValues, ANameLength);
     AImage.Put32(AAt + TDirectoryHeader::ExternalAttributes, AExternalAttributes);
     AImage.Put32(AAt + TDirectoryHeader::LocalHeaderOffset, static_cast<quint64>(ALocalHeader));
 }
