@@ -62,16 +62,20 @@ void TfrmMainUpdater_::wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* /*Sender*/
             clock.start();
             try {
                 unzipper->ExtractFiles(QStringLiteral("*"));
+                LogInstallation(*unzipper, static_cast<double>(clock.nsecsElapsed()) / 1e9);
             } catch (const install::ENotEnoughSpace& error) {
                 // Nothing was written: like a package that can't be opened, it is deleted and
                 // the application is not started as if it had been updated.
                 RunLog().Error(QStringLiteral("Installation refused: %1").arg(error.Message()));
                 throw;
+            } catch (const install::EInstallationUndone& error) {
+                // The folder holds the old version whole; the application is started as it is.
+                RunLog().Error(QStringLiteral("Installation undone: %1: %2; the application is as it was")
+                                   .arg(error.File(), OneLine(error.Cause())));
             } catch (const std::exception& error) {
-                // Whatever was extracted stays; the application is started in any case.
-                RunLog().Error(QStringLiteral("Installation stopped: %1").arg(QString::fromUtf8(error.what())));
+                // Nothing was begun (no journal could be made); the application is started.
+                RunLog().Error(QStringLiteral("Installation not begun: %1").arg(QString::fromUtf8(error.what())));
             }
-            LogInstallation(*unzipper, static_cast<double>(clock.nsecsElapsed()) / 1e9);
             StartProgram(strAppliExeFile, QStringLiteral("Upd=1"));
         } else {
             StartProgram(AFileName, QString());
@@ -80,13 +84,15 @@ void TfrmMainUpdater_::wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* /*Sender*/
 }
 
 void TfrmMainUpdater_::LogInstallation(const TZLTUnZipper& AUnZipper, double ASeconds) {
-    const QStringList& skipped = AUnZipper.SkippedEntries();
-    RunLog().Info(QStringLiteral("Installed %1 entries into %2 in %3 s, %4 skipped")
-                      .arg(AUnZipper.ExtractedEntries())
+    const TZLTUnZipper::TCounts& counts = AUnZipper.Counts();
+    RunLog().Info(QStringLiteral("Installed %1 entries into %2 in %3 s: %4 files replaced, %5 added")
+                      .arg(counts.Extracted)
                       .arg(AUnZipper.BaseDirectory)
                       .arg(ASeconds, 0, 'f', 2)
-                      .arg(skipped.size()));
-    for (const QString& entry : skipped) RunLog().Warning(QStringLiteral("Skipped %1").arg(entry));
+                      .arg(counts.Replaced)
+                      .arg(counts.Added));
+    if (counts.InUse > 0)
+        RunLog().Info(QStringLiteral("%1 replaced files are still in use; a later run removes them").arg(counts.InUse));
 }
 
 void TfrmMainUpdater_::StartProgram(const QString& AFileName, const QString& AParameters) {

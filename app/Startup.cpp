@@ -4,6 +4,8 @@
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Processes.h"
+#include "common/Text.h"
+#include "install/Journal.h"
 #include "platform/System.h"
 #include "ui/Application.h"
 #include "ui/Graphics.h"
@@ -15,6 +17,28 @@
 
 namespace zlt::app {
 
+namespace {
+
+// An installation that a kill or a power cut interrupted is finished before anything else:
+// undone, or only its clean-up finished when its commit was done.
+void FinishInterruptedInstallation() {
+    const install::TRecovery recovery = install::RecoverInstallation(platform::ExecutableFolder());
+    if (!recovery.Found) return;
+    if (recovery.Forward)
+        RunLog().Info(QStringLiteral("The last installation was complete; its clean-up is finished: %1 old files "
+                                     "removed, %2 still in use")
+                          .arg(recovery.Removed)
+                          .arg(recovery.Kept.size()));
+    else
+        RunLog().Warning(QStringLiteral("An interrupted installation was undone: %1 old files restored, %2 new or "
+                                        "temporary files removed; the application is as it was before it")
+                             .arg(recovery.Restored)
+                             .arg(recovery.Removed));
+    for (const QString& problem : recovery.Problems) RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
+}
+
+} // namespace
+
 int RunStartup(int argc, char** argv) {
     platform::SetCommandLine(argc, argv);
     // Both checks come before the windowed application exists: a refused start shows nothing
@@ -25,6 +49,7 @@ int RunStartup(int argc, char** argv) {
         return 0;
     }
     if (platform::ParamCount() == 0) return 0;
+    FinishInterruptedInstallation();
 
     QStringList parameters;
     QStringList shown;

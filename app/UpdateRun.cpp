@@ -5,6 +5,7 @@
 #include "common/Errors.h"
 #include "common/Processes.h"
 #include "install/Unzipper.h"
+#include "webupdater/PackageRecord.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "webupdater/WebUpdater.h"
@@ -54,17 +55,13 @@ void TfrmMainUpdater_::RunUpdate() {
 }
 
 void TfrmMainUpdater_::RemoveLeftovers() {
-    // An earlier run that was killed may have left a partial package and the temporary files
-    // of an interrupted installation; only one updater runs at a time, so none is in use.
-    const QString folder = platform::ExecutableFolder();
-    int removed = install::RemoveStaleTemporaries(folder);
-    const QDir updates(folder + QStringLiteral("Updates"));
-    if (platform::IsRealFolder(updates.path())) {
-        for (const QString& name : updates.entryList({QStringLiteral("update*.zip"), QStringLiteral("update*.exe")},
-                                                     QDir::Files | QDir::Hidden | QDir::System))
-            if (QFile::remove(updates.filePath(name))) ++removed;
-    }
-    if (removed > 0) RunLog().Info(QStringLiteral("Removed %1 files left by an earlier run").arg(removed));
+    // The packages of earlier runs, a partial one of a killed run among them: only the files
+    // that downloads recorded making, nothing else a user keeps in Updates/. (The start-up has
+    // applied the installation's journal already.)
+    const QString updates = platform::ExecutableFolder() + QStringLiteral("Updates");
+    if (!platform::IsRealFolder(updates)) return;
+    if (const int removed = webupdater::RemoveRecordedPackages(updates); removed > 0)
+        RunLog().Info(QStringLiteral("Removed %1 packages of earlier runs").arg(removed));
 }
 
 void TfrmMainUpdater_::StopApplication() {

@@ -1,9 +1,10 @@
 #include "install/Unzipper.h"
 
+#include "install/NativePath.h"
+#include "install/Staging.h"
 #include "install/ZipDirectory.h"
 
 #include "common/Errors.h"
-#include "platform/AnsiCodePage.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
@@ -60,6 +61,7 @@ public:
     archive* Get() const noexcept { return FHandle; }
     // Gives the handle up unfreed, for when freeing it would do harm.
     void Abandon() noexcept { FHandle = nullptr; }
+    void Release() noexcept { Reset(); }
 
 private:
     void Reset() noexcept {
@@ -95,19 +97,6 @@ TArchiveReader OpenZipReader(const QString& AFileName) {
     return reader;
 }
 
-// The names an archive stores are bytes. A POSIX path is bytes too, and they pass unchanged; a
-// Windows path is UTF-16, and the bytes are read as UTF-8 there, which is how libarchive hands
-// over the names that the archive marks as UTF-8, or else as the ANSI code page, which is how it
-// hands over the others. Only the Windows conversion can fail.
-fs::path NativePath(const QByteArray& APath) {
-    try {
-        return fs::path(std::u8string(reinterpret_cast<const char8_t*>(APath.constData()),
-                                      static_cast<std::size_t>(APath.size())));
-    } catch (const fs::filesystem_error&) {
-        return fs::path(platform::FromAnsi(APath).toStdU16String());
-    }
-}
-
 // Whether a stored path, taken as this system reads paths, is absolute, names a drive, or
 // climbs with "..": on Windows "/x" and "\\x" mean the current drive's root, and "\\" is
 // a separator as much as "/".
@@ -116,15 +105,6 @@ bool LeavesTheFolder(const fs::path& APath) {
     for (const fs::path& part : APath)
         if (part == "..") return true;
     return false;
-}
-
-// The system's form of a path, for the calls that take text.
-template <typename TChar>
-QString PathText(const std::basic_string<TChar>& APath) {
-    if constexpr (std::is_same_v<TChar, wchar_t>)
-        return QString::fromStdWString(APath);
-    else
-        return QFile::decodeName(QByteArray::fromStdString(APath));
 }
 
 // An entry's name for the disk writer, in the system's form of a path: libarchive would turn
@@ -146,30 +126,6 @@ void CallHandler(platform::TWorkingFolder& ACwd, const THandler& AHandler, TArgs
     ACwd.Leave();
     AHandler(std::forward<TArgs>(AArgs)...);
 }
-
-// A temporary file that is removed unless it was renamed into place.
-class TPendingFile {
-public:
-    explicit TPendingFile(fs::path APath) : FPath(std::move(APath)) {}
-    TPendingFile(const TPendingFile&) = delete;
-    TPendingFile& operator=(const TPendingFile&) = delete;
-    ~TPendingFile() {
-        if (FPath.empty()) return;
-        std::error_code error;
-        fs::remove(FPath, error);
-    }
-
-    // Replaces ATarget in one step; on failure the temporary goes when the object does.
-    // Empty on success, else the system's text.
-    QString CommitTo(const fs::path& ATarget) {
-        const QString failure = platform::RenameOver(PathText(FPath.native()), PathText(ATarget.native()));
-        if (failure.isEmpty()) FPath.clear();
-        return failure;
-    }
-
-private:
-    fs::path FPath;
-};
 
 // True when a symbolic link stored at ALinkPath (relative to the base folder) with the target
 // ARawTarget resolves inside the base folder. Only leading ".." components are accepted: a ".."
@@ -220,10 +176,6 @@ QByteArray ProgramPath(const QString& AProgramName) {
     return QFile::encodeName(path);
 }
 
-// The reserved names of the files written beside their places: ".zlt-<hex>.tmp".
-constexpr char TemporaryPrefix[] = ".zlt-";
-constexpr char TemporarySuffix[] = ".tmp";
-
 // Room kept free beside the declared sizes: folders, file system overhead, the temporary
 // copy of the largest file.
 std::int64_t SpaceMargin(std::int64_t ADeclared) { return ADeclared / 100 + (std::int64_t{16} << 20); }
@@ -234,12 +186,12 @@ constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_S
 // One run of ExtractFiles: the reader, the disk writer and the working directory they share.
 class TExtraction {
 public:
-    TExtraction(TZLTUnZipper& AOwner, QStringList& ASkipped, int& AExtracted, const QString& AArchive,
-                const QString& ABase, const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
-        : FOwner(AOwner), FSkipped(ASkipped), FExtracted(AExtracted), FBase(ABase),
-          FBasePath(platform::FileSystemPath(ABase)), FUnwritten(ADeclaredBytes),
-          FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
+    TExtraction(TZLTUnZipper& AOwner, TZLTUnZipper::TCounts& ACounts, const QString& AArchive, const QString& ABase,
+                const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
+        : FOwner(AOwner), FCounts(ACounts), FBase(ABase), FBasePath(platform::FileSystemPath(ABase)),
+          FUnwritten(ADeclaredBytes), FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
           FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(platform::FileSystemPath(AArchive)),
+          FJournalPath(platform::FileSystemPath(JournalFileName(ABase))), FStaging(ABase),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
     TExtraction(const TExtraction&) = delete;
@@ -254,12 +206,30 @@ public:
         }
     }
 
-    // Extracts the entries matching AMask; AEntryCount is the total for the progress share.
+    // Stages the entries matching AMask, then commits them; AEntryCount is the total for the
+    // progress share. Any failure undoes everything and throws EInstallationUndone.
     void Run(const QString& AMask, std::int64_t AEntryCount) {
+        try {
+            Stage(AMask, AEntryCount);
+        } catch (const EInstallationUndone& failure) {
+            throw Undone(failure.File(), failure.Cause());
+        } catch (const Exception& failure) {
+            throw Undone(FCurrent, failure.Message());
+        }
+        const TStaging::TCommitted committed = FStaging.Commit();
+        FCounts.Replaced = committed.Replaced;
+        FCounts.Added = committed.Added;
+        FCounts.InUse = committed.InUse;
+        bool abort = false;
+        Progress(100, abort); // too late to stop: the new version is in place
+    }
+
+private:
+    void Stage(const QString& AMask, std::int64_t AEntryCount) {
         std::int64_t done = 0;
         bool abort = false;
         archive_entry* entry = nullptr;
-        while (!abort) {
+        for (;;) {
             const int result = archive_read_next_header(FReader.Get(), &entry);
             if (result == ARCHIVE_EOF) break;
             if (result == ARCHIVE_FATAL) Stop(FReader.Get());
@@ -267,21 +237,33 @@ public:
             ++done;
             const std::int64_t share = AEntryCount > 0 ? done * 100 / AEntryCount : 100;
             Progress(static_cast<std::uint8_t>(share < 100 ? share : 100), abort);
+            if (abort) Fail(FCurrent, QStringLiteral("the installation was stopped by its progress handler"));
         }
-        if (abort) return;
         FCwd.Enter();
         if (archive_write_close(FWriter.Get()) < ARCHIVE_WARN)
-            Skip(QStringLiteral("(folder attributes)"), ErrorText(FWriter.Get()));
-        Progress(100, abort);
+            Fail(QStringLiteral("(folder attributes)"), ErrorText(FWriter.Get()));
     }
 
-private:
-    [[noreturn]] static void Stop(archive* AArchive) {
-        throw Exception(QStringLiteral("Extraction stopped: %1").arg(ErrorText(AArchive)));
+    // The failure, once everything the staging made is gone: the writer goes first, so that
+    // none of its files is open and its last act (folder attributes) is done.
+    EInstallationUndone Undone(const QString& AFile, QString ACause) {
+        try {
+            FCwd.Enter();
+        } catch (...) {
+            FWriter.Abandon();
+        }
+        FWriter.Release();
+        const QStringList problems = FStaging.Undo();
+        if (!problems.isEmpty()) ACause += QStringLiteral("; not put back: ") + problems.join(QStringLiteral("; "));
+        return EInstallationUndone(AFile, ACause);
     }
 
-    void Skip(const QString& AName, const QString& AReason) {
-        FSkipped.append(QStringLiteral("%1: %2").arg(AName, AReason));
+    [[noreturn]] void Stop(archive* AArchive) const {
+        throw EInstallationUndone(FCurrent, QStringLiteral("the archive cannot be read further: %1").arg(ErrorText(AArchive)));
+    }
+
+    [[noreturn]] static void Fail(const QString& AName, const QString& AReason) {
+        throw EInstallationUndone(AName, AReason);
     }
 
     // False when the writer refused the step (the entry is skipped); throws when it cannot go on.
@@ -309,15 +291,15 @@ private:
 
     void ExtractEntry(archive_entry* AEntry, int AHeaderResult, const QString& AMask) {
         const TEntryName name = EntryName(AEntry);
-        if (AHeaderResult == ARCHIVE_FAILED) return Skip(name.Shown, ErrorText(FReader.Get()));
-        if (name.Path.isEmpty()) return Skip(name.Shown, QStringLiteral("the entry has no name"));
+        FCurrent = name.Shown;
+        if (AHeaderResult == ARCHIVE_FAILED) Fail(name.Shown, ErrorText(FReader.Get()));
+        if (name.Path.isEmpty()) Fail(name.Shown, QStringLiteral("the entry has no name"));
         if (!platform::MatchesWildcard(AMask, QFile::decodeName(name.Path)) || !Confirmed(AEntry, name.Shown)) return;
 
         const unsigned type = archive_entry_filetype(AEntry);
         const QByteArray targetPath = TargetPath(name.Path);
         TEntryClone target = TargetEntry(AEntry, name.Path, targetPath, type);
-        if (const QString refusal = Refusal(AEntry, targetPath, type); !refusal.isEmpty())
-            return Skip(name.Shown, refusal);
+        if (const QString refusal = Refusal(AEntry, targetPath, type); !refusal.isEmpty()) Fail(name.Shown, refusal);
         if (type == AE_IFDIR) {
             FCwd.Enter();
             return ExtractFolder(name.Shown, targetPath, target.get());
@@ -326,7 +308,7 @@ private:
         if (!MayReplace(name.Shown, targetPath, finalPath)) return;
         FCwd.Enter();
         if (type == AE_IFLNK) return ExtractLink(name.Shown, targetPath, target.get());
-        ExtractFile(name.Shown, targetPath, finalPath, target.get());
+        ExtractFile(name.Shown, targetPath, target.get());
     }
 
     // Whether the handler lets in an entry that matches the mask.
@@ -377,8 +359,8 @@ private:
     }
 
     // Whether a file or a link may take the place of what stands at AFinal (in the base folder):
-    // not a folder, not the archive being read, and the handler agrees. False when the entry is
-    // skipped (with its reason) or declined.
+    // not a folder, not the archive being read nor the journal, and the handler agrees. False
+    // when the handler declines it; throws when it must not be replaced.
     bool MayReplace(const QString& AName, const QByteArray& ATargetPath, const fs::path& AFinal) {
         // The checks take the full name, so that the questions to the handlers need no switch
         // of the working folder between them; the writing takes the name in the base folder.
@@ -391,10 +373,9 @@ private:
             refusal = QStringLiteral("a folder stands where the file goes");
         else if (fs::equivalent(fullPath, FArchivePath, error))
             refusal = QStringLiteral("the archive itself cannot be replaced");
-        if (!refusal.isEmpty()) {
-            Skip(AName, refusal);
-            return false;
-        }
+        else if (fs::equivalent(fullPath, FJournalPath, error))
+            refusal = QStringLiteral("the installation's journal cannot be replaced");
+        if (!refusal.isEmpty()) Fail(AName, refusal);
         if (!FOwner.OnConfirmOverwrite) return true;
         QString fullName = QDir(FBase).filePath(QFile::decodeName(ATargetPath));
         bool confirm = true;
@@ -427,53 +408,74 @@ private:
         return ATargetPath == FProgramPath ? 0755u : 0644u;
     }
 
-    // Folders and links: the header is the whole entry.
-    void WriteWithoutData(const QString& AName, archive_entry* ATarget) {
-        archive_write_disk_set_options(FWriter.Get(), FFlags);
-        if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
-            !Written(archive_write_finish_entry(FWriter.Get())))
-            return Skip(AName, ErrorText(FWriter.Get()));
-        ++FExtracted;
+    // The folders of APath (the entry's own too, for a folder) that are missing: each is
+    // recorded before the writer makes it.
+    void RecordMissingFolders(const QByteArray& APath, bool AIncludingLast) {
+        const QList<QByteArray> parts = APath.split('/');
+        QByteArray folder;
+        fs::path place = FBasePath;
+        for (qsizetype i = 0; i < parts.size() - (AIncludingLast ? 0 : 1); ++i) {
+            folder += (folder.isEmpty() ? QByteArray() : QByteArray("/")) + parts[i];
+            place /= NativePath(parts[i]);
+            std::error_code error;
+            if (!fs::exists(fs::symlink_status(place, error))) FStaging.WillMakeFolder(folder);
+        }
     }
 
+    // A folder's header is the whole entry. One that stands already is left as it is: its
+    // permissions and times are not the package's to change, nor would they come back if the
+    // installation were undone.
     void ExtractFolder(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
         if (!FOwner.RestorePath || !FOwner.CreateDirs) return;
         std::error_code error;
-        const auto status = fs::symlink_status(NativePath(APath), error);
+        const auto status = fs::symlink_status(FBasePath / NativePath(APath), error);
         // libarchive would delete a file in the folder's place; that file is not the package's.
-        if (fs::exists(status) && !fs::is_directory(status))
-            return Skip(AName, QStringLiteral("a file stands where the folder goes"));
-        WriteWithoutData(AName, ATarget);
+        if (fs::exists(status) && !fs::is_directory(status)) Fail(AName, QStringLiteral("a file stands where the folder goes"));
+        if (!fs::exists(status)) {
+            RecordMissingFolders(APath, true);
+            archive_write_disk_set_options(FWriter.Get(), FFlags);
+            if (!Written(archive_write_header(FWriter.Get(), ATarget)) ||
+                !Written(archive_write_finish_entry(FWriter.Get())))
+                Fail(AName, ErrorText(FWriter.Get()));
+        }
+        ++FCounts.Extracted;
     }
 
     void ExtractLink(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
         // libarchive refuses to write through links but creates any link it is given.
         const char* link = archive_entry_symlink(ATarget);
         if (link == nullptr || !LinkStaysInside(APath, QByteArray(link)))
-            return Skip(AName, QStringLiteral("the link leads outside the target folder"));
-        WriteWithoutData(AName, ATarget);
+            Fail(AName, QStringLiteral("the link leads outside the target folder"));
+        const QByteArray staged = StageHeader(AName, APath, ATarget);
+        if (!Written(archive_write_finish_entry(FWriter.Get()))) Fail(AName, ErrorText(FWriter.Get()));
+        FStaging.Staged(APath, staged);
+        ++FCounts.Extracted;
     }
 
-    // The data goes into a new file beside its place and is renamed over it only when the
-    // whole entry was read without error, checksum included. libarchive's SAFE_WRITES is no
-    // help here: it renames the damaged data of a bad-checksum entry over the good file, and
-    // writes a new file in place, where an interruption leaves it cut.
-    void ExtractFile(const QString& AName, const QByteArray& APath, const fs::path& AFinal, archive_entry* ATarget) {
-        // A random name beside the file, never probed first: NO_OVERWRITE makes the writer refuse
-        // a name that is taken (a file standing where a folder of the path goes is not the
-        // package's to delete either), and then another name is drawn.
-        QByteArray tempPath;
+    // Writes the entry's header under a new temporary name beside APath, recorded in the
+    // journal before it is made, and returns that name. A random name, never probed first:
+    // NO_OVERWRITE makes the writer refuse a name that is taken (a file standing where a folder
+    // of the path goes is not the package's to delete either), and then another name is drawn.
+    QByteArray StageHeader(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
+        RecordMissingFolders(APath, false);
         archive_write_disk_set_options(FWriter.Get(), FFlags | ARCHIVE_EXTRACT_NO_OVERWRITE);
         for (int attempt = 0;; ++attempt) {
-            tempPath = ParentWithSlash(APath) + TemporaryPrefix +
-                       QByteArray::number(QRandomGenerator::global()->generate64(), 16) + TemporarySuffix;
-            SetEntryPath(ATarget, NativePath(tempPath).native());
-            if (Written(archive_write_header(FWriter.Get(), ATarget))) break;
+            const QByteArray staged = ParentWithSlash(APath) + NewTemporaryName();
+            FStaging.WillMakeTemporary(staged);
+            SetEntryPath(ATarget, NativePath(staged).native());
+            if (Written(archive_write_header(FWriter.Get(), ATarget))) return staged;
+            FStaging.NotMade(staged);
             // EEXIST four times over is no chance: a file stands where a folder of the path goes.
-            if (archive_errno(FWriter.Get()) != EEXIST || attempt == 3) return Skip(AName, ErrorText(FWriter.Get()));
+            if (archive_errno(FWriter.Get()) != EEXIST || attempt == 3) Fail(AName, ErrorText(FWriter.Get()));
         }
-        TPendingFile pending(NativePath(tempPath));
+    }
 
+    // The data goes into a new file beside its place, to be renamed over it at the commit, when
+    // every entry was read without error, checksum included. libarchive's SAFE_WRITES is no
+    // help here: it renames the damaged data of a bad-checksum entry over the good file, and
+    // writes a new file in place, where an interruption leaves it cut.
+    void ExtractFile(const QString& AName, const QByteArray& APath, archive_entry* ATarget) {
+        const QByteArray staged = StageHeader(AName, APath, ATarget);
         QString failure;
         int readResult = ARCHIVE_OK;
         // An entry never writes more than it declares, and all entries together never more than
@@ -488,8 +490,7 @@ private:
             la_int64_t offset = 0;
             readResult = archive_read_data_block(FReader.Get(), &block, &size, &offset);
             if (readResult == ARCHIVE_EOF) break;
-            // WARN is a damaged entry (bad checksum, wrong size): the archive goes on, this
-            // entry does not.
+            // WARN is a damaged entry (bad checksum, wrong size).
             if (readResult != ARCHIVE_OK) {
                 failure = ErrorText(FReader.Get());
                 break;
@@ -509,17 +510,15 @@ private:
             }
         }
         const int finished = archive_write_finish_entry(FWriter.Get());
-        if (readResult == ARCHIVE_FATAL) throw Exception(QStringLiteral("Extraction stopped: %1").arg(failure));
         if (failure.isEmpty() && !Written(finished)) failure = ErrorText(FWriter.Get());
-        if (!failure.isEmpty()) return Skip(AName, failure);
-        if (const QString error = pending.CommitTo(AFinal); !error.isEmpty()) return Skip(AName, error);
+        if (!failure.isEmpty()) Fail(AName, failure);
+        FStaging.Staged(APath, staged);
         FUnwritten -= written;
-        ++FExtracted;
+        ++FCounts.Extracted;
     }
 
     TZLTUnZipper& FOwner;
-    QStringList& FSkipped;
-    int& FExtracted;
+    TZLTUnZipper::TCounts& FCounts;
     QString FBase;
     fs::path FBasePath;
     std::int64_t FUnwritten; // what the space check counted and no entry has written yet
@@ -527,6 +526,11 @@ private:
     const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
     QByteArray FProgramPath;
     fs::path FArchivePath;
+    fs::path FJournalPath;
+    QString FCurrent; // the entry being staged, for the record of a failure
+    // Declared before the reader and the writer, so that it goes last: undoing the staging
+    // removes files that the writer must no longer hold.
+    TStaging FStaging;
     TArchiveReader FReader;
     // libarchive's secure extraction checks relative paths against the working folder and
     // refuses absolute ones, so the base folder is the working folder while entries are
@@ -601,8 +605,7 @@ bool TZLTUnZipper::IsOpen() const { return !FImpl->FileName.isEmpty(); }
 
 void TZLTUnZipper::ExtractFiles(const QString& AMask) {
     if (!IsOpen()) throw Exception(QStringLiteral("No archive is open"));
-    FSkipped.clear();
-    FExtracted = 0;
+    FCounts = {};
     const QString base = BaseDirectory.isEmpty() ? QDir::currentPath() : BaseDirectory;
     if (!QFileInfo(base).isDir() && !(CreateDirs && QDir().mkpath(base)))
         throw Exception(QStringLiteral("The folder \"%1\" does not exist").arg(QDir::toNativeSeparators(base)));
@@ -619,19 +622,9 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
         return;
     }
     const TZipDirectory* directory = FImpl->Directory ? &*FImpl->Directory : nullptr;
-    TExtraction extraction(*this, FSkipped, FExtracted, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory,
+    TExtraction extraction(*this, FCounts, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory,
                            FImpl->DeclaredBytes);
     extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
-}
-
-int RemoveStaleTemporaries(const QString& AFolder) {
-    int removed = 0;
-    const QString pattern = QLatin1String(TemporaryPrefix) + u'*' + QLatin1String(TemporarySuffix);
-    QDirIterator found(AFolder, {pattern}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
-                       QDirIterator::Subdirectories);
-    while (found.hasNext())
-        if (QFile::remove(found.next())) ++removed;
-    return removed;
 }
 
 } // namespace zlt::install

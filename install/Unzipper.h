@@ -2,6 +2,7 @@
 
 #include "common/Component.h"
 #include "common/Errors.h"
+#include "install/Staging.h"
 
 #include <QString>
 #include <QStringList>
@@ -31,13 +32,16 @@ public:
 // A ZIP reader over libarchive: the archive type is always ZIP, never detected. Extraction
 // restores the stored relative paths below BaseDirectory and creates folders; it never writes
 // outside BaseDirectory (absolute paths, ".." and links that lead out are refused, and nothing
-// is written through a link). Each file is written beside its place and renamed into it only
-// when its data was read without error, checksum included, so a file is either old or new,
-// never cut, and a damaged entry never replaces a good file. Stored permission bits are
-// restored without the setuid, setgid, sticky and world-write bits; entries made on Windows,
-// which store none, keep the mode of the file they replace; owners are not restored. An entry
-// that fails is skipped and the rest go on. Used on one thread: while ExtractFiles runs, the process's working directory
-// is BaseDirectory (libarchive's checks need it), except inside the handlers.
+// is written through a link). It installs all or nothing: every file and link is first written
+// beside its place under a temporary name, and only when every entry was read without error,
+// checksums included, a commit through a journal in BaseDirectory's Updates/ puts them in
+// place (see TStaging). An entry that fails, or a kill or power cut at any moment, leaves
+// BaseDirectory as it was, once the journal is applied (RecoverInstallation; the next
+// extraction does it first). Stored permission bits are restored without the setuid, setgid,
+// sticky and world-write bits; entries made on Windows, which store none, keep the mode of the
+// file they replace; owners are not restored. Folders that exist keep their permissions. Used
+// on one thread: while ExtractFiles runs, the process's working directory is BaseDirectory
+// (libarchive's checks need it), except inside the handlers.
 class TZLTUnZipper : public TComponent {
 public:
     explicit TZLTUnZipper(QObject* AOwner);
@@ -58,17 +62,20 @@ public:
     void Close();
     bool IsOpen() const;
 
-    // Extracts every entry matching AMask ("*": all; a shell pattern on the stored path).
+    // Installs every entry matching AMask ("*": all; a shell pattern on the stored path).
     // Throws ENotEnoughSpace, before anything is written, when the declared sizes and a margin
-    // exceed the free space of BaseDirectory's disk. Throws Exception when no archive is open,
-    // when BaseDirectory is missing (and CreateDirs is off), or when the archive fails so badly
-    // that nothing further can be read (libarchive's FATAL, e.g. a broken deflate stream); the
-    // entries before stay extracted. Single entries that fail are skipped and listed in
-    // SkippedEntries, among them an entry that holds more data than it declares.
+    // exceed the free space of BaseDirectory's disk (staging keeps old and new side by side,
+    // and the margin holds what the largest file needs twice). Throws Exception when no archive
+    // is open or BaseDirectory is missing (and CreateDirs is off). Throws EInstallationUndone,
+    // with the folder as it was, when any entry fails: it cannot be written, it is damaged, its
+    // path leads out or is too long, it holds more data than it declares, its kind is not
+    // supported, the archive cannot be read further, or the progress handler asks to stop; also
+    // when an old file cannot be moved aside at the commit. Entries that a handler declines are
+    // no failure.
     void ExtractFiles(const QString& AMask);
 
-    // After each entry and at the end (100): the share of entries done. Setting Abort stops
-    // the extraction after the current entry, without the final 100.
+    // After each entry and at the end (100, once the new files are in place): the share of
+    // entries done. Setting Abort before the end undoes the installation.
     std::function<void(TZLTUnZipper* Sender, std::uint8_t Progress, bool& Abort)> OnArchiveProgress;
     // Before an existing file (or link) is replaced; Name is its full path (changing it has no
     // effect). Confirm starts true; false keeps the old file.
@@ -77,22 +84,20 @@ public:
     std::function<void(TZLTUnZipper* Sender, const TZLTZipItem& Item, TZLTProcessType ProcessType, bool& Confirm)>
         OnConfirmProcessItem;
 
-    // The entries of the last extraction that failed, each as "stored name: reason". Entries
-    // that a handler declined are not listed.
-    const QStringList& SkippedEntries() const { return FSkipped; }
-    // How many entries (files, links, folders) the last extraction wrote.
-    int ExtractedEntries() const { return FExtracted; }
+    // What the last extraction did.
+    struct TCounts {
+        int Extracted = 0; // entries installed: files, links and folders
+        int Replaced = 0;  // files and links that took the place of an old one
+        int Added = 0;     // files and links where none stood
+        int InUse = 0;     // old files still in use, removed by a later run
+    };
+    const TCounts& Counts() const { return FCounts; }
+    int ExtractedEntries() const { return FCounts.Extracted; }
 
 private:
     struct TImpl;
     std::unique_ptr<TImpl> FImpl;
-    QStringList FSkipped;
-    int FExtracted = 0;
+    TCounts FCounts;
 };
-
-// Removes the temporary files that an extraction into AFolder left behind when it was killed
-// (their names are reserved: ".zlt-<hex>.tmp"), in AFolder and below, without following
-// links. Returns how many went.
-int RemoveStaleTemporaries(const QString& AFolder);
 
 } // namespace zlt::install

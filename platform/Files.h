@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <QStringList>
+
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -21,6 +24,23 @@ bool DeleteFile(const QString& AFileName);     // false when it could not be del
 // that name a macro, and every file that includes it, libarchive's among them, would rename
 // this one.)
 QString RenameOver(const QString& ASource, const QString& ATarget);
+
+// Removes the file or link AFileName itself (a link is not followed), a read-only file too.
+// Empty on success, else the system's text.
+QString RemoveFile(const QString& AFileName);
+
+// Brings to the disk what was written below AFolder: on systems that can flush a whole file
+// system at once (Linux's syncfs) that is done, and AFiles go unused; elsewhere each of AFiles
+// is flushed. Empty on success, else the system's text with the file's name.
+QString FlushToDisk(const QString& AFolder, const QStringList& AFiles);
+
+// An identity of the file system that holds APath itself (a link is not followed): the device
+// on POSIX systems, the volume's serial number on Windows. nullopt when it can't be read.
+std::optional<std::uint64_t> FileSystemOf(const QString& APath);
+
+// The programs that hold AFileName open, as "name (process N)", where the system can tell
+// (Windows' Restart Manager); empty elsewhere, or when none is known.
+QStringList FileHolders(const QString& AFileName);
 
 // APath as std::filesystem takes a name of this system: UTF-16 on Windows, the file name's
 // encoded bytes (QFile::encodeName) elsewhere.
@@ -55,6 +75,8 @@ public:
     void Write(const char* AData, std::size_t ASize);
     // Empties the file, to be written again from its start.
     void Rewind();
+    // Brings what was written to the disk (the file's data and size); throws on failure.
+    void Sync();
     // Flushes what was written to the file; throws when the system reports a late failure.
     void Close();
     // Closes without reporting anything, for failure paths.

@@ -10,6 +10,7 @@
 #include "ui/Application.h"
 #include "ui/WindowMessages.h"
 #include "webupdater/BackgroundHash.h"
+#include "webupdater/PackageRecord.h"
 #include "webupdater/ProgressDialog.h"
 
 #include <QByteArray>
@@ -77,8 +78,10 @@ platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
         const QString name = attempt == 1
                                  ? AFileName
                                  : AFileName.left(dot) + QStringLiteral("_%1").arg(attempt) + AFileName.mid(dot);
-        if (std::optional<platform::TExclusiveFile> file = platform::TExclusiveFile::CreateNew(name))
+        if (std::optional<platform::TExclusiveFile> file = platform::TExclusiveFile::CreateNew(name)) {
+            RecordPackage(name); // for the clean-up of a later run
             return std::move(*file);
+        }
     }
     return platform::TExclusiveFile::Create(AFileName); // raises "File exists" with the name
 }
@@ -159,7 +162,9 @@ public:
     // with files).
     void Discard(const QString& AFileName) const {
         DeleteIfExists(AFileName);
-        if (!FExisted) QDir().rmdir(FPath);
+        if (FExisted) return;
+        platform::RemoveFile(PackageRecordFile(FPath)); // it names this package alone
+        QDir().rmdir(FPath);
     }
 
 private:

@@ -38,6 +38,29 @@ bool DeleteFile(const QString& AFileName) {
     return !AFileName.isEmpty() && ::unlink(QFile::encodeName(AFileName).constData()) == 0;
 }
 
+QString RemoveFile(const QString& AFileName) {
+    if (::unlink(QFile::encodeName(AFileName).constData()) == 0) return {};
+    return SystemErrorText(errno);
+}
+
+QString FlushToDisk(const QString& AFolder, const QStringList& /*AFiles*/) {
+    // One call writes out the whole file system, which costs less than a flush of each of
+    // thousands of files: the data goes out in one sweep.
+    const TUniqueHandle folder =
+        posix::Own(::open(QFile::encodeName(AFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.Valid() || ::syncfs(posix::Fd(folder)) != 0)
+        return QStringLiteral("%1: %2").arg(AFolder, SystemErrorText(errno));
+    return {};
+}
+
+std::optional<std::uint64_t> FileSystemOf(const QString& APath) {
+    struct stat status {};
+    if (::lstat(QFile::encodeName(APath).constData(), &status) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_dev);
+}
+
+QStringList FileHolders(const QString& /*AFileName*/) { return {}; }
+
 TExclusiveFile TExclusiveFile::Create(const QString& AFileName) {
     std::optional<TExclusiveFile> file = CreateNew(AFileName);
     if (!file) throw Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(EEXIST)));
@@ -82,6 +105,12 @@ void TExclusiveFile::Write(const char* AData, std::size_t ASize) {
 void TExclusiveFile::Rewind() {
     if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
     if (::ftruncate(posix::Fd(FHandle), 0) != 0 || ::lseek(posix::Fd(FHandle), 0, SEEK_SET) != 0)
+        throw Exception(QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(errno)));
+}
+
+void TExclusiveFile::Sync() {
+    if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
+    if (::fdatasync(posix::Fd(FHandle)) != 0)
         throw Exception(QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(errno)));
 }
 

@@ -110,6 +110,44 @@ bool IsRealFolder(const QString& APath) {
 
 bool ForceDirectories(const QString& AFolder) { return !AFolder.isEmpty() && QDir().mkpath(AFolder); }
 
+QString RemoveFile(const QString& AFileName) {
+    const std::wstring path = WidePath(AFileName);
+    if (::DeleteFileW(path.c_str()) != FALSE) return {};
+    DWORD error = ::GetLastError();
+    // A read-only file is deleted only once the attribute is cleared.
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+        ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}) != FALSE) {
+        if (::DeleteFileW(path.c_str()) != FALSE) return {};
+        error = ::GetLastError();
+        ::SetFileAttributesW(path.c_str(), attributes);
+    }
+    return SystemErrorText(error);
+}
+
+QString FlushToDisk(const QString& /*AFolder*/, const QStringList& AFiles) {
+    // NTFS keeps its names in its own journal; the files' data is flushed one by one.
+    for (const QString& file : AFiles) {
+        const TUniqueHandle handle = win32::Own(
+            ::CreateFileW(WidePath(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!handle.Valid() || ::FlushFileBuffers(win32::Native(handle)) == FALSE)
+            return QStringLiteral("%1: %2").arg(file, SystemErrorText(::GetLastError()));
+    }
+    return {};
+}
+
+std::optional<std::uint64_t> FileSystemOf(const QString& APath) {
+    const TUniqueHandle handle = win32::Own(::CreateFileW(
+        WidePath(APath).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle.Valid() || ::GetFileInformationByHandle(win32::Native(handle), &information) == FALSE)
+        return std::nullopt;
+    return information.dwVolumeSerialNumber;
+}
+
 bool DeleteFile(const QString& AFileName) {
     return !AFileName.isEmpty() && ::DeleteFileW(WidePath(AFileName).c_str()) != FALSE;
 }
@@ -168,6 +206,13 @@ void TExclusiveFile::Rewind() {
     LARGE_INTEGER start{};
     if (::SetFilePointerEx(win32::Native(FHandle), start, nullptr, FILE_BEGIN) == FALSE ||
         ::SetEndOfFile(win32::Native(FHandle)) == FALSE)
+        throw Exception(
+            QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(::GetLastError())));
+}
+
+void TExclusiveFile::Sync() {
+    if (!IsOpen()) throw Exception(QStringLiteral("Cannot write to file \"%1\". The file is not open.").arg(FFileName));
+    if (::FlushFileBuffers(win32::Native(FHandle)) == FALSE)
         throw Exception(
             QStringLiteral("Cannot write to file \"%1\". %2").arg(FFileName, SystemErrorText(::GetLastError())));
 }

@@ -26,12 +26,14 @@
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -405,14 +407,26 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     TNginx nginx(www.Path());
     WriteSettings(Settings(AcmeName, appName, nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     ParamVersion = QStringLiteral("2.5.1");
-    // What a killed earlier run left: temporary files of an installation and a partial package;
-    // beside them files of the same kind of name that are not ours.
+    // What earlier runs left: packages that they recorded making, a partial one among them;
+    // beside them files of the same kind of name that are not ours, some in a file system
+    // mounted inside the folder (where the system lets the test mount one).
     const QString folder = FExe.Folder();
-    for (const char* leftover : {"/.zlt-0123456789abcdef.tmp", "/data/.zlt-fedcba9876543210.tmp",
-                                 "/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})
+    for (const char* leftover : {"/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})
         WriteFile(folder + QString::fromLatin1(leftover), "left by a killed run");
-    for (const char* kept : {"/notes.tmp", "/data/zlt-0123.tmp", "/Updates/readme.txt"})
-        WriteFile(folder + QString::fromLatin1(kept), "the user's");
+    WriteFile(folder + QStringLiteral("/Updates/packages.list"),
+              "update20200101_000000.zip\nupdate20200101_000000_2.exe\n../app.bin\n");
+    const QString mounted = folder + QStringLiteral("/mounted");
+    QDir().mkpath(mounted);
+    const bool mount = RunProgram(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                                           QStringLiteral("zlt-test"), mounted}) == 0;
+    const auto unmount = qScopeGuard([&] {
+        if (mount) RunProgram(QStringLiteral("umount"), {mounted});
+    });
+    std::vector<const char*> kept{"/notes.tmp", "/data/zlt-0123.tmp", "/Updates/readme.txt", "/.zlt-0123456789abcdef.tmp",
+                                  "/data/.zlt-fedcba9876543210.tmp", "/Updates/update_manual_backup.zip",
+                                  "/Updates/update20190101_000000.zip"};
+    if (mount) kept.insert(kept.end(), {"/mounted/.zlt-0123456789abcdef.tmp", "/mounted/Updates/update20200101_000000.zip"});
+    for (const char* name : kept) WriteFile(folder + QString::fromLatin1(name), "the user's");
 
     TMessageBoxRecorder boxes;
     TShellRecorder shell;
@@ -449,15 +463,15 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
           QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[1]),
           QStringLiteral(" INFO Downloaded %1acme/Produccion/acme.zip into ").arg(nginx.Url(QStringLiteral("/"))),
           QStringLiteral(": HTTP 200, "), QStringLiteral(" INFO Installed 3 entries into %1/ in ").arg(FExe.Folder()),
-          QStringLiteral(" s, 0 skipped\n"), QStringLiteral(" INFO Started %1 Upd=1\n").arg(appName)})
+          QStringLiteral(" s: 0 files replaced, 2 added\n"), QStringLiteral(" INFO Removed 2 packages of earlier runs\n"),
+          QStringLiteral(" INFO Started %1 Upd=1\n").arg(appName)})
         EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\nnot in:\n" << log.toStdString();
-    for (const char* leftover : {"/.zlt-0123456789abcdef.tmp", "/data/.zlt-fedcba9876543210.tmp",
-                                 "/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})
+    for (const char* leftover : {"/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})
         EXPECT_FALSE(QFile::exists(folder + QString::fromLatin1(leftover))) << leftover;
-    for (const char* kept : {"/notes.tmp", "/data/zlt-0123.tmp", "/Updates/readme.txt"})
-        EXPECT_EQ(ReadFile(folder + QString::fromLatin1(kept)), "the user's") << kept;
-    EXPECT_EQ(QDir(folder + QStringLiteral("/Updates")).entryList({QStringLiteral("update*.zip")}, QDir::Files).size(),
-              1)
+    for (const char* name : kept) EXPECT_EQ(ReadFile(folder + QString::fromLatin1(name)), "the user's") << name;
+    if (!mount) std::cout << "no file system could be mounted inside the folder; that row is not tried\n";
+    EXPECT_EQ(QDir(folder + QStringLiteral("/Updates")).entryList({QStringLiteral("update2*.zip")}, QDir::Files).size(),
+              2)
         << "this run's package";
 
     // Closed, and freed once the event loop gets to it.

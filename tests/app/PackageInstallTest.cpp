@@ -248,17 +248,22 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
         << "painted " << counter.Paints << " times for " << positions.size() << " positions";
 }
 
-TEST_F(PackageInstallTest, EntryThatCannotBeWrittenIsSkippedAndTheApplicationStillStarts) {
-    // A folder with content where app.exe should go: that entry can't be written.
-    WriteFile(Installed(QStringLiteral("app.exe/inside.txt")), QByteArray("in the way"));
+// One entry that can't be written undoes the whole installation: the folder keeps the old
+// version whole, the run's record says so, and the application is started as it is.
+TEST_F(PackageInstallTest, AnInstallationThatFailsIsUndoneAndTheApplicationStillStarts) {
+    WriteFile(Installed(QStringLiteral("app.exe")), QByteArray("old program"));
     const QString package = MakePackage(QStringLiteral("update.zip"));
+    // A folder with content where data/base.db should go: that entry can't be written.
+    WriteFile(Installed(QStringLiteral("data/base.db/inside.txt")), QByteArray("in the way"));
     TShellRecorder shell;
     Install(package);
-    EXPECT_EQ(ReadFile(Installed(QStringLiteral("data/base.db"))), QByteArray("new data"));
-    EXPECT_EQ(ReadFile(Installed(QStringLiteral("app.exe/inside.txt"))), QByteArray("in the way"));
+    EXPECT_EQ(ReadFile(Installed(QStringLiteral("app.exe"))), QByteArray("old program"));
+    EXPECT_EQ(ReadFile(Installed(QStringLiteral("data/base.db/inside.txt"))), QByteArray("in the way"));
+    EXPECT_TRUE(RunLogText().contains(QStringLiteral(
+        " ERROR Installation undone: data/base.db: a folder stands where the file goes; the application is as it was\n")))
+        << RunLogText().toStdString();
     ASSERT_EQ(shell.Calls.size(), 1u);
     EXPECT_EQ(shell.Calls[0].Parameters, QStringLiteral("Upd=1"));
-    EXPECT_EQ(FWindowUnderTest->pbrFormProgress->value(), 100);
 }
 
 } // namespace

@@ -105,8 +105,11 @@ public:
             HandedBytes = ReadFile(AFileName);
         };
     }
+    // The files in Updates/ but the record of the packages made there.
     QStringList PackageFiles() const {
-        return QDir(Exe.Folder() + QStringLiteral("/Updates")).entryList(QDir::Files | QDir::Hidden);
+        QStringList files = QDir(Exe.Folder() + QStringLiteral("/Updates")).entryList(QDir::Files | QDir::Hidden);
+        files.removeAll(QStringLiteral("packages.list"));
+        return files;
     }
     // Whether the download failed whole: nothing handed on, no package file left, and one error,
     // which names ACause.
@@ -228,6 +231,8 @@ TEST_F(DownloadTest, WithoutAHandlerAnExecutableGoesToTheMainWindowAndAZipToTheS
             const QStringList files = run.PackageFiles();
             ASSERT_EQ(files.size(), 1);
             const QString path = run.Exe.Folder() + QStringLiteral("/Updates/") + files[0];
+            EXPECT_TRUE(ReadFile(run.Exe.Folder() + QStringLiteral("/Updates/packages.list")).split('\n').contains(files[0].toUtf8()))
+                << "the package is recorded for the clean-up";
             if (type == TFileTypeExt::tfeExe) {
                 EXPECT_TRUE(path.endsWith(QStringLiteral(".exe")));
                 ASSERT_EQ(window.Messages.size(), 1u);
