@@ -225,5 +225,103 @@ TEST_F(EndToEnd, APackageWhoseTransferIsCutTwiceIsInstalled) {
     EXPECT_EQ(proxy.Connections().filter(QStringLiteral(" cut")).size(), 2) << proxy.Connections().join(u'|').toStdString();
 }
 
+// Files that a plain replacement can't take the place of: a second program of the package
+// running from the folder, a read-only file, the updater itself and (on Windows) a library
+// it has loaded. Each is moved aside and replaced; the next run removes the aside files that
+// were still in use, and it is the new updater that runs it.
+TEST_F(EndToEnd, ProgramsInUseReadOnlyFilesAndTheUpdaterItselfAreReplaced) {
+    const QString helper = QStringLiteral("helper_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
+    const QString updater = UpdaterName + ProgramSuffix();
+    QStringList replaced{helper, updater};
+    if (ProgramSuffix() == QLatin1String(".exe")) replaced << QStringLiteral("Qt6Core.dll");
+    // The new version of each: the old bytes and a mark after them, which programs and
+    // libraries carry without harm.
+    const QString package = Root.File(QStringLiteral("package"));
+    ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), App + u'/' + helper));
+    for (const QString& name : replaced) {
+        WriteFile(package + u'/' + name, ReadFile(App + u'/' + name) + "\nversion 2.0 of " + name.toUtf8());
+        QFile::setPermissions(package + u'/' + name, QFileInfo(App + u'/' + name).permissions());
+    }
+    WriteFile(App + QStringLiteral("/readonly.dat"), "old read-only data");
+    ASSERT_TRUE(QFile::setPermissions(App + QStringLiteral("/readonly.dat"), QFile::ReadOwner | QFile::ReadGroup));
+    WriteFile(package + QStringLiteral("/readonly.dat"), "new data");
+    QFile::remove(Package());
+    ASSERT_EQ(ZipFolder(package, Package()), 0);
+
+    QProcess running;
+    running.start(App + u'/' + helper, {QStringLiteral("wait")});
+    ASSERT_TRUE(running.waitForStarted());
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=wait"); }));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectInstalledAndRestarted();
+    for (const QString& name : replaced) EXPECT_EQ(ReadFile(App + u'/' + name), ReadFile(package + u'/' + name)) << name.toStdString();
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/readonly.dat")), "new data");
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" files replaced, "))) << RunLogText().toStdString();
+
+    running.kill();
+    running.waitForFinished();
+    EXPECT_EQ(RunUpdater(), 0) << "the new updater runs";
+    const QStringList left = Tree(App).keys().filter(QStringLiteral(".zlt-"));
+    EXPECT_TRUE(left.isEmpty()) << left.join(u' ').toStdString() << "\n" << RunLogText().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/install.journal")));
+}
+
+// On Windows a file that a program holds open without delete sharing can be neither renamed
+// nor replaced: the commit goes back, and the folder keeps the old version whole.
+TEST_F(EndToEnd, AFileHeldOpenByAnotherProgramLeavesTheOldVersionWhole) {
+    if (ProgramSuffix() != QLatin1String(".exe"))
+        GTEST_SKIP() << "only Windows keeps a program from renaming a file that another holds open";
+    const QString helper = QStringLiteral("holder_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
+    ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), App + u'/' + helper));
+    WriteFile(App + QStringLiteral("/data/base.db"), "old base");
+    QProcess holder;
+    holder.start(App + u'/' + helper, {QStringLiteral("--hold"), QStringLiteral("data/base.db")});
+    ASSERT_TRUE(holder.waitForStarted());
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=--hold"); }));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    const QMap<QString, QByteArray> before = Tree(App);
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); }))
+        << "the application is started as it is: " << RunLogText().toStdString();
+    holder.kill();
+    holder.waitForFinished();
+    QMap<QString, QByteArray> after = Tree(App);
+    after.remove(UpdaterName + QStringLiteral(".log"));
+    after.remove(QStringLiteral("sample_app.log"));
+    for (auto it = after.begin(); it != after.end();)
+        it = it.key().startsWith(QLatin1String("Updates")) || before.contains(it.key()) ? std::next(it) : after.erase(it);
+    for (const QString& name : {QStringLiteral("version.txt"), QStringLiteral("data/base.db"), AppExe})
+        EXPECT_EQ(after.value(name), before.value(name)) << name.toStdString();
+    EXPECT_TRUE(Tree(App).keys().filter(QStringLiteral(".zlt-")).isEmpty());
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" ERROR Installation undone: data/base.db: ")))
+        << RunLogText().toStdString();
+}
+
+// A run killed in the middle of its commit left the folder half old, half new; the next run puts
+// the old version back before it does anything else, and says so.
+TEST_F(EndToEnd, AnInterruptedInstallationIsUndoneAtTheNextStart) {
+    // Where the kill caught it: version.txt replaced (its old file aside), data/base.db staged.
+    ASSERT_TRUE(QFile::rename(App + QStringLiteral("/version.txt"), App + QStringLiteral("/.zlt-1a.old")));
+    WriteFile(App + QStringLiteral("/version.txt"), "2.0\n");
+    WriteFile(App + QStringLiteral("/data/.zlt-2b.tmp"), "new base");
+    WriteFile(App + QStringLiteral("/Updates/install.journal"),
+              "zlt-journal 1\ntemp .zlt-3c.tmp\nfolder data\ntemp data/.zlt-2b.tmp\n"
+              "step version.txt .zlt-3c.tmp .zlt-1a.old\nstep data/base.db data/.zlt-2b.tmp -\ncommit\n");
+    WriteSettings(FreePort());
+    EXPECT_EQ(RunUpdater(), 0);
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "1.0\n");
+    QStringList names = Tree(App).keys();
+    EXPECT_EQ(names.filter(QStringLiteral(".zlt-")), QStringList());
+    EXPECT_FALSE(names.contains(QStringLiteral("data"))) << "the folder the staging made";
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(
+        " WARNING An interrupted installation was undone: 1 old files restored, 2 new or temporary files removed; "
+        "the application is as it was before it\n")))
+        << RunLogText().toStdString();
+}
+
 } // namespace
 } // namespace zlt::test

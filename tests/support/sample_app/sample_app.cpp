@@ -4,6 +4,8 @@
 // then, by its arguments:
 //   Upd=1            ends at once (the updater restarted it)
 //   --run-updater X  starts the updater beside it with "VER=<version>" and X..., then waits
+//   --hold FILE      opens FILE (beside it) as a program does that shares it for reading only,
+//                    so that on Windows nobody may rename or delete it, then waits
 //   anything else    waits until it is killed (ten minutes at most)
 
 #include <QCoreApplication>
@@ -12,6 +14,27 @@
 #include <QLockFile>
 #include <QProcess>
 #include <QThread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+// Keeps AFileName open until the process ends.
+void Hold(const QString& AFileName) {
+#ifdef Q_OS_WIN
+    // No FILE_SHARE_DELETE: the file can be neither renamed nor deleted while it is open.
+    static HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(AFileName.utf16()), GENERIC_READ,
+                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    static_cast<void>(handle);
+#else
+    static QFile file(AFileName);
+    file.open(QIODevice::ReadOnly);
+#endif
+}
+
+} // namespace
 
 
 int main(int argc, char** argv) {
@@ -37,6 +60,9 @@ int main(int argc, char** argv) {
     lock.unlock();
 
     if (arguments.contains(QStringLiteral("Upd=1"))) return 0;
+
+    if (const qsizetype hold = arguments.indexOf(QStringLiteral("--hold")); hold >= 0 && hold + 1 < arguments.size())
+        Hold(folder.filePath(arguments[hold + 1]));
 
     const qsizetype runUpdater = arguments.indexOf(QStringLiteral("--run-updater"));
     if (runUpdater >= 0) {
