@@ -247,6 +247,8 @@ TRecovery RecoverInstallation(const QString& ABase) {
     else
         report.Problems << QStringLiteral("%1: no journal of an installation, removed").arg(QDir::toNativeSeparators(file));
     report.Found = true;
+    // A journal that could not be applied whole stays, for the next run to try again.
+    if (journal && !report.Problems.isEmpty()) return report;
     platform::RemoveFile(file);
     // The aside files still in use stay recorded, so that a later run removes them.
     if (!report.Kept.empty()) {

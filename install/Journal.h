@@ -85,8 +85,9 @@ struct TRecovery {
 TRecovery ApplyJournal(const QString& ABase, const TJournal& AJournal);
 
 // Reads the journal that a killed run left below ABase, applies it, and removes it; while an
-// aside file is still in use, the journal stays with those files as leftovers. Found is false
-// when there is none.
+// aside file is still in use, the journal stays with those files as leftovers, and a journal
+// that could not be applied whole (Problems) stays as it is, for the next run to try again.
+// Found is false when there is none.
 TRecovery RecoverInstallation(const QString& ABase);
 
 // The reserved names of the files that an installation makes beside their places.

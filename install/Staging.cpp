@@ -5,6 +5,7 @@
 #include "platform/Files.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 #include <filesystem>
@@ -35,7 +36,7 @@ void SetCommitStepHook(std::function<void(int ACount)> AHook) { CommitStepHook()
 
 TStaging::TStaging(const QString& ABase) : FBase(ABase) {
     const TRecovery earlier = RecoverInstallation(ABase);
-    if (!earlier.Problems.isEmpty())
+    if (!earlier.Problems.isEmpty() && QFileInfo::exists(JournalFileName(ABase)))
         throw Exception(QStringLiteral("An earlier installation could not be undone: %1").arg(earlier.Problems.join(u"; ")));
     FWriter = std::make_unique<TJournalWriter>(ABase);
 }
