@@ -242,7 +242,8 @@ TRecovery RecoverInstallation(const QString& ABase) {
     std::error_code error;
     if (!fs::exists(fs::symlink_status(platform::FileSystemPath(file), error))) return {};
     TRecovery report;
-    if (const std::optional<TJournal> journal = ReadJournal(file))
+    const std::optional<TJournal> journal = ReadJournal(file);
+    if (journal)
         report = ApplyJournal(ABase, *journal);
     else
         report.Problems << QStringLiteral("%1: no journal of an installation, removed").arg(QDir::toNativeSeparators(file));
