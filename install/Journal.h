@@ -53,7 +53,6 @@ public:
     void CommitBegun();
     void Committed();
     void Sync() { FFile.Sync(); }
-    QString FileName() const { return FFile.FileName(); }
     // Closes the journal and leaves it for the next recovery.
     void Close() { FFile.Abandon(); }
     // Closes and deletes the journal, and Updates/ when the journal made it and it is empty.

@@ -114,8 +114,7 @@ TStaging::TCommitted TStaging::Commit() {
     }
     FWriter->CommitBegun();
     FJournal.CommitBegun = true;
-    stagedFiles << FWriter->FileName();
-    // The journal and the new files reach the disk before the first rename.
+    // The new files and the journal reach the disk before the first rename.
     if (const QString failure = platform::FlushToDisk(FBase, stagedFiles); !failure.isEmpty())
         throw fail(QDir::toNativeSeparators(FBase), failure);
     FWriter->Sync();

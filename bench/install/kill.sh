@@ -3,7 +3,8 @@
 # A folder holding version 1.0 (3000 small files in 90 folders and one large file: 3001 files)
 # is updated to version 2.0 (the same names, other bytes) by zlt_install_bench, which installs
 # as the updater does; the process is killed at a random moment of the installation, and the
-# folder is classified (wholly old, wholly new, or a mix; a temporary file left counts as a mix);
+# folder is classified: wholly old, wholly new, or a mix of both versions, and whether files of
+# the installation (.zlt-*) are left beside it;
 # then `zlt_install_bench --recover` applies the journal as the next run does, and the folder is
 # classified again.
 #
@@ -53,14 +54,18 @@ def digest(files):
     return {name: hashlib.md5(data).hexdigest() for name, data in files.items()}
 
 def state(folder, old, new):
-    seen = {}
+    seen, left = {}, 0
     for base, dirs, names in os.walk(folder):
         dirs[:] = [d for d in dirs if os.path.relpath(os.path.join(base, d), folder) != 'Updates']
         for name in names:
+            if name.startswith('.zlt-'):
+                left += 1
+                continue
             rel = os.path.relpath(os.path.join(base, name), folder)
             with open(os.path.join(base, name), 'rb') as f:
                 seen[rel] = hashlib.md5(f.read()).hexdigest()
-    return 'old' if seen == old else 'new' if seen == new else 'mix'
+    version = 'old' if seen == old else 'new' if seen == new else 'mix'
+    return version + (' +%d .zlt-* files' % left if left else '')
 
 v1, v2 = make_version('1', b'one'), make_version('2', b'two')
 old, new = digest(v1), digest(v2)
@@ -83,10 +88,11 @@ folder = fresh('timing')
 start = time.monotonic()
 subprocess.run([bench, package, folder], check=True)
 whole = time.monotonic() - start
-assert state(folder, old, new) == 'new'
+assert state(folder, old, new) == 'new', state(folder, old, new)
 print('one installation: %.2f s; %d kills at random moments of it' % (whole, kills))
 
-counts = {'after the kill': {'old': 0, 'new': 0, 'mix': 0}, 'after the recovery': {'old': 0, 'new': 0, 'mix': 0}}
+counts = {'after the kill': {'old': 0, 'new': 0, 'mix': 0, 'left': 0},
+          'after the recovery': {'old': 0, 'new': 0, 'mix': 0, 'left': 0}}
 for k in range(kills):
     folder = fresh('killed')
     moment = random.uniform(0, whole)
@@ -97,10 +103,12 @@ for k in range(kills):
     before = state(folder, old, new)
     subprocess.run([bench, '--recover', folder], check=True, stdout=subprocess.DEVNULL)
     after = state(folder, old, new)
-    counts['after the kill'][before] += 1
-    counts['after the recovery'][after] += 1
+    for when, seen in (('after the kill', before), ('after the recovery', after)):
+        counts[when][seen.split()[0]] += 1
+        counts[when]['left'] += '.zlt-' in seen
     print('kill %2d at %.2f s: %s, then %s' % (k + 1, moment, before, after))
 print()
 for when, c in counts.items():
-    print('%-20s wholly old %2d, wholly new %2d, mixed %2d' % (when, c['old'], c['new'], c['mix']))
+    print('%-20s wholly old %2d, wholly new %2d, mixed %2d; with .zlt-* files left %2d'
+          % (when, c['old'], c['new'], c['mix'], c['left']))
 PY
