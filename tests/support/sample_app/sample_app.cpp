@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     QFile versionFile(folder.filePath(QStringLiteral("version.txt")));
     QString version;
     if (versionFile.open(QIODevice::ReadOnly)) version = QString::fromUtf8(versionFile.readAll()).trimmed();
+    // Closed at once, as an application that reads its files does: on Windows an open file
+    // can be neither renamed nor replaced.
+    versionFile.close();
 
     // Copies started together append in turn: on Windows an append is a seek to the end and a
     // write, and two copies would write over each other's line.
