@@ -142,7 +142,6 @@ QString TReleaseCheck::CheckSignature(const QString& AFile) {
     // The signed facts must be the manifest's.
     const signature::TReleaseFacts facts = signature::ParseTrustedComment(signature.TrustedComment);
     signature::TExpectedRelease expected;
-    expected.InstalledVersion = FManifest->Version;
     expected.Channel = FManifest->Channel;
     expected.App = FManifest->App;
     signature::CheckRelease(facts, expected);
