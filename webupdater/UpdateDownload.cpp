@@ -146,8 +146,8 @@ std::optional<signature::TManifest> TZLTWebUpdater::FetchManifest(http::TZLTHttp
             const signature::TSignature manifestSignature = signature::ParseSignature(
                 *FetchBeside(AClient, QStringLiteral(".manifest.minisig"), QStringLiteral("manifest's signature"),
                              signature::MaxSignatureFileBytes, false));
-            const signature::TPublicKey& key =
-                signature::SigningKey(signature::ParsePublicKeys(FPublicKeys), manifestSignature);
+            const std::vector<signature::TPublicKey> keys = signature::ParsePublicKeys(FPublicKeys);
+            const signature::TPublicKey& key = signature::SigningKey(keys, manifestSignature);
             signature::TPrehash hash;
             hash.Update(text->constData(), static_cast<std::size_t>(text->size()));
             signature::Verify(key, manifestSignature, hash.Final());
