@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "http/HttpClient.h"
 #include "signature/Minisign.h"
+#include "signature/Release.h"
 #include "webupdater/WebUpdater.h"
 
 #include <QLabel>
@@ -69,6 +70,10 @@ void TfrmMainUpdater_::ConfigFileRead() {
         if (addresses.DownloadReady) wupPelmoraUpda->SetPDownloadUrl(addresses.DownloadUrl);
         // Optional: with keys, a package is installed only when one of them signed it.
         wupPelmoraUpda->SetPPublicKeys(signature::SplitKeyList(settings.PublicKeys));
+        // A release must be of this channel and of this application.
+        wupPelmoraUpda->SetPReleaseChannel(TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"));
+        wupPelmoraUpda->SetPReleaseApp(StringIsEmpty(settings.AppExe) ? QString()
+                                                                      : signature::AppOfProgram(settings.AppExe.trimmed()));
         lblUpdProduct__->setText(strAppliName___);
         LogSettings();
     });

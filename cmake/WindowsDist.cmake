@@ -3,6 +3,7 @@
 # image plugins of the dialog's pictures (bmp is built into Qt Gui) and the Windows style. No CA
 # bundle: on Windows the system's store verifies the servers. Nothing else is needed but the
 # system's own DLLs; scripts/test-windows.sh checks every import of every file in the folder.
+# ARGN: further programs of the folder (zlt-publish), which need nothing beyond what TARGET does.
 function(zlt_windows_dist TARGET FOLDER)
   set(runtime)
   foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
@@ -13,7 +14,13 @@ function(zlt_windows_dist TARGET FOLDER)
     endif()
     list(APPEND runtime ${path})
   endforeach()
-  set(stripped updater.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll
+  set(programs $<TARGET_FILE:${TARGET}>)
+  set(stripped)
+  foreach(program ${ARGN})
+    list(APPEND programs $<TARGET_FILE:${program}>)
+    list(APPEND stripped $<TARGET_FILE_NAME:${program}>)
+  endforeach()
+  list(APPEND stripped updater.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libstdc++-6.dll libgcc_s_seh-1.dll
                libwinpthread-1.dll)
   set(plugins
     platforms Qt6::QWindowsIntegrationPlugin
@@ -25,7 +32,7 @@ function(zlt_windows_dist TARGET FOLDER)
   set(commands
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${FOLDER}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${FOLDER}/platforms ${FOLDER}/styles ${FOLDER}/imageformats
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${TARGET}> $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui>
+    COMMAND ${CMAKE_COMMAND} -E copy ${programs} $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui>
             $<TARGET_FILE:Qt6::Widgets> ${runtime} ${FOLDER})
   while(plugins)
     list(POP_FRONT plugins kind plugin)
@@ -41,6 +48,6 @@ function(zlt_windows_dist TARGET FOLDER)
   endif()
   list(APPEND commands COMMAND ${CMAKE_COMMAND} -E chdir ${FOLDER} ${CMAKE_STRIP} --strip-unneeded
        ${stripped})
-  add_custom_target(zlt_dist ALL ${commands} DEPENDS ${TARGET} VERBATIM
+  add_custom_target(zlt_dist ALL ${commands} DEPENDS ${TARGET} ${ARGN} VERBATIM
                     COMMENT "The deployable folder ${FOLDER}")
 endfunction()

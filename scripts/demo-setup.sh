@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # The demo's shared part, sourced by scripts/demo.sh and scripts/demo-windows.sh:
-#   demo_prepare DEMO APPEXE SAMPLE RATE
+#   demo_prepare DEMO APPEXE SAMPLE RATE PUBLISH
 # makes DEMO/app (the sample program SAMPLE as APPEXE at version 1.0, and updater.cfi naming a
-# free loopback port and the publisher's key), and on the server side version 2.0 (the program,
-# its version file and a data file in a subfolder) zipped and signed with minisign, served by
-# nginx at RATE bytes a second. Sets PORT, and NGINX_PID for the caller to stop.
+# free loopback port and the publisher's key), and on the server side release 2.0 (the program,
+# its version file and a data file in a subfolder) published by zlt-publish (the program
+# PUBLISH): the package, its manifest, their signatures and the check script, served by nginx at
+# RATE bytes a second. Sets PORT, and NGINX_PID for the caller to stop.
 #   start_xvfb DIR
 # starts Xvfb on a free display that it picks itself, exports DISPLAY and sets XVFB_PID for the
 # caller to stop; DIR receives the display number.
 demo_prepare() {
-  local demo=$1 appexe=$2 sample=$3 rate=$4
+  local demo=$1 appexe=$2 sample=$3 rate=$4 publish=$5
   rm -rf "$demo"
-  mkdir -p "$demo/app" "$demo/www/acme/Produccion" "$demo/server" "$demo/package/data"
+  mkdir -p "$demo/app" "$demo/www/acme" "$demo/server" "$demo/package/data"
   PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
   cp "$sample" "$demo/app/$appexe"
@@ -24,8 +25,10 @@ demo_prepare() {
   cp "$sample" "$demo/package/$appexe"
   echo "2.0" > "$demo/package/version.txt"
   head -c 300000 /dev/urandom > "$demo/package/data/precios.db"
-  (cd "$demo/package" && zip -q -r "$demo/www/acme/Produccion/acme.zip" .)
-  minisign -S -s "$demo/server/acme.key" -m "$demo/www/acme/Produccion/acme.zip" >/dev/null
+  # The publisher's one step: package, manifest, signatures and check script, put in place.
+  "$publish" --from "$demo/package" --version 2.0 --app "${appexe%.exe}" --channel Produccion \
+    --to "$demo/www/acme" --key "$demo/server/acme.key" --package acme.zip --expires 90d | sed 's/^/  zlt-publish: /'
+  "$publish" --verify "$demo/www/acme/Produccion" --cfi "$demo/app/updater.cfi" | sed 's/^/  zlt-publish --verify: /'
 
   cat > "$demo/server/nginx.conf" <<CONF
 daemon off;

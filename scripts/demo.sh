@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 if [ "${ZLT_SKIP_INSTALL:-0}" != 1 ]; then bash scripts/install-deps.sh; fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target updater zlt_sample_app
+cmake --build build -j "$(nproc)" --target updater zlt_sample_app zlt-publish
 
 DEMO=$ROOT/build/demo
 PIDS=()
@@ -16,7 +16,7 @@ cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
 # shellcheck source=scripts/demo-setup.sh
 source scripts/demo-setup.sh
-demo_prepare "$DEMO" acme build/bin/zlt_sample_app 2m
+demo_prepare "$DEMO" acme build/bin/zlt_sample_app 2m "$ROOT/build/bin/zlt-publish"
 PIDS+=("$NGINX_PID")
 # The updater beside the installed application.
 cp build/bin/updater "$DEMO/app/updater"

@@ -50,6 +50,8 @@ echo "== the deployable folder $BUILD/dist"
 dist_ok=1
 file -b "$BUILD/dist/updater.exe" | grep -q '^PE32+ executable (GUI) x86-64' ||
   { echo "updater.exe is not a 64-bit Windows GUI program: $(file -b "$BUILD/dist/updater.exe")"; dist_ok=0; }
+file -b "$BUILD/dist/zlt-publish.exe" | grep -q '^PE32+ executable (console) x86-64' ||
+  { echo "zlt-publish.exe is not a 64-bit Windows console program: $(file -b "$BUILD/dist/zlt-publish.exe")"; dist_ok=0; }
 system_dlls=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows/ | tr 'A-Z' 'a-z')
 while IFS= read -r f; do
   printf '  %-40s %9d bytes\n' "${f#"$BUILD"/dist/}" "$(stat -c %s "$f")"

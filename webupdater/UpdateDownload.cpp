@@ -12,6 +12,7 @@
 #include "webupdater/BackgroundHash.h"
 #include "webupdater/PackageRecord.h"
 #include "webupdater/ProgressDialog.h"
+#include "signature/Manifest.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -19,6 +20,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStorageInfo>
+#include <QUrl>
+#include <QDateTime>
 
 #include <exception>
 #include <functional>
@@ -88,39 +91,102 @@ platform::TExclusiveFile CreatePackageFile(const QString& AFileName) {
 
 } // namespace
 
-TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& AClient) {
+std::optional<QByteArray> TZLTWebUpdater::FetchBeside(http::TZLTHttp& AClient, const QString& ASuffix,
+                                                      const QString& AWhat, std::int64_t AMaxBytes, bool AOptional) {
     // Beside the package: the suffix goes on the path, before any query or fragment.
     qsizetype pathEnd = FstrDownloUrl.indexOf(QRegularExpression(QStringLiteral("[?#]")));
     if (pathEnd < 0) pathEnd = FstrDownloUrl.size();
-    const QString address = QString(FstrDownloUrl).insert(pathEnd, QStringLiteral(".minisig"));
+    const QString address = QString(FstrDownloUrl).insert(pathEnd, ASuffix);
+    // Files beside the package are no part of it: the host's progress shows the package alone.
+    const auto workBegin = std::exchange(AClient.OnWorkBegin, nullptr);
+    const auto work = std::exchange(AClient.OnWork, nullptr);
+    const TScopeExit restore([&] {
+        AClient.OnWorkBegin = workBegin;
+        AClient.OnWork = work;
+    });
+    QByteArray text;
+    try {
+        AClient.Get(address, [&text, AMaxBytes](const char* AData, std::size_t ASize) {
+            if (text.size() + static_cast<qsizetype>(ASize) > AMaxBytes)
+                throw Exception(QStringLiteral("larger than %1 bytes").arg(AMaxBytes));
+            text.append(AData, static_cast<qsizetype>(ASize));
+        });
+    } catch (const Exception& error) {
+        const QString cause = QStringLiteral("The %1 %2 could not be fetched: %3")
+                                  .arg(AWhat, http::DisplayUrl(address), OneLine(error.Message()));
+        if (!AOptional) throw Exception(cause);
+        // Whoever can make it fail can as well answer that there is none: the package's own
+        // signature then states the facts. The record tells the two apart.
+        if (AClient.ResponseCode() != 404 && AClient.ResponseCode() != 410)
+            Log(TLogLevel::llInfo, cause + QStringLiteral("; the package is checked without it"));
+        return std::nullopt;
+    }
+    return text;
+}
+
+TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& AClient) {
     TSignatureCheck check;
     try {
         const std::vector<signature::TPublicKey> keys = signature::ParsePublicKeys(FPublicKeys);
         if (keys.empty()) throw Exception(QStringLiteral("No usable public key is set"));
-        // The signature is no part of the package: the host's progress shows the package alone.
-        const auto workBegin = std::exchange(AClient.OnWorkBegin, nullptr);
-        const auto work = std::exchange(AClient.OnWork, nullptr);
-        const TScopeExit restore([&] {
-            AClient.OnWorkBegin = workBegin;
-            AClient.OnWork = work;
-        });
-        QByteArray text;
-        try {
-            AClient.Get(address, [&text](const char* AData, std::size_t ASize) {
-                if (text.size() + static_cast<qsizetype>(ASize) > signature::MaxSignatureFileBytes)
-                    throw Exception(QStringLiteral("larger than %1 bytes").arg(signature::MaxSignatureFileBytes));
-                text.append(AData, static_cast<qsizetype>(ASize));
-            });
-        } catch (const Exception& error) {
-            throw Exception(QStringLiteral("The signature %1 could not be fetched: %2")
-                                .arg(http::DisplayUrl(address), OneLine(error.Message())));
-        }
+        const QByteArray text = *FetchBeside(AClient, QStringLiteral(".minisig"), QStringLiteral("signature"),
+                                             signature::MaxSignatureFileBytes, false);
         check.Signature = signature::ParseSignature(text);
         check.Key = signature::SigningKey(keys, check.Signature);
     } catch (const Exception& error) {
         throw ESignatureRefused(error.Message());
     }
     return check;
+}
+
+std::optional<signature::TManifest> TZLTWebUpdater::FetchManifest(http::TZLTHttp& AClient) {
+    try {
+        const std::optional<QByteArray> text = FetchBeside(AClient, QStringLiteral(".manifest"), QStringLiteral("manifest"),
+                                                           signature::MaxManifestBytes, true);
+        if (!text) return std::nullopt;
+        QString signedBy = QStringLiteral("unsigned");
+        if (!FPublicKeys.isEmpty()) {
+            const signature::TSignature manifestSignature = signature::ParseSignature(
+                *FetchBeside(AClient, QStringLiteral(".manifest.minisig"), QStringLiteral("manifest's signature"),
+                             signature::MaxSignatureFileBytes, false));
+            const std::vector<signature::TPublicKey> keys = signature::ParsePublicKeys(FPublicKeys);
+            const signature::TPublicKey& key = signature::SigningKey(keys, manifestSignature);
+            signature::TPrehash hash;
+            hash.Update(text->constData(), static_cast<std::size_t>(text->size()));
+            signature::Verify(key, manifestSignature, hash.Final());
+            signedBy = QStringLiteral("signed by key %1").arg(signature::KeyIdText(key.KeyId));
+        }
+        signature::TManifest manifest = signature::ParseManifest(*text);
+        Log(TLogLevel::llInfo, QStringLiteral("Manifest of %1 read (%2): app %3, version %4, channel %5")
+                                   .arg(http::DisplayUrl(FstrDownloUrl), signedBy, manifest.App, manifest.Version,
+                                        manifest.Channel));
+        return manifest;
+    } catch (const Exception& error) {
+        throw ESignatureRefused(QStringLiteral("Manifest: %1").arg(error.Message()));
+    }
+}
+
+void TZLTWebUpdater::CheckReleaseFacts(const std::optional<TSignatureCheck>& ACheck,
+                                       const std::optional<signature::TManifest>& AManifest) {
+    signature::TExpectedRelease expected;
+    expected.InstalledVersion = FstrVerNumber;
+    expected.Channel = FReleaseChannel;
+    expected.App = FReleaseApp;
+    expected.File = QUrl(FstrDownloUrl).fileName();
+    expected.Now = QDateTime::currentDateTimeUtc();
+    try {
+        if (AManifest) signature::CheckRelease(AManifest->Facts(), expected);
+        if (!ACheck) return;
+        const signature::TReleaseFacts facts = signature::ParseTrustedComment(ACheck->Signature.TrustedComment);
+        signature::CheckRelease(facts, expected);
+        if (!AManifest && !facts.Versioned())
+            Log(TLogLevel::llInfo,
+                QStringLiteral("Package %1 has an unversioned signature: its trusted comment states no version, "
+                               "channel or app, so only its signature is checked")
+                    .arg(http::DisplayUrl(FstrDownloUrl)));
+    } catch (const Exception& error) {
+        throw ESignatureRefused(error.Message());
+    }
 }
 
 namespace {
@@ -184,6 +250,7 @@ public:
     }
 
     const QString& FileName() const { return FFile.FileName(); }
+    std::int64_t Size() const { return FKept; }
     // Returns with the file complete and closed. A failure leaves it abandoned (the caller
     // deletes it), records its cause and throws ETransferFailed.
     void Run(http::TZLTHttp& AClient, const QString& AURL, const http::TZLTHttp::TBodyBegin& ABodyBegin);
@@ -287,17 +354,20 @@ void TPackageTransfer::Failed(const http::TZLTHttp& AClient, const std::exceptio
     throw ETransferFailed(reason);
 }
 
-// The package as written against its signature; a mismatch is a refusal.
-void VerifyPackage(const signature::TPublicKey& AKey, const signature::TSignature& ASignature,
+// The package as written against its manifest and its signature; a mismatch is a refusal.
+void VerifyPackage(const std::optional<TZLTWebUpdater::TSignatureCheck>& ACheck,
+                   const std::optional<signature::TManifest>& AManifest, std::int64_t ASize,
                    const signature::TDigest& ADigest, const QString& AAddress, const TLog& ALog) {
     try {
-        signature::Verify(AKey, ASignature, ADigest);
+        if (AManifest) signature::CheckPackage(*AManifest, ASize, ADigest);
+        if (ACheck) signature::Verify(ACheck->Key, ACheck->Signature, ADigest);
     } catch (const Exception& error) {
         throw Refusal(ALog, AAddress, error.Message());
     }
-    ALog(TLogLevel::llInfo,
-         QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
-             .arg(AAddress, signature::KeyIdText(AKey.KeyId), OneLine(QString::fromUtf8(ASignature.TrustedComment))));
+    if (!ACheck) return;
+    ALog(TLogLevel::llInfo, QStringLiteral("Signature of %1 verified: key %2, trusted comment \"%3\"")
+                                .arg(AAddress, signature::KeyIdText(ACheck->Key.KeyId),
+                                     OneLine(QString::fromUtf8(ACheck->Signature.TrustedComment))));
 }
 
 } // namespace
@@ -305,23 +375,25 @@ void VerifyPackage(const signature::TPublicKey& AKey, const signature::TSignatur
 void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     const QString address = http::DisplayUrl(FstrDownloUrl);
     const TLog log = [this](TLogLevel ALevel, const QString& AText) { Log(ALevel, AText); };
-    // The signature first: a package that could never be accepted is not downloaded at all.
+    // The signature and the manifest first: a package that could never be accepted is not
+    // downloaded at all.
     std::optional<TSignatureCheck> check;
-    if (!FPublicKeys.isEmpty()) {
-        try {
-            check = FetchSignature(AClient);
-        } catch (const ESignatureRefused& error) {
-            throw Refusal(log, address, error.Message());
-        }
+    std::optional<signature::TManifest> manifest;
+    try {
+        if (!FPublicKeys.isEmpty()) check = FetchSignature(AClient);
+        manifest = FetchManifest(AClient);
+        CheckReleaseFacts(check, manifest);
+    } catch (const ESignatureRefused& error) {
+        throw Refusal(log, address, error.Message());
     }
     const TPackageFolder folder;
-    TPackageTransfer transfer(CreatePackageFile(PackageFileName()), check.has_value(), address, log);
+    TPackageTransfer transfer(CreatePackageFile(PackageFileName()), check || manifest, address, log);
     // Named for the caller only once this call has made the file: a failure may then delete
     // it, and never a file that another call made.
     AFileName = transfer.FileName();
     try {
         transfer.Run(AClient, FstrDownloUrl, [&folder](std::int64_t ADeclared) { folder.RequireRoom(ADeclared); });
-        if (check) VerifyPackage(check->Key, check->Signature, transfer.Digest(), address, log);
+        if (check || manifest) VerifyPackage(check, manifest, transfer.Size(), transfer.Digest(), address, log);
     } catch (...) {
         folder.Discard(AFileName);
         throw;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Component.h"
+#include "signature/Manifest.h"
 #include "signature/Minisign.h"
 #include "webupdater/Types.h"
 
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 
 class QProgressBar;
 
@@ -65,6 +67,16 @@ public:
     // that does not match) fails the download like a broken transfer and leaves no file.
     const QStringList& PPublicKeys() const { return FPublicKeys; }
     void SetPPublicKeys(const QStringList& AValue) { FPublicKeys = AValue; }
+    // The release a package must be, as its signed facts state them: the channel ("Produccion"
+    // or "Pruebas") and the app (compared without regard to letter case); an empty value is
+    // not checked. A release older than PVersionNumber is refused too. The facts come from
+    // "<download address>.manifest" when the server has one (signed when keys are set, and
+    // then with "<download address>.manifest.minisig"), whose package size and hash must then
+    // match; else from the trusted comment of the package's signature.
+    const QString& PReleaseChannel() const { return FReleaseChannel; }
+    void SetPReleaseChannel(const QString& AValue) { FReleaseChannel = AValue; }
+    const QString& PReleaseApp() const { return FReleaseApp; }
+    void SetPReleaseApp(const QString& AValue) { FReleaseApp = AValue; }
 
     TNotifyEvent OnUpdateFound;
     TUpdateDownloadedEvent OnUpdateDownloaded;
@@ -125,11 +137,23 @@ private:
     void FetchPackage(http::TZLTHttp& AClient, QString& AFileName);
     // The package's signature, fetched and parsed, and the trusted key that made it; throws
     // the cause of a refusal.
+public:
     struct TSignatureCheck {
         signature::TSignature Signature;
         signature::TPublicKey Key;
     };
+
+private:
     TSignatureCheck FetchSignature(http::TZLTHttp& AClient);
+    // The file "<download address>" + ASuffix (AWhat names it in errors), at most AMaxBytes;
+    // nullopt when AOptional and the server answers that there is none.
+    std::optional<QByteArray> FetchBeside(http::TZLTHttp& AClient, const QString& ASuffix, const QString& AWhat,
+                                          std::int64_t AMaxBytes, bool AOptional);
+    // The release's manifest, verified when keys are set; nullopt when the server has none.
+    std::optional<signature::TManifest> FetchManifest(http::TZLTHttp& AClient);
+    // Refuses a release whose signed facts are not the ones this component expects.
+    void CheckReleaseFacts(const std::optional<TSignatureCheck>& ACheck,
+                           const std::optional<signature::TManifest>& AManifest);
     void RequireDialogForDownload() const;
     void FinishDownload(const QString& AFileName);
     void Dispatch(const QString& AFileName);
@@ -151,6 +175,8 @@ private:
     QString FstrApplName_;
     TkvProxyParams FpprProxyPara;
     QStringList FPublicKeys;
+    QString FReleaseChannel;
+    QString FReleaseApp;
     // Both are children of the component too (its owner releases what it owns); the pointers
     // decide when they go, and deleting a child takes it off its parent's list.
     std::unique_ptr<http::TZLTCookieManager> FckmCookie___;

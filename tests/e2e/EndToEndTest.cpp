@@ -211,7 +211,8 @@ TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
 TEST_F(EndToEnd, APackageWhoseTransferIsCutTwiceIsInstalled) {
     TNginx server(Root.File(QStringLiteral("www")));
     const std::int64_t size = QFileInfo(Package()).size();
-    TCutProxy proxy(server.Port(), {size / 3, size / 3});
+    // The first connection asks for the release's manifest beside the package (there is none).
+    TCutProxy proxy(server.Port(), {size * 100, size / 3, size / 3});
     WriteSettings(proxy.Port());
     StartApplicationTwice();
 

@@ -210,6 +210,14 @@ void TMinisignKey::Sign(const QString& AFile, bool ALegacy, const QString& ASign
         Fail(QStringLiteral("minisign -S failed: ") + QString::fromUtf8(output));
 }
 
+void TMinisignKey::SignWithComment(const QString& AFile, const QString& ATrustedComment) const {
+    QByteArray output;
+    if (RunProgram(QStringLiteral("minisign"), {QStringLiteral("-S"), QStringLiteral("-s"), SecretKeyFile(),
+                                                QStringLiteral("-t"), ATrustedComment, QStringLiteral("-m"), AFile},
+                   &output) != 0)
+        Fail(QStringLiteral("minisign -S failed: ") + QString::fromUtf8(output));
+}
+
 // --- certificates ------------------------------------------------------------------------
 
 TTestCa::TTestCa(const QStringList& AHostNames) {

@@ -177,6 +177,9 @@ public:
     // Signs AFile into AFile + ".minisig" (or ASignatureFile); ALegacy makes the old
     // non-prehashed form.
     void Sign(const QString& AFile, bool ALegacy = false, const QString& ASignatureFile = QString()) const;
+    // Signs AFile into AFile + ".minisig" with ATrustedComment as the trusted comment.
+    void SignWithComment(const QString& AFile, const QString& ATrustedComment) const;
+    QString SecretKeyFile() const { return FDir.File(QStringLiteral("key.sec")); }
 
 private:
     TTempDir FDir;

@@ -231,7 +231,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             number = int(arg) if arg else 0
         except ValueError:
             number = -1
-        if head == "ok" and number >= 0:
+        if url.path.endswith(".manifest"):
+            # The release manifest a client asks for beside any package: none here.
+            self.send_body(404, b"Not here", "text/plain")
+        elif head == "ok" and number >= 0:
             self.send_body(200, body_of(number))
         elif head == "nolength" and number >= 0:
             self.no_length(number)
