@@ -85,9 +85,13 @@ protected:
         process.setWorkingDirectory(app);
         process.start(updater, {QStringLiteral("VER=1.0")});
         EXPECT_TRUE(process.waitForFinished(60000)) << "the updater did not end";
-        AInstalled = WaitFor([&] { return ReadFile(app + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); }, 3000);
+        // The run's record tells whether it started the application again; only then is there
+        // a start to wait for.
+        const QString log = QString::fromUtf8(ReadFile(app + u'/' + UpdaterName + QStringLiteral(".log")));
+        AInstalled = log.contains(QStringLiteral(" INFO Started ")) &&
+                     WaitFor([&] { return ReadFile(app + QStringLiteral("/sample_app.log")).contains("args=Upd=1"); });
         EXPECT_EQ(ReadFile(app + QStringLiteral("/version.txt")), AInstalled ? "2.0\n" : "1.0\n");
-        return QString::fromUtf8(ReadFile(app + u'/' + UpdaterName + QStringLiteral(".log")));
+        return log;
     }
 
     TMinisignKey Key;
