@@ -34,7 +34,8 @@ void FinishInterruptedInstallation() {
                                         "temporary files removed; the application is as it was before it")
                              .arg(recovery.Restored)
                              .arg(recovery.Removed));
-    for (const QString& problem : recovery.Problems) RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
+    for (const QString& problem : recovery.Problems)
+        RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
 }
 
 } // namespace

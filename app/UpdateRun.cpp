@@ -5,9 +5,9 @@
 #include "common/Errors.h"
 #include "common/Processes.h"
 #include "install/Unzipper.h"
-#include "webupdater/PackageRecord.h"
 #include "platform/Files.h"
 #include "platform/System.h"
+#include "webupdater/PackageRecord.h"
 #include "webupdater/WebUpdater.h"
 
 #include <QDir>

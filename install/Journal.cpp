@@ -142,7 +142,9 @@ private:
         const auto staged = Place(AStep.Staged, ".tmp");
         const auto aside = AStep.Aside.isEmpty() ? std::nullopt : Place(AStep.Aside, ".old");
         // An installation writes both names beside the target, in its folder.
-        const auto folder = [](const QByteArray& APath) { return APath.left(std::max<qsizetype>(0, APath.lastIndexOf('/'))); };
+        const auto folder = [](const QByteArray& APath) {
+            return APath.left(std::max<qsizetype>(0, APath.lastIndexOf('/')));
+        };
         const bool beside = folder(AStep.Staged) == folder(AStep.Target) &&
                             (AStep.Aside.isEmpty() || folder(AStep.Aside) == folder(AStep.Target));
         if (!target || !staged || (!AStep.Aside.isEmpty() && !aside) || !beside) {
@@ -181,7 +183,9 @@ private:
 
 } // namespace
 
-QString JournalFileName(const QString& ABase) { return QDir(ABase).filePath(QStringLiteral("Updates/install.journal")); }
+QString JournalFileName(const QString& ABase) {
+    return QDir(ABase).filePath(QStringLiteral("Updates/install.journal"));
+}
 
 QByteArray NewTemporaryName() { return ReservedName(".tmp"); }
 QByteArray NewAsideName() { return ReservedName(".old"); }
@@ -246,7 +250,8 @@ TRecovery RecoverInstallation(const QString& ABase) {
     if (journal)
         report = ApplyJournal(ABase, *journal);
     else
-        report.Problems << QStringLiteral("%1: no journal of an installation, removed").arg(QDir::toNativeSeparators(file));
+        report.Problems
+            << QStringLiteral("%1: no journal of an installation, removed").arg(QDir::toNativeSeparators(file));
     report.Found = true;
     // A journal that could not be applied whole stays, for the next run to try again.
     if (journal && !report.Problems.isEmpty()) return report;

@@ -68,12 +68,12 @@ private:
 
 // What a recovery did, for the run's record.
 struct TRecovery {
-    bool Found = false;    // a journal was there
-    bool Forward = false;  // its commit was done: only its clean-up was finished
-    int Restored = 0;      // old files put back
-    int Removed = 0;       // temporary, aside and new files removed
+    bool Found = false;           // a journal was there
+    bool Forward = false;         // its commit was done: only its clean-up was finished
+    int Restored = 0;             // old files put back
+    int Removed = 0;              // temporary, aside and new files removed
     std::vector<QByteArray> Kept; // aside files still in use, left for a later run
-    QStringList Problems;  // each "path: cause"
+    QStringList Problems;         // each "path: cause"
 };
 
 // Finishes AJournal over ABase: backwards (old files back, new files without an old one

@@ -20,8 +20,8 @@ namespace zlt::install {
 // hands over the others. Only the Windows conversion can fail.
 inline std::filesystem::path NativePath(const QByteArray& APath) {
     try {
-        return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(APath.constData()),
-                                                   static_cast<std::size_t>(APath.size())));
+        return std::filesystem::path(
+            std::u8string(reinterpret_cast<const char8_t*>(APath.constData()), static_cast<std::size_t>(APath.size())));
     } catch (const std::filesystem::filesystem_error&) {
         return std::filesystem::path(platform::FromAnsi(APath).toStdU16String());
     }

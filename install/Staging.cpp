@@ -30,6 +30,12 @@ QByteArray Parent(const QByteArray& APath) {
 
 QString Shown(const QByteArray& APath) { return QString::fromUtf8(APath); }
 
+// Where the test seam may end the process; ACount counts the places.
+void CommitStep(int& ACount) {
+    if (CommitStepHook()) CommitStepHook()(ACount);
+    ++ACount;
+}
+
 } // namespace
 
 void SetCommitStepHook(std::function<void(int ACount)> AHook) { CommitStepHook() = std::move(AHook); }
@@ -37,7 +43,8 @@ void SetCommitStepHook(std::function<void(int ACount)> AHook) { CommitStepHook()
 TStaging::TStaging(const QString& ABase) : FBase(ABase) {
     const TRecovery earlier = RecoverInstallation(ABase);
     if (!earlier.Problems.isEmpty() && QFileInfo::exists(JournalFileName(ABase)))
-        throw Exception(QStringLiteral("An earlier installation could not be undone: %1").arg(earlier.Problems.join(u"; ")));
+        throw Exception(
+            QStringLiteral("An earlier installation could not be undone: %1").arg(earlier.Problems.join(u"; ")));
     FWriter = std::make_unique<TJournalWriter>(ABase);
 }
 
@@ -81,70 +88,77 @@ QStringList TStaging::Undo() noexcept {
     }
 }
 
-TStaging::TCommitted TStaging::Commit() {
-    const fs::path base = platform::FileSystemPath(FBase);
-    const auto place = [&base](const QByteArray& APath) { return PathText(base / NativePath(APath)); };
-    const auto step = [](int& ACount) {
-        if (CommitStepHook()) CommitStepHook()(ACount);
-        ++ACount;
-    };
-    const auto fail = [this](const QString& AFile, QString ACause) -> EInstallationUndone {
-        const QStringList problems = Undo();
-        if (!problems.isEmpty()) ACause += QStringLiteral("; not put back: ") + problems.join(QStringLiteral("; "));
-        return EInstallationUndone(AFile, ACause);
-    };
+QString TStaging::Place(const QByteArray& APath) const {
+    return PathText(platform::FileSystemPath(FBase) / NativePath(APath));
+}
 
-    // The plan: a target counts as taken when something stands there, or an earlier entry of
-    // the same name goes there first.
+EInstallationUndone TStaging::Failed(const QString& AFile, QString ACause) {
+    const QStringList problems = Undo();
+    if (!problems.isEmpty()) ACause += QStringLiteral("; not put back: ") + problems.join(QStringLiteral("; "));
+    return EInstallationUndone(AFile, ACause);
+}
+
+TStaging::TCommitted TStaging::Plan() {
+    // A target counts as taken when something stands there, or an earlier entry of the same
+    // name goes there first.
     TCommitted committed;
     QSet<QByteArray> taken;
-    QStringList stagedFiles;
     for (TJournalStep& staged : FStaged) {
         std::error_code error;
-        if (taken.contains(staged.Target) || fs::exists(fs::symlink_status(base / NativePath(staged.Target), error))) {
+        if (taken.contains(staged.Target) ||
+            fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error))) {
             staged.Aside = Parent(staged.Target) + NewAsideName();
             ++committed.Replaced;
         } else {
             ++committed.Added;
         }
         taken.insert(staged.Target);
-        stagedFiles << place(staged.Staged);
         FJournal.Steps.push_back(staged);
         FWriter->Step(staged);
     }
     FWriter->CommitBegun();
     FJournal.CommitBegun = true;
-    // The new files and the journal reach the disk before the first rename.
-    if (const QString failure = platform::FlushToDisk(FBase, stagedFiles); !failure.isEmpty())
-        throw fail(QDir::toNativeSeparators(FBase), failure);
-    FWriter->Sync();
+    return committed;
+}
 
+void TStaging::MoveIntoPlace() {
     int count = 0;
     for (const TJournalStep& staged : FStaged) {
-        const QString target = place(staged.Target);
+        const QString target = Place(staged.Target);
         QString failure;
-        step(count);
-        if (!staged.Aside.isEmpty()) failure = platform::RenameOver(target, place(staged.Aside));
+        CommitStep(count);
+        if (!staged.Aside.isEmpty()) failure = platform::RenameOver(target, Place(staged.Aside));
         if (failure.isEmpty()) {
-            step(count);
-            failure = platform::RenameOver(place(staged.Staged), target);
+            CommitStep(count);
+            failure = platform::RenameOver(Place(staged.Staged), target);
         }
         if (!failure.isEmpty()) {
             const QStringList holders = platform::FileHolders(target);
             if (!holders.isEmpty()) failure += QStringLiteral(" (held by %1)").arg(holders.join(QStringLiteral(", ")));
-            throw fail(Shown(staged.Target), failure);
+            throw Failed(Shown(staged.Target), failure);
         }
     }
     // Every new file is in place, on the disk, before the old ones go.
-    step(count);
+    CommitStep(count);
     if (const QString failure = platform::FlushToDisk(FBase, {}); !failure.isEmpty())
-        throw fail(QDir::toNativeSeparators(FBase), failure);
-    step(count);
+        throw Failed(QDir::toNativeSeparators(FBase), failure);
+    CommitStep(count);
     FWriter->Committed();
     FWriter->Sync();
     FJournal.Committed = true;
     FFinished = true;
-    step(count);
+    CommitStep(count);
+}
+
+TStaging::TCommitted TStaging::Commit() {
+    TCommitted committed = Plan();
+    QStringList stagedFiles;
+    for (const TJournalStep& staged : FStaged) stagedFiles << Place(staged.Staged);
+    // The new files and the journal reach the disk before the first rename.
+    if (const QString failure = platform::FlushToDisk(FBase, stagedFiles); !failure.isEmpty())
+        throw Failed(QDir::toNativeSeparators(FBase), failure);
+    FWriter->Sync();
+    MoveIntoPlace();
     const TRecovery cleaned = ApplyJournal(FBase, FJournal);
     committed.InUse = static_cast<int>(cleaned.Kept.size());
     if (cleaned.Kept.empty())

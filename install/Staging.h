@@ -62,6 +62,14 @@ public:
     QStringList Undo() noexcept;
 
 private:
+    QString Place(const QByteArray& APath) const;
+    // Undoes everything and gives the failure to throw.
+    EInstallationUndone Failed(const QString& AFile, QString ACause);
+    // The journal's steps: where each old file goes aside; counts the replaced and added files.
+    TCommitted Plan();
+    // The renames, the flush after them and the mark that the commit is done.
+    void MoveIntoPlace();
+
     QString FBase;
     std::unique_ptr<TJournalWriter> FWriter;
     TJournal FJournal; // what the journal's file holds

@@ -259,7 +259,8 @@ private:
     }
 
     [[noreturn]] void Stop(archive* AArchive) const {
-        throw EInstallationUndone(FCurrent, QStringLiteral("the archive cannot be read further: %1").arg(ErrorText(AArchive)));
+        throw EInstallationUndone(FCurrent,
+                                  QStringLiteral("the archive cannot be read further: %1").arg(ErrorText(AArchive)));
     }
 
     [[noreturn]] static void Fail(const QString& AName, const QString& AReason) {
@@ -430,7 +431,8 @@ private:
         std::error_code error;
         const auto status = fs::symlink_status(FBasePath / NativePath(APath), error);
         // libarchive would delete a file in the folder's place; that file is not the package's.
-        if (fs::exists(status) && !fs::is_directory(status)) Fail(AName, QStringLiteral("a file stands where the folder goes"));
+        if (fs::exists(status) && !fs::is_directory(status))
+            Fail(AName, QStringLiteral("a file stands where the folder goes"));
         if (!fs::exists(status)) {
             RecordMissingFolders(APath, true);
             archive_write_disk_set_options(FWriter.Get(), FFlags);

@@ -46,8 +46,8 @@ QString RemoveFile(const QString& AFileName) {
 QString FlushToDisk(const QString& AFolder, const QStringList& /*AFiles*/) {
     // One call writes out the whole file system, which costs less than a flush of each of
     // thousands of files: the data goes out in one sweep.
-    const TUniqueHandle folder =
-        posix::Own(::open(QFile::encodeName(AFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const TUniqueHandle folder = posix::Own(
+        ::open(QFile::encodeName(AFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.Valid() || ::syncfs(posix::Fd(folder)) != 0)
         return QStringLiteral("%1: %2").arg(AFolder, SystemErrorText(errno));
     return {};

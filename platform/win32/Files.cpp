@@ -139,9 +139,10 @@ QString FlushToDisk(const QString& /*AFolder*/, const QStringList& AFiles) {
 }
 
 std::optional<std::uint64_t> FileSystemOf(const QString& APath) {
-    const TUniqueHandle handle = win32::Own(::CreateFileW(
-        WidePath(APath).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const TUniqueHandle handle = win32::Own(
+        ::CreateFileW(WidePath(APath).c_str(), FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!handle.Valid() || ::GetFileInformationByHandle(win32::Native(handle), &information) == FALSE)
         return std::nullopt;

@@ -418,14 +418,19 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     const QString mounted = folder + QStringLiteral("/mounted");
     QDir().mkpath(mounted);
     const bool mount = RunProgram(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                                           QStringLiteral("zlt-test"), mounted}) == 0;
+                                                            QStringLiteral("zlt-test"), mounted}) == 0;
     const auto unmount = qScopeGuard([&] {
         if (mount) RunProgram(QStringLiteral("umount"), {mounted});
     });
-    std::vector<const char*> kept{"/notes.tmp", "/data/zlt-0123.tmp", "/Updates/readme.txt", "/.zlt-0123456789abcdef.tmp",
-                                  "/data/.zlt-fedcba9876543210.tmp", "/Updates/update_manual_backup.zip",
+    std::vector<const char*> kept{"/notes.tmp",
+                                  "/data/zlt-0123.tmp",
+                                  "/Updates/readme.txt",
+                                  "/.zlt-0123456789abcdef.tmp",
+                                  "/data/.zlt-fedcba9876543210.tmp",
+                                  "/Updates/update_manual_backup.zip",
                                   "/Updates/update20190101_000000.zip"};
-    if (mount) kept.insert(kept.end(), {"/mounted/.zlt-0123456789abcdef.tmp", "/mounted/Updates/update20200101_000000.zip"});
+    if (mount)
+        kept.insert(kept.end(), {"/mounted/.zlt-0123456789abcdef.tmp", "/mounted/Updates/update20200101_000000.zip"});
     for (const char* name : kept) WriteFile(folder + QString::fromLatin1(name), "the user's");
 
     TMessageBoxRecorder boxes;
@@ -463,7 +468,8 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
           QStringLiteral(" INFO Stopped %1 (process %2)\n").arg(appName).arg(ids[1]),
           QStringLiteral(" INFO Downloaded %1acme/Produccion/acme.zip into ").arg(nginx.Url(QStringLiteral("/"))),
           QStringLiteral(": HTTP 200, "), QStringLiteral(" INFO Installed 3 entries into %1/ in ").arg(FExe.Folder()),
-          QStringLiteral(" s: 0 files replaced, 2 added\n"), QStringLiteral(" INFO Removed 2 packages of earlier runs\n"),
+          QStringLiteral(" s: 0 files replaced, 2 added\n"),
+          QStringLiteral(" INFO Removed 2 packages of earlier runs\n"),
           QStringLiteral(" INFO Started %1 Upd=1\n").arg(appName)})
         EXPECT_TRUE(log.contains(line)) << line.toStdString() << "\nnot in:\n" << log.toStdString();
     for (const char* leftover : {"/Updates/update20200101_000000.zip", "/Updates/update20200101_000000_2.exe"})

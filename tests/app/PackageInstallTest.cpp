@@ -181,9 +181,7 @@ TEST_F(PackageInstallTest, AnEmptyPackageRestartsAndOneThatCannotFitStartsNothin
                          {QStringLiteral("-c"),
                           QStringLiteral("import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').close()"), empty}),
               0);
-    ASSERT_EQ(RunProgram(Python3(),
-                         {SupportDir() + QStringLiteral("/lying_zip.py"), huge, QStringLiteral("4096")}),
-              0);
+    ASSERT_EQ(RunProgram(Python3(), {SupportDir() + QStringLiteral("/lying_zip.py"), huge, QStringLiteral("4096")}), 0);
     {
         SCOPED_TRACE("empty");
         TShellRecorder shell;
@@ -259,8 +257,8 @@ TEST_F(PackageInstallTest, AnInstallationThatFailsIsUndoneAndTheApplicationStill
     Install(package);
     EXPECT_EQ(ReadFile(Installed(QStringLiteral("app.exe"))), QByteArray("old program"));
     EXPECT_EQ(ReadFile(Installed(QStringLiteral("data/base.db/inside.txt"))), QByteArray("in the way"));
-    EXPECT_TRUE(RunLogText().contains(QStringLiteral(
-        " ERROR Installation undone: data/base.db: a folder stands where the file goes; the application is as it was\n")))
+    EXPECT_TRUE(RunLogText().contains(QStringLiteral(" ERROR Installation undone: data/base.db: a folder stands where "
+                                                     "the file goes; the application is as it was\n")))
         << RunLogText().toStdString();
     ASSERT_EQ(shell.Calls.size(), 1u);
     EXPECT_EQ(shell.Calls[0].Parameters, QStringLiteral("Upd=1"));

@@ -7,8 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 
@@ -80,7 +80,9 @@ protected:
     }
 
     QString Package() const { return Root.File(QStringLiteral("www/acme/Produccion/acme.zip")); }
-    QString RunLogText() const { return QString::fromUtf8(ReadFile(App + u'/' + UpdaterName + QStringLiteral(".log"))); }
+    QString RunLogText() const {
+        return QString::fromUtf8(ReadFile(App + u'/' + UpdaterName + QStringLiteral(".log")));
+    }
 
     // A run that must leave the application's folder as it was, but for the run log, whose text
     // it returns; the application stays stopped.
@@ -187,7 +189,8 @@ TEST_F(EndToEnd, ASignedPackageIsInstalled) {
     EXPECT_EQ(RunUpdater(), 0);
     ExpectBothCopiesStopped();
     ExpectInstalledAndRestarted();
-    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO Signature of http://127.0.0.1:"))) << RunLogText().toStdString();
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO Signature of http://127.0.0.1:")))
+        << RunLogText().toStdString();
 }
 
 TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
@@ -196,15 +199,16 @@ TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
     key.Sign(Package());
     // Someone with the server in hand adds a file to the signed package.
     WriteFile(Root.File(QStringLiteral("package/payload.sh")), "#!/bin/sh\necho owned\n");
-    ASSERT_EQ(RunProgram(QStringLiteral("zip"), {QStringLiteral("-q"), Package(), QStringLiteral("payload.sh")}, nullptr,
-                         Root.File(QStringLiteral("package"))),
+    ASSERT_EQ(RunProgram(QStringLiteral("zip"), {QStringLiteral("-q"), Package(), QStringLiteral("payload.sh")},
+                         nullptr, Root.File(QStringLiteral("package"))),
               0);
     TNginx server(Root.File(QStringLiteral("www")));
     WriteSettings(server.Port(), key.PublicKeyLine());
     StartApplicationTwice();
     // Nothing of the package may be installed or left.
     const QString log = RunExpectingNothingChanged();
-    EXPECT_TRUE(log.contains(QLatin1String("/acme/Produccion/acme.zip refused: The package does not match its signature")))
+    EXPECT_TRUE(
+        log.contains(QLatin1String("/acme/Produccion/acme.zip refused: The package does not match its signature")))
         << log.toStdString();
 }
 
@@ -223,7 +227,8 @@ TEST_F(EndToEnd, APackageWhoseTransferIsCutTwiceIsInstalled) {
     EXPECT_EQ(log.count(QLatin1String("broke off")), 2) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("HTTP 206, %1 bytes").arg(size))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("2 resumptions"))) << log.toStdString();
-    EXPECT_EQ(proxy.Connections().filter(QStringLiteral(" cut")).size(), 2) << proxy.Connections().join(u'|').toStdString();
+    EXPECT_EQ(proxy.Connections().filter(QStringLiteral(" cut")).size(), 2)
+        << proxy.Connections().join(u'|').toStdString();
 }
 
 // Files that a plain replacement can't take the place of: a second program of the package
@@ -257,7 +262,8 @@ TEST_F(EndToEnd, ProgramsInUseReadOnlyFilesAndTheUpdaterItselfAreReplaced) {
     WriteSettings(server.Port());
     EXPECT_EQ(RunUpdater(), 0);
     ExpectInstalledAndRestarted();
-    for (const QString& name : replaced) EXPECT_EQ(ReadFile(App + u'/' + name), ReadFile(package + u'/' + name)) << name.toStdString();
+    for (const QString& name : replaced)
+        EXPECT_EQ(ReadFile(App + u'/' + name), ReadFile(package + u'/' + name)) << name.toStdString();
     EXPECT_EQ(ReadFile(App + QStringLiteral("/readonly.dat")), "new data");
     EXPECT_TRUE(RunLogText().contains(QLatin1String(" files replaced, "))) << RunLogText().toStdString();
 
@@ -296,7 +302,8 @@ TEST_F(EndToEnd, AFileHeldOpenByAnotherProgramLeavesTheOldVersionWhole) {
     after.remove(UpdaterName + QStringLiteral(".log"));
     after.remove(QStringLiteral("sample_app.log"));
     for (auto it = after.begin(); it != after.end();)
-        it = it.key().startsWith(QLatin1String("Updates")) || before.contains(it.key()) ? std::next(it) : after.erase(it);
+        it = it.key().startsWith(QLatin1String("Updates")) || before.contains(it.key()) ? std::next(it)
+                                                                                        : after.erase(it);
     for (const QString& name : {QStringLiteral("version.txt"), QStringLiteral("data/base.db"), AppExe})
         EXPECT_EQ(after.value(name), before.value(name)) << name.toStdString();
     EXPECT_TRUE(Tree(App).keys().filter(QStringLiteral(".zlt-")).isEmpty());

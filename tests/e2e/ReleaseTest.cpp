@@ -58,7 +58,8 @@ protected:
                   0)
             << output.toStdString();
         const QString channel = ARoot + QStringLiteral("/www/acme/") + ARelease.Channel;
-        const QString comment = QStringLiteral("version:%1 channel:%2 app:%3").arg(ARelease.Version, ARelease.Channel, ARelease.App);
+        const QString comment = QStringLiteral("version:%1 channel:%2 app:%3")
+                                    .arg(ARelease.Version, ARelease.Channel, ARelease.App);
         Key.SignWithComment(channel + QStringLiteral("/acme.zip"), comment);
         Key.SignWithComment(channel + QStringLiteral("/acme.zip.manifest"), comment);
     }
@@ -72,8 +73,9 @@ protected:
         WriteFile(app + QStringLiteral("/version.txt"), "1.0\n");
         TNginx server(AWww);
         WriteFile(app + u'/' + UpdaterName + QStringLiteral(".cfi"),
-                  QStringLiteral("[UPDATE]\r\nAPPNAME=Acme\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\nPATHUPD=acme\r\n"
-                                 "FILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3")
+                  QStringLiteral(
+                      "[UPDATE]\r\nAPPNAME=Acme\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\nPATHUPD=acme\r\n"
+                      "FILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3")
                       .arg(AppExe)
                       .arg(server.Port())
                       .arg(ASigned ? QStringLiteral("PUBKEY=%1\r\n").arg(Key.PublicKeyLine()) : QString())
@@ -100,12 +102,14 @@ protected:
 };
 
 // Rewrites the manifest of AChannel with AChange and signs it again as a publisher would.
-void ChangeManifest(const TMinisignKey& AKey, const QString& AChannel, const std::function<void(QJsonObject&)>& AChange) {
+void ChangeManifest(const TMinisignKey& AKey, const QString& AChannel,
+                    const std::function<void(QJsonObject&)>& AChange) {
     const QString file = AChannel + QStringLiteral("/acme.zip.manifest");
     QJsonObject manifest = QJsonDocument::fromJson(ReadFile(file)).object();
     AChange(manifest);
     WriteFile(file, QJsonDocument(manifest).toJson());
-    AKey.SignWithComment(file, QStringLiteral("version:%1 channel:Produccion app:acme").arg(manifest[QStringLiteral("version")].toString()));
+    AKey.SignWithComment(file, QStringLiteral("version:%1 channel:Produccion app:acme")
+                                   .arg(manifest[QStringLiteral("version")].toString()));
 }
 
 } // namespace
@@ -125,54 +129,86 @@ TEST_F(ReleaseEndToEnd, OnlyTheReleaseThisUpdaterExpectsIsInstalled) {
     };
     const QList<TCase> cases = {
         {"a good release", {}, {}, true, QStringLiteral("Signature of http://127.0.0.1:"), true},
-        {"an older signed release", {QStringLiteral("0.9")}, {}, true,
-         QStringLiteral("refused: version 0.9 is older than the installed 1.0"), false},
-        {"a release of the other channel", {QStringLiteral("2.0"), QStringLiteral("Pruebas")},
+        {"an older signed release",
+         {QStringLiteral("0.9")},
+         {},
+         true,
+         QStringLiteral("refused: version 0.9 is older than the installed 1.0"),
+         false},
+        {"a release of the other channel",
+         {QStringLiteral("2.0"), QStringLiteral("Pruebas")},
          [](const QString& ARoot, const QString&) {
              QDir(ARoot + QStringLiteral("/www/acme/Produccion")).removeRecursively();
              QDir().rename(ARoot + QStringLiteral("/www/acme/Pruebas"), ARoot + QStringLiteral("/www/acme/Produccion"));
          },
-         true, QStringLiteral("package of channel Pruebas offered on Produccion"), false},
-        {"another app's release", {QStringLiteral("2.0"), QStringLiteral("Produccion"), QStringLiteral("other")}, {}, true,
-         QStringLiteral("package of app other offered for acme"), false},
-        {"an expired manifest", {},
+         true,
+         QStringLiteral("package of channel Pruebas offered on Produccion"),
+         false},
+        {"another app's release",
+         {QStringLiteral("2.0"), QStringLiteral("Produccion"), QStringLiteral("other")},
+         {},
+         true,
+         QStringLiteral("package of app other offered for acme"),
+         false},
+        {"an expired manifest",
+         {},
          [this](const QString&, const QString& AChannel) {
              ChangeManifest(Key, AChannel, [](QJsonObject& AManifest) {
                  AManifest[QStringLiteral("expires")] = QStringLiteral("2020-01-01T00:00:00Z");
              });
          },
-         true, QStringLiteral("release expired on 2020-01-01T00:00:00Z"), false},
-        {"a manifest whose package was swapped", {},
+         true,
+         QStringLiteral("release expired on 2020-01-01T00:00:00Z"),
+         false},
+        {"a manifest whose package was swapped",
+         {},
          [this](const QString&, const QString& AChannel) {
              // Another package, validly signed: only the manifest tells it is not this release's.
              WriteFile(AChannel + QStringLiteral("/acme.zip"), ReadFile(AChannel + QStringLiteral("/acme.zip")) + "x");
-             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"), QStringLiteral("version:2.0 channel:Produccion app:acme"));
+             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"),
+                                 QStringLiteral("version:2.0 channel:Produccion app:acme"));
          },
-         true, QStringLiteral("where the manifest says"), false},
-        {"a signature whose file: names another file", {},
+         true,
+         QStringLiteral("where the manifest says"),
+         false},
+        {"a signature whose file: names another file",
+         {},
          [&, this](const QString&, const QString& AChannel) {
              noManifest(AChannel);
-             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"), QStringLiteral("timestamp:1\tfile:other.zip\thashed"));
+             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"),
+                                 QStringLiteral("timestamp:1\tfile:other.zip\thashed"));
          },
-         true, QStringLiteral("signature of file other.zip offered as acme.zip"), false},
-        {"minisign's comment with an older version: after a tab", {},
+         true,
+         QStringLiteral("signature of file other.zip offered as acme.zip"),
+         false},
+        {"minisign's comment with an older version: after a tab",
+         {},
          [&, this](const QString&, const QString& AChannel) {
              noManifest(AChannel);
              Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"),
                                  QStringLiteral("timestamp:1\tfile:acme.zip\thashed\tversion:0.9"));
          },
-         true, QStringLiteral("version 0.9 is older than the installed 1.0"), false},
-        {"an unversioned signature", {},
+         true,
+         QStringLiteral("version 0.9 is older than the installed 1.0"),
+         false},
+        {"an unversioned signature",
+         {},
          [&, this](const QString&, const QString& AChannel) {
              noManifest(AChannel);
-             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"), QStringLiteral("timestamp:1\tfile:acme.zip\thashed"));
+             Key.SignWithComment(AChannel + QStringLiteral("/acme.zip"),
+                                 QStringLiteral("timestamp:1\tfile:acme.zip\thashed"));
          },
-         true, QStringLiteral("unversioned signature"), true},
-        {"unsigned: a manifest of the other channel", {QStringLiteral("2.0"), QStringLiteral("Pruebas")},
+         true,
+         QStringLiteral("unversioned signature"),
+         true},
+        {"unsigned: a manifest of the other channel",
+         {QStringLiteral("2.0"), QStringLiteral("Pruebas")},
          [](const QString& ARoot, const QString&) {
              QDir().rename(ARoot + QStringLiteral("/www/acme/Pruebas"), ARoot + QStringLiteral("/www/acme/Produccion"));
          },
-         false, QStringLiteral("package of channel Pruebas offered on Produccion"), false},
+         false,
+         QStringLiteral("package of channel Pruebas offered on Produccion"),
+         false},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);

@@ -5,9 +5,9 @@
 // the progress, and the same tree from every tool.
 
 #include "install/Unzipper.h"
+#include "common/Errors.h"
 #include "install/Journal.h"
 #include "install/Staging.h"
-#include "common/Errors.h"
 #include "install/ZipDirectory.h"
 #include "platform/Exception.h"
 #include "platform/Files.h"
@@ -85,7 +85,6 @@ void ExpectSameTree(const TTree& AActual, const TTree& AExpected) {
         if (AActual.at(name) != data && ++differing <= 5) ADD_FAILURE() << "contents differ: " << name;
     EXPECT_EQ(differing, 0);
 }
-
 
 // The reader as the installation sets it up: folders created, stored paths kept, every
 // confirmation answered yes.
@@ -299,7 +298,7 @@ struct TMaliciousCase {
     // The trick's entries (a harmless ok.txt follows them); AOutside is the absolute path of
     // the folder beside the target folder.
     void (*Entries)(TZipWriter& AZip, const QByteArray& AOutside);
-    bool PlantLinkOutside; // the folder already holds "planted", a link to the outside folder
+    bool PlantLinkOutside;                  // the folder already holds "planted", a link to the outside folder
     std::vector<const char*> MustBeSkipped; // the refusal names one of these, when given
     // What the trick makes, relative to the target folder, when nothing guards the folder: the
     // installation must not make it, libarchive's disk writer without its secure flags does.
@@ -772,14 +771,16 @@ TEST(UnZipper, AnEmptyArchiveOpensAndInstallsNothing) {
 // no temporary file, and the entry before it is undone.
 TEST(UnZipper, APathTooLongForTheSystemLeavesNothing) {
     TTempDir dir;
-    for (const QByteArray& path : {QByteArrayList(25, QByteArray(200, 'd')).join('/') + "/deep.txt", QByteArray(300, 'n')}) {
+    for (const QByteArray& path :
+         {QByteArrayList(25, QByteArray(200, 'd')).join('/') + "/deep.txt", QByteArray(300, 'n')}) {
         SCOPED_TRACE(path.size());
         const QString zip = dir.File(QStringLiteral("long-%1.zip").arg(path.size()));
         TZipWriter().File("ok.txt", "fine").File(path, "too long").Write().Save(zip);
         const QString folder = dir.File(QStringLiteral("app-%1").arg(path.size()));
         TInstaller installer;
         const QString failure = installer.InstallUndone(zip, folder);
-        EXPECT_TRUE(failure.endsWith(QStringLiteral(": the path is longer than the system allows"))) << failure.toStdString();
+        EXPECT_TRUE(failure.endsWith(QStringLiteral(": the path is longer than the system allows")))
+            << failure.toStdString();
         ExpectSameTree(ReadTree(folder), {});
     }
 }
@@ -891,7 +892,8 @@ TEST(UnZipper, AbortFromTheProgressHandlerUndoesTheInstallation) {
     installer.UnZipper.OnArchiveProgress = [&](TZLTUnZipper*, std::uint8_t, bool& Abort) { Abort = ++calls == 2; };
     const QString folder = dir.File(QStringLiteral("app"));
     WriteFile(folder + QStringLiteral("/f0.txt"), "old");
-    EXPECT_EQ(installer.InstallUndone(zip, folder), QStringLiteral("f1.txt: the installation was stopped by its progress handler"));
+    EXPECT_EQ(installer.InstallUndone(zip, folder),
+              QStringLiteral("f1.txt: the installation was stopped by its progress handler"));
     EXPECT_EQ(calls, 2);
     ExpectSameTree(ReadTree(folder), {{"f0.txt", "old"}});
 }
@@ -1052,7 +1054,8 @@ struct TVersions {
     QString Place(const TTempDir& ADir, const QString& AName) const {
         const QString folder = ADir.File(AName);
         for (const auto& [name, data] : Old)
-            if (!QByteArrayView(name.c_str()).endsWith('/')) WriteFile(folder + u'/' + QString::fromStdString(name), data);
+            if (!QByteArrayView(name.c_str()).endsWith('/'))
+                WriteFile(folder + u'/' + QString::fromStdString(name), data);
         return folder;
     }
 };
@@ -1123,7 +1126,9 @@ TEST(UnZipperCommit, AFileThatCannotBeMovedAsideUndoesTheCommit) {
         const QString owner = QString::number(NobodyId) + u':' + QString::number(NobodyId);
         ASSERT_EQ(RunProgram(QStringLiteral("chmod"), {QStringLiteral("755"), dir.Path()}), 0);
         ASSERT_EQ(RunProgram(QStringLiteral("chown"), {QStringLiteral("-R"), owner, folder}), 0);
-        ASSERT_EQ(RunProgram(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("0:0"), folder + QStringLiteral("/locked")}), 0);
+        ASSERT_EQ(RunProgram(QStringLiteral("chown"),
+                             {QStringLiteral("-R"), QStringLiteral("0:0"), folder + QStringLiteral("/locked")}),
+                  0);
         ASSERT_EQ(RunProgram(QStringLiteral("chmod"), {QStringLiteral("1777"), folder + QStringLiteral("/locked")}), 0);
         EXPECT_EQ(RunCurrentTestAsNobody({{"ZLT_TEST_COMMIT_FOLDER", QFile::encodeName(folder)}}), 0);
         ExpectSameTree(ReadTree(folder), before);
@@ -1150,16 +1155,15 @@ TEST(UnZipperCommit, RecoveryTouchesOnlyTheNamesAnInstallationMakes) {
     if (links) fs::create_directory_symlink(SystemPath(outside), SystemPath(folder + QStringLiteral("/planted")));
     QDir().mkpath(folder + QStringLiteral("/Updates"));
     const TTree before = ReadTree(folder);
-    WriteFile(JournalFileName(folder),
-              "zlt-journal 1\n"
-              "temp ../outside/.zlt-3.tmp\n"
-              "temp planted/.zlt-3.tmp\n"
-              "temp keep.txt\n"
-              "folder data\n"
-              "step ../outside/victim.txt data/.zlt-9.tmp -\n"
-              "step planted/victim.txt data/.zlt-9.tmp -\n"
-              "step keep.txt data/.zlt-1.tmp data/.zlt-2.old\n"
-              "commit\n");
+    WriteFile(JournalFileName(folder), "zlt-journal 1\n"
+                                       "temp ../outside/.zlt-3.tmp\n"
+                                       "temp planted/.zlt-3.tmp\n"
+                                       "temp keep.txt\n"
+                                       "folder data\n"
+                                       "step ../outside/victim.txt data/.zlt-9.tmp -\n"
+                                       "step planted/victim.txt data/.zlt-9.tmp -\n"
+                                       "step keep.txt data/.zlt-1.tmp data/.zlt-2.old\n"
+                                       "commit\n");
     const TRecovery recovery = RecoverInstallation(folder);
     EXPECT_TRUE(recovery.Found);
     EXPECT_EQ(recovery.Restored, 0);

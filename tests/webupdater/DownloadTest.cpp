@@ -232,7 +232,9 @@ TEST_F(DownloadTest, WithoutAHandlerAnExecutableGoesToTheMainWindowAndAZipToTheS
             const QStringList files = run.PackageFiles();
             ASSERT_EQ(files.size(), 1);
             const QString path = run.Exe.Folder() + QStringLiteral("/Updates/") + files[0];
-            EXPECT_TRUE(ReadFile(run.Exe.Folder() + QStringLiteral("/Updates/packages.list")).split('\n').contains(files[0].toUtf8()))
+            EXPECT_TRUE(ReadFile(run.Exe.Folder() + QStringLiteral("/Updates/packages.list"))
+                            .split('\n')
+                            .contains(files[0].toUtf8()))
                 << "the package is recorded for the clean-up";
             if (type == TFileTypeExt::tfeExe) {
                 EXPECT_TRUE(path.endsWith(QStringLiteral(".exe")));

@@ -36,7 +36,6 @@ void Hold(const QString& AFileName) {
 
 } // namespace
 
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QDir folder(QCoreApplication::applicationDirPath());
