@@ -5,6 +5,7 @@
 #include "platform/AnsiCodePage.h"
 #include "platform/Certificates.h"
 
+#include <QFile>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -333,6 +334,7 @@ struct TZLTHttp::TImpl {
     void ConfigureProxy();
     void ConfigureCookies();
     void ConfigureTls();
+    void SetCaBundle(const QString& AFile);
     void ConfigureLimits(); // connection, low-speed and stall time-outs
     void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin, const TResume* AResume);
     // One request of the transfer. Empty when it delivered the rest of the body; the cause when
@@ -433,9 +435,24 @@ void TZLTHttp::TImpl::ConfigureTls() {
     // CAINFO replaces libcurl's default bundle; the system's certificate folder (CAPATH)
     // stays in force beside it, so a private CA is trusted in addition to the system's.
     const QString caFile = handler != nullptr && !handler->CaFile.isEmpty() ? handler->CaFile : Owner.CaFile;
-    if (!caFile.isEmpty()) Set(CURLOPT_CAINFO, caFile.toLocal8Bit().constData());
+    if (!caFile.isEmpty())
+        SetCaBundle(caFile);
     else if (const QString bundle = platform::DefaultCaBundle(); !bundle.isEmpty())
-        Set(CURLOPT_CAINFO, bundle.toLocal8Bit().constData());
+        SetCaBundle(bundle);
+}
+
+void TZLTHttp::TImpl::SetCaBundle(const QString& AFile) {
+    // Read here, by its name as the system spells it: libcurl would open a Windows name through
+    // the ANSI code page, which lacks most of the letters a folder's name may hold.
+    QFile file(AFile);
+    if (file.open(QIODevice::ReadOnly)) {
+        QByteArray bundle = file.readAll();
+        curl_blob blob{bundle.data(), static_cast<std::size_t>(bundle.size()), CURL_BLOB_COPY};
+        Set(CURLOPT_CAINFO_BLOB, &blob);
+        return;
+    }
+    // libcurl names the file it cannot read.
+    Set(CURLOPT_CAINFO, AFile.toLocal8Bit().constData());
 }
 
 void TZLTHttp::TImpl::ConfigureLimits() {

@@ -25,8 +25,11 @@ constexpr char Header[] = "zlt-journal 1";
 
 QByteArray Encoded(const QByteArray& APath) { return APath.toPercentEncoding("/"); }
 
+// Short, so that it takes little of the room the system gives a path; 32 random bits are plenty
+// for the names that one installation makes in one folder, and a temporary name that is taken
+// is drawn again.
 QByteArray ReservedName(const char* ASuffix) {
-    return ".zlt-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16) + ASuffix;
+    return ".zlt-" + QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') + ASuffix;
 }
 
 bool Exists(const fs::path& APath) {

@@ -90,7 +90,7 @@ TRecovery ApplyJournal(const QString& ABase, const TJournal& AJournal);
 TRecovery RecoverInstallation(const QString& ABase);
 
 // The reserved names of the files that an installation makes beside their places.
-QByteArray NewTemporaryName(); // ".zlt-<hex>.tmp"
-QByteArray NewAsideName();     // ".zlt-<hex>.old"
+QByteArray NewTemporaryName(); // ".zlt-<8 hex digits>.tmp"
+QByteArray NewAsideName();     // ".zlt-<8 hex digits>.old"
 
 } // namespace zlt::install

@@ -14,10 +14,10 @@
 
 namespace zlt::install {
 
-// The names an archive stores are bytes. A POSIX path is bytes too, and they pass unchanged; a
-// Windows path is UTF-16, and the bytes are read as UTF-8 there, which is how libarchive hands
-// over the names that the archive marks as UTF-8, or else as the ANSI code page, which is how it
-// hands over the others. Only the Windows conversion can fail.
+// The installation's paths are the entries' names in UTF-8 (the extraction decodes what the
+// archive stores). A POSIX path is bytes, and they pass unchanged; a Windows path is UTF-16,
+// converted from the UTF-8. Bytes that are no UTF-8 (a journal that an older version wrote) are
+// read in the ANSI code page there.
 inline std::filesystem::path NativePath(const QByteArray& APath) {
     try {
         return std::filesystem::path(

@@ -5,6 +5,7 @@
 #include "install/ZipDirectory.h"
 
 #include "common/Errors.h"
+#include "platform/AnsiCodePage.h"
 #include "platform/Files.h"
 
 #include <QByteArray>
@@ -14,6 +15,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStorageInfo>
+#include <QStringDecoder>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -84,17 +86,74 @@ QString ErrorText(archive* AArchive) {
     return text != nullptr ? QString::fromLocal8Bit(text) : QStringLiteral("unknown libarchive error");
 }
 
+// Opens the file in the system's form of its name: libarchive would turn bytes into a Windows
+// name through the ANSI code page, which holds few of the names a folder may have. Where the
+// names are UTF-16, the names that an entry stores without the UTF-8 mark are handed over as
+// Latin-1, which keeps every byte as it is stored (StoredName takes them back). That is also
+// what libarchive does by itself in the C library's default locale, which this program keeps,
+// so a system without the Latin-1 code page loses nothing by the option's failure.
+template <typename TChar>
+int OpenArchiveFile(archive* AReader, const std::basic_string<TChar>& APath) {
+    if constexpr (std::is_same_v<TChar, wchar_t>) {
+        archive_read_set_format_option(AReader, "zip", "hdrcharset", "ISO-8859-1");
+        return archive_read_open_filename_w(AReader, APath.c_str(), ReadBlockSize);
+    } else {
+        return archive_read_open_filename(AReader, APath.c_str(), ReadBlockSize);
+    }
+}
+
 // A reader of the ZIP format only: a tar or 7z file, or an error page saved as the package, is
 // refused at opening instead of being unpacked as whatever it happens to be.
 TArchiveReader OpenZipReader(const QString& AFileName) {
     TArchiveReader reader(archive_read_new(), "an archive reader");
     if (archive_read_support_format_zip_seekable(reader.Get()) != ARCHIVE_OK)
         throw Exception(QStringLiteral("The ZIP reader is not available: %1").arg(ErrorText(reader.Get())));
-    const QByteArray name = QFile::encodeName(AFileName);
-    if (archive_read_open_filename(reader.Get(), name.constData(), ReadBlockSize) != ARCHIVE_OK)
+    if (OpenArchiveFile(reader.Get(), platform::FileSystemPath(AFileName).native()) != ARCHIVE_OK)
         throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2")
                             .arg(QDir::toNativeSeparators(AFileName), ErrorText(reader.Get())));
     return reader;
+}
+
+// The bytes of an entry's name as the archive stores them. Where the system's names are bytes,
+// libarchive hands them over unchanged; where they are UTF-16, it decodes the names marked
+// UTF-8 as UTF-8 and the others as Latin-1 (OpenArchiveFile), and the archive's directory
+// tells which of the two a name was.
+template <typename TChar>
+QByteArray StoredName(archive_entry* AEntry, const TZipDirectory* ADirectory) {
+    if constexpr (std::is_same_v<TChar, wchar_t>) {
+        const wchar_t* wide = archive_entry_pathname_w(AEntry);
+        if (wide == nullptr) return {};
+        const QString text = QString::fromWCharArray(wide);
+        const QByteArray asUtf8 = text.toUtf8();
+        if (std::any_of(text.begin(), text.end(), [](QChar ACharacter) { return ACharacter.unicode() > 0xFF; }))
+            return asUtf8;
+        const QByteArray asBytes = text.toLatin1();
+        if (ADirectory != nullptr && ADirectory->Knows(asUtf8) &&
+            (ADirectory->IsUtf8(asUtf8) || !ADirectory->Knows(asBytes)))
+            return asUtf8;
+        return asBytes;
+    } else {
+        const char* raw = archive_entry_pathname(AEntry);
+        return raw != nullptr ? QByteArray(raw) : QByteArray();
+    }
+}
+
+bool ValidUtf8(const QByteArray& ABytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder(ABytes);
+    return !decoder.hasError();
+}
+
+// The name that stored bytes stand for. The UTF-8 mark says UTF-8. Without it, a name made on
+// a Unix system is UTF-8 when its bytes are (systems of today name files so, and Info-ZIP
+// stores them so); any other name is in the OEM code page, as Windows' own "compressed folder"
+// and the tools of its time store names. A name the directory does not know (libarchive took
+// it from an extra field) is taken as UTF-8 when it can be.
+QString DecodedName(const QByteArray& AStored, const TZipDirectory* ADirectory) {
+    if (ADirectory != nullptr && ADirectory->IsUtf8(AStored)) return QString::fromUtf8(AStored);
+    const bool unixMade = ADirectory == nullptr || !ADirectory->Knows(AStored) || ADirectory->HasUnixMode(AStored);
+    if (unixMade && ValidUtf8(AStored)) return QString::fromUtf8(AStored);
+    return platform::FromOemCodePage(AStored);
 }
 
 // Whether a stored path, taken as this system reads paths, is absolute, names a drive, or
@@ -169,11 +228,12 @@ QByteArray ParentWithSlash(const QByteArray& APath) {
     return slash < 0 ? QByteArray() : APath.left(slash + 1);
 }
 
-// The program's path as the archive stores it: '/'-separated, without a leading "./".
+// The program's path as the entries' paths are written: '/'-separated, without a leading
+// "./", in UTF-8.
 QByteArray ProgramPath(const QString& AProgramName) {
     QString path = QDir::fromNativeSeparators(AProgramName);
     while (path.startsWith(QLatin1String("./"))) path.remove(0, 2);
-    return QFile::encodeName(path);
+    return path.toUtf8();
 }
 
 // Room kept free beside the declared sizes: folders, file system overhead, the temporary
@@ -189,8 +249,8 @@ public:
     TExtraction(TZLTUnZipper& AOwner, TZLTUnZipper::TCounts& ACounts, const QString& AArchive, const QString& ABase,
                 const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
         : FOwner(AOwner), FCounts(ACounts), FBase(ABase), FBasePath(platform::FileSystemPath(ABase)),
-          FUnwritten(ADeclaredBytes), FBaseBytes(QFile::encodeName(ABase).size()), FDirectory(ADirectory),
-          FProgramPath(ProgramPath(AOwner.ProgramName)), FArchivePath(platform::FileSystemPath(AArchive)),
+          FUnwritten(ADeclaredBytes), FDirectory(ADirectory), FProgramPath(ProgramPath(AOwner.ProgramName)),
+          FArchivePath(platform::FileSystemPath(AArchive)),
           FJournalPath(platform::FileSystemPath(JournalFileName(ABase))), FStaging(ABase),
           FReader(OpenZipReader(AArchive)), FCwd(ABase), FWriter(archive_write_disk_new(), "a disk writer"),
           FFlags(ExtractFlags | (AOwner.CreateDirs ? 0 : ARCHIVE_EXTRACT_NO_AUTODIR)) {}
@@ -277,17 +337,19 @@ private:
         if (FOwner.OnArchiveProgress) CallHandler(FCwd, FOwner.OnArchiveProgress, &FOwner, AShare, AAbort);
     }
 
-    // The stored path, as bytes, and the entry's name as the handlers and SkippedEntries show it.
+    // The entry's name: the bytes the archive stores, the name they stand for (as the handlers
+    // and the record of a failure show it), and that name in UTF-8, the form of every path of
+    // the staging and its journal.
     struct TEntryName {
-        QByteArray Path;
+        QByteArray Stored;
         QString Shown;
+        QByteArray Path;
     };
 
-    static TEntryName EntryName(archive_entry* AEntry) {
-        const char* raw = archive_entry_pathname(AEntry);
-        const char* utf8 = archive_entry_pathname_utf8(AEntry);
-        const QByteArray path = raw != nullptr ? QByteArray(raw) : QByteArray();
-        return {path, utf8 != nullptr ? QString::fromUtf8(utf8) : QFile::decodeName(path)};
+    TEntryName EntryName(archive_entry* AEntry) const {
+        const QByteArray stored = StoredName<fs::path::value_type>(AEntry, FDirectory);
+        const QString shown = DecodedName(stored, FDirectory);
+        return {stored, shown, shown.toUtf8()};
     }
 
     void ExtractEntry(archive_entry* AEntry, int AHeaderResult, const QString& AMask) {
@@ -295,11 +357,11 @@ private:
         FCurrent = name.Shown;
         if (AHeaderResult == ARCHIVE_FAILED) Fail(name.Shown, ErrorText(FReader.Get()));
         if (name.Path.isEmpty()) Fail(name.Shown, QStringLiteral("the entry has no name"));
-        if (!platform::MatchesWildcard(AMask, QFile::decodeName(name.Path)) || !Confirmed(AEntry, name.Shown)) return;
+        if (!platform::MatchesWildcard(AMask, name.Shown) || !Confirmed(AEntry, name.Shown)) return;
 
         const unsigned type = archive_entry_filetype(AEntry);
         const QByteArray targetPath = TargetPath(name.Path);
-        TEntryClone target = TargetEntry(AEntry, name.Path, targetPath, type);
+        TEntryClone target = TargetEntry(AEntry, name.Stored, targetPath, type);
         if (const QString refusal = Refusal(AEntry, targetPath, type); !refusal.isEmpty()) Fail(name.Shown, refusal);
         if (type == AE_IFDIR) {
             FCwd.Enter();
@@ -378,19 +440,18 @@ private:
             refusal = QStringLiteral("the installation's journal cannot be replaced");
         if (!refusal.isEmpty()) Fail(AName, refusal);
         if (!FOwner.OnConfirmOverwrite) return true;
-        QString fullName = QDir(FBase).filePath(QFile::decodeName(ATargetPath));
+        QString fullName = QDir(FBase).filePath(QString::fromUtf8(ATargetPath));
         bool confirm = true;
         CallHandler(FCwd, FOwner.OnConfirmOverwrite, &FOwner, fullName, confirm);
         return confirm;
     }
 
+    // Whether the system holds the entry's path below the base folder, and the temporary name
+    // that stands in for its last name while it is staged.
     bool FitsTheSystem(const QByteArray& APath) const {
-        // The temporary name beside the file is longer than most names; it must fit as well.
-        constexpr qsizetype TemporaryNameBytes = 32;
-        if (FBaseBytes + 1 + APath.size() + TemporaryNameBytes > platform::MaxPathBytes()) return false;
-        for (const QByteArray& part : APath.split('/'))
-            if (part.size() > platform::MaxNameBytes()) return false;
-        return true;
+        const QString target = QString::fromUtf8(APath);
+        const QString staged = QString::fromUtf8(ParentWithSlash(APath) + NewTemporaryName());
+        return platform::PathFits(QDir(FBase).filePath(target)) && platform::PathFits(QDir(FBase).filePath(staged));
     }
 
     // Stored modes lose the setuid, setgid and sticky bits and write access for everyone: a
@@ -523,8 +584,7 @@ private:
     TZLTUnZipper::TCounts& FCounts;
     QString FBase;
     fs::path FBasePath;
-    std::int64_t FUnwritten; // what the space check counted and no entry has written yet
-    qsizetype FBaseBytes;
+    std::int64_t FUnwritten;         // what the space check counted and no entry has written yet
     const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
     QByteArray FProgramPath;
     fs::path FArchivePath;

@@ -15,7 +15,7 @@ namespace zlt::install {
 
 // One entry of the archive as the confirmations see it.
 struct TZLTZipItem {
-    QString FileName; // the stored path, '/'-separated
+    QString FileName; // the stored path, '/'-separated, its name decoded (see TZLTUnZipper)
     bool IsDirectory = false;
     std::int64_t UncompressedSize = 0;
 };
@@ -42,6 +42,11 @@ public:
 // file they replace; owners are not restored. Folders that exist keep their permissions. Used
 // on one thread: while ExtractFiles runs, the process's working directory is BaseDirectory
 // (libarchive's checks need it), except inside the handlers.
+// Stored names are decoded as their makers meant them, on every system alike: a name marked
+// UTF-8 is UTF-8; an unmarked name made on Unix is UTF-8 when its bytes are; any other is in
+// the OEM code page (the system's on Windows, 850 elsewhere), as Windows' own tools store it.
+// Every path reaches the system in its own form (UTF-16 on Windows), and a path is refused as
+// too long only where the system would refuse it.
 class TZLTUnZipper : public TComponent {
 public:
     explicit TZLTUnZipper(QObject* AOwner);

@@ -132,7 +132,9 @@ std::optional<TZipDirectory> ReadEntries(const QByteArray& ADirectory, quint64 A
         constexpr auto Max = static_cast<quint64>(std::numeric_limits<std::int64_t>::max());
         result.DeclaredBytes = static_cast<std::int64_t>(
             std::min(Max, static_cast<quint64>(result.DeclaredBytes) + std::min(*entrySize, Max)));
-        result.HostSystems.insert(ADirectory.mid(at + TDirectoryHeader::Size, nameLength), host);
+        const QByteArray name = ADirectory.mid(at + TDirectoryHeader::Size, nameLength);
+        result.HostSystems.insert(name, host);
+        if ((fields.Read(at + TDirectoryHeader::Flags, 2) & Utf8NameFlag) != 0) result.Utf8Names.insert(name);
         at = next;
     }
     if (at != ADirectory.size()) return std::nullopt;

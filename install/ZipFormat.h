@@ -94,6 +94,10 @@ struct TEndRecord { // end of central directory record, followed only by its com
     static constexpr qint64 MaxCommentLength = 0xFFFF;
 };
 
+// The bit of the general purpose flags (TLocalHeader::Flags, TDirectoryHeader::Flags) that
+// marks the entry's name as UTF-8.
+inline constexpr quint16 Utf8NameFlag = 0x0800;
+
 // The value of a 16- or 32-bit field that says "the true value is in the ZIP64 record".
 inline constexpr quint64 Zip64Marker16 = 0xFFFF;
 inline constexpr quint64 Zip64Marker32 = 0xFFFFFFFF;

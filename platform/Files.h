@@ -46,10 +46,11 @@ QStringList FileHolders(const QString& AFileName);
 // encoded bytes (QFile::encodeName) elsewhere.
 std::filesystem::path FileSystemPath(const QString& APath);
 
-// The longest path and the longest single name the system accepts, in bytes of the encoded
-// file name.
-qsizetype MaxPathBytes();
-qsizetype MaxNameBytes();
+// Whether the system holds a file at AFullPath (absolute): neither one of its names nor the
+// whole is longer than the system accepts. That is 255 bytes a name and PATH_MAX bytes in all
+// on POSIX systems; on Windows 255 UTF-16 units a name and 32,767 in all, the bounds of the
+// extended-length paths (\\?\C:\...) that the calls of this folder use for long paths.
+bool PathFits(const QString& AFullPath);
 
 // Whether AName matches the shell wildcard APattern ("*", "?", "[...]"); "*" matches "/" too,
 // so "*" takes every stored path of an archive.

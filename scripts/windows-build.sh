@@ -64,6 +64,11 @@ while IFS= read -r f; do
     echo "  ${f#"$BUILD"/dist/} needs $dll, which is neither in the folder nor a system DLL"; dist_ok=0
   done
 done < <(find "$BUILD/dist" -type f | sort)
+# The program's application manifest: it runs as its invoker, takes long paths, knows Windows 10
+# and 11, and is aware of each monitor's DPI.
+for declared in 'level="asInvoker"' '<longPathAware' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' '>PerMonitorV2<'; do
+  grep -aqF "$declared" "$BUILD/dist/updater.exe" || { echo "updater.exe's manifest lacks $declared"; dist_ok=0; }
+done
 [ "$dist_ok" = 1 ] || { echo "the deployable folder is incomplete"; exit 1; }
 
 # A Windows path for a Linux one, on Wine's drive Z: (the Linux root).

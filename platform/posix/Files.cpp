@@ -150,8 +150,13 @@ std::filesystem::path FileSystemPath(const QString& APath) {
 }
 
 // PATH_MAX counts the terminating zero.
-qsizetype MaxPathBytes() { return PATH_MAX - 1; }
-qsizetype MaxNameBytes() { return NAME_MAX; }
+bool PathFits(const QString& AFullPath) {
+    const QByteArray path = QFile::encodeName(AFullPath);
+    if (path.size() > PATH_MAX - 1) return false;
+    for (const QByteArray& name : path.split('/'))
+        if (name.size() > NAME_MAX) return false;
+    return true;
+}
 
 bool MatchesWildcard(const QString& APattern, const QString& AName) {
     return ::fnmatch(QFile::encodeName(APattern).constData(), QFile::encodeName(AName).constData(), 0) == 0;

@@ -235,9 +235,15 @@ QString RenameOver(const QString& ASource, const QString& ATarget) {
 
 std::filesystem::path FileSystemPath(const QString& APath) { return std::filesystem::path(APath.toStdWString()); }
 
-// MAX_PATH counts the terminating zero.
-qsizetype MaxPathBytes() { return MAX_PATH - 1; }
-qsizetype MaxNameBytes() { return 255; }
+bool PathFits(const QString& AFullPath) {
+    // The longest extended-length path, with its prefix and without the terminating zero.
+    constexpr qsizetype MaxPath = 32767 - 1;
+    constexpr qsizetype MaxName = 255;
+    if (static_cast<qsizetype>(WidePath(AFullPath).size()) > MaxPath) return false;
+    for (const QString& name : QDir::toNativeSeparators(AFullPath).split(u'\\'))
+        if (name.size() > MaxName) return false;
+    return true;
+}
 
 bool MatchesWildcard(const QString& APattern, const QString& AName) { return Match(APattern, AName); }
 

@@ -3,6 +3,7 @@
 #include "platform/win32/Win32.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace zlt::platform {
 
@@ -12,7 +13,18 @@ void CloseHandle(TNativeHandle AHandle) noexcept {
 
 namespace win32 {
 
-std::wstring WidePath(const QString& APath) { return QDir::toNativeSeparators(APath).toStdWString(); }
+std::wstring WidePath(const QString& APath) {
+    // From about MAX_PATH on, a path goes in the extended-length form, which the system takes at
+    // any length (its own bound is 32,767) but takes literally: made absolute and clean first.
+    constexpr qsizetype LongPath = MAX_PATH - 12;
+    const QString path = QDir::toNativeSeparators(APath);
+    if (path.size() < LongPath || path.startsWith(QLatin1String("\\\\?\\"))) return path.toStdWString();
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(APath).absoluteFilePath()));
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return (QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2)).toStdWString();
+    if (absolute.size() >= 2 && absolute[1] == u':') return (QStringLiteral("\\\\?\\") + absolute).toStdWString();
+    return path.toStdWString();
+}
 
 QString SystemErrorText(DWORD AError) {
     wchar_t* buffer = nullptr;

@@ -22,7 +22,8 @@ inline TUniqueHandle Own(HANDLE AHandle) noexcept {
     return TUniqueHandle(reinterpret_cast<TNativeHandle>(AHandle));
 }
 
-// A path for the wide Windows calls: backslashes, zero-terminated.
+// A path for the wide Windows calls: backslashes, zero-terminated, and from about MAX_PATH on
+// in the extended-length form ("\\?\C:\..."), absolute.
 std::wstring WidePath(const QString& APath);
 
 // The system's text for an error code of GetLastError().

@@ -15,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
 
 namespace zlt::test {
 
@@ -50,7 +53,7 @@ protected:
 
         // A name of its own, so that no other program's processes are stopped.
         AppExe = QStringLiteral("acme_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
-        App = Root.File(QStringLiteral("app"));
+        App = Root.File(AppFolder());
         // The updater too: a second updater of the same name ends at once, and other cases of
         // this program may run one beside this case's.
         UpdaterName = QStringLiteral("updater-e2e-%1").arg(QCoreApplication::applicationPid());
@@ -78,6 +81,9 @@ protected:
                       .arg(APublicKeys.isEmpty() ? QString() : QStringLiteral("PUBKEY=%1\r\n").arg(APublicKeys))
                       .toUtf8());
     }
+
+    // The application's folder below the test's root.
+    virtual QString AppFolder() const { return QStringLiteral("app"); }
 
     QString Package() const { return Root.File(QStringLiteral("www/acme/Produccion/acme.zip")); }
     QString RunLogText() const {
@@ -332,6 +338,89 @@ TEST_F(EndToEnd, AnInterruptedInstallationIsUndoneAtTheNextStart) {
         "the application is as it was before it\n")))
         << RunLogText().toStdString();
 }
+
+// Names and folders as Windows' users have them, each case a whole update: the application
+// stopped, the package downloaded and installed, the application started again from its folder.
+struct TNamesCase {
+    const char* Name;
+    const char16_t* Folder; // the application's folder below the test's root
+    // More files of the package: stored as Info-ZIP stores names on Unix (UTF-8, no mark) ...
+    std::vector<QString> Files;
+    // ... and stored with the UTF-8 mark, as 7-Zip and Python's zipfile store them.
+    std::vector<QString> Marked;
+};
+
+void PrintTo(const TNamesCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
+class EndToEndNames : public EndToEnd, public ::testing::WithParamInterface<TNamesCase> {
+protected:
+    QString AppFolder() const override { return QString::fromUtf16(GetParam().Folder); }
+
+    // Adds files named ANames, each holding its name, to the package with the UTF-8 mark. The
+    // names travel as escapes: the command line of a tool started from Windows is ANSI.
+    void AddMarked(const std::vector<QString>& ANames) {
+        QStringList escaped;
+        for (const QString& name : ANames) {
+            QString text;
+            for (const QChar character : name)
+                text += QStringLiteral("\\u%1").arg(static_cast<uint>(character.unicode()), 4, 16, QChar(u'0'));
+            escaped << text;
+        }
+        const QString script = QStringLiteral(
+            "import sys, zipfile\n"
+            "with zipfile.ZipFile(sys.argv[1], 'a', zipfile.ZIP_DEFLATED) as package:\n"
+            "    for name in sys.argv[2:]:\n"
+            "        name = name.encode('ascii').decode('unicode_escape')\n"
+            "        package.writestr(name, name.encode('utf-8'))\n");
+        ASSERT_EQ(RunProgram(Python3(),
+                             QStringList{QStringLiteral("-c"), script, QFileInfo(Package()).absoluteFilePath()} +
+                                 escaped),
+                  0);
+    }
+};
+
+TEST_P(EndToEndNames, TheUpdateInstallsEveryNameInAnyFolder) {
+    const TNamesCase& c = GetParam();
+    const QString package = Root.File(QStringLiteral("package"));
+    for (const QString& file : c.Files) WriteFile(package + u'/' + file, file.toUtf8());
+    ASSERT_EQ(ZipFolder(package, Package()), 0);
+    if (!c.Marked.empty()) {
+        ASSERT_NO_FATAL_FAILURE(AddMarked(c.Marked));
+    }
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    StartApplicationTwice();
+
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectBothCopiesStopped();
+    ExpectInstalledAndRestarted();
+    for (const std::vector<QString>* files : {&c.Files, &c.Marked}) {
+        for (const QString& file : *files) {
+            EXPECT_EQ(ReadFile(App + u'/' + file), file.toUtf8()) << file.toStdString() << "\n"
+                                                                  << RunLogText().toStdString();
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NamesAndFolders, EndToEndNames,
+    ::testing::Values(
+        TNamesCase{"marked_names_beyond_Latin_1",
+                   u"app",
+                   {},
+                   {QStringLiteral("\u20AC.txt"), QStringLiteral("\u0152uvre.txt"), QStringLiteral("\u03A9.txt"),
+                    QStringLiteral("\u0141\u00F3d\u017A.txt"), QStringLiteral("\u65E5\u672C.txt"),
+                    QStringLiteral("A\u00F1o.txt")}},
+        TNamesCase{"a_folder_outside_the_ANSI_code_page",
+                   u"\u0141ukasz/Acme",
+                   {QStringLiteral("Configuraci\u00F3n.ini"), QStringLiteral("\u0141\u00F3d\u017A/plan.txt")},
+                   {}},
+        TNamesCase{"entries_of_250_characters",
+                   u"app",
+                   {QStringLiteral("long/") + QString(241, u'n') + QStringLiteral(".txt"),
+                    QString(20, u'd') + u'/' + QString(20, u'e') + u'/' + QString(204, u'f') + QStringLiteral(".txt")},
+                   {}}),
+    [](const ::testing::TestParamInfo<TNamesCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace
 } // namespace zlt::test

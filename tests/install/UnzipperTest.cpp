@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -768,11 +769,12 @@ TEST(UnZipper, AnEmptyArchiveOpensAndInstallsNothing) {
 }
 
 // A path longer than the system allows is refused before anything of it is made: no folders,
-// no temporary file, and the entry before it is undone.
+// no temporary file, and the entry before it is undone. (Windows' extended-length paths hold
+// 32,767 characters, POSIX systems' PATH_MAX fewer; a name holds 255 on both.)
 TEST(UnZipper, APathTooLongForTheSystemLeavesNothing) {
     TTempDir dir;
     for (const QByteArray& path :
-         {QByteArrayList(25, QByteArray(200, 'd')).join('/') + "/deep.txt", QByteArray(300, 'n')}) {
+         {QByteArrayList(170, QByteArray(200, 'd')).join('/') + "/deep.txt", QByteArray(300, 'n')}) {
         SCOPED_TRACE(path.size());
         const QString zip = dir.File(QStringLiteral("long-%1.zip").arg(path.size()));
         TZipWriter().File("ok.txt", "fine").File(path, "too long").Write().Save(zip);
@@ -783,6 +785,88 @@ TEST(UnZipper, APathTooLongForTheSystemLeavesNothing) {
             << failure.toStdString();
         ExpectSameTree(ReadTree(folder), {});
     }
+}
+
+// Paths that the system holds are installed, however long: the temporary name that stands in
+// for a long last name while it is staged is shorter than it, and Windows takes paths beyond
+// MAX_PATH (260) in their extended-length form.
+TEST(UnZipper, LongPathsThatTheSystemHoldsAreInstalled) {
+    TTempDir dir;
+    const QByteArray longName = QByteArray(251, 'n') + ".txt";
+    const QByteArray deepPath = QByteArrayList(12, QByteArray(20, 'd')).join('/') + '/' + QByteArray(230, 'f');
+    const QString zip = dir.File(QStringLiteral("long.zip"));
+    TZipWriter()
+        .File(longName, "a name of 255")
+        .File("long/" + QByteArray(241, 'l') + ".txt", "a path of 250")
+        .File(deepPath, "a path of 482")
+        .Write()
+        .Save(zip);
+    const QString folder = dir.File(QStringLiteral("app"));
+    WriteFile(folder + u'/' + QString::fromLatin1(longName), "old");
+    TInstaller installer;
+    ASSERT_NO_THROW(installer.Install(zip, folder));
+    EXPECT_EQ(installer.UnZipper.Counts().Replaced, 1);
+    EXPECT_EQ(ReadFile(folder + u'/' + QString::fromLatin1(longName)), "a name of 255");
+    EXPECT_EQ(ReadFile(folder + QStringLiteral("/long/") + QString(241, u'l') + QStringLiteral(".txt")),
+              "a path of 250");
+    EXPECT_EQ(ReadFile(folder + u'/' + QString::fromLatin1(deepPath)), "a path of 482");
+    const TTree tree = ReadTree(folder);
+    EXPECT_EQ(std::count_if(tree.begin(), tree.end(),
+                            [](const auto& AEntry) { return AEntry.first.find(".zlt-") != std::string::npos; }),
+              0);
+}
+
+// Names as each kind of tool stores them, and what they become on either system: a name marked
+// UTF-8 is UTF-8; an unmarked one made on Unix is UTF-8 when its bytes are; any other is in the
+// OEM code page (850 on Linux, the system's on Windows: 437 under Wine, which agrees with 850 on
+// the lowercase letters of these names).
+TEST(UnZipper, NamesAsEachToolStoresThem) {
+    struct TCase {
+        const char* Tool;
+        QByteArray Stored;
+        const char16_t* Expected;
+        enum { Marked, UnixUnmarked, WindowsFolder } Kind;
+    };
+    const TCase cases[] = {
+        {"7-Zip", "\xE2\x82\xAC.txt", u"\u20AC.txt", TCase::Marked},
+        {"7-Zip", "\xC5\x92uvre.txt", u"\u0152uvre.txt", TCase::Marked},
+        {"7-Zip", "\xCE\xA9.txt", u"\u03A9.txt", TCase::Marked},
+        {"7-Zip", "\xC5\x81\xC3\xB3\x64\xC5\xBA.txt", u"\u0141\u00F3d\u017A.txt", TCase::Marked},
+        {"7-Zip", "\xE6\x97\xA5\xE6\x9C\xAC.txt", u"\u65E5\u672C.txt", TCase::Marked},
+        {"Info-ZIP on Unix", "Configuraci\xC3\xB3n.ini", u"Configuraci\u00F3n.ini", TCase::UnixUnmarked},
+        {"a Unix tool in a Latin-1 locale", "r\x82sum\x82.txt", u"r\u00E9sum\u00E9.txt", TCase::UnixUnmarked},
+        {"Windows' compressed folder", "Configuraci\xA2n.cfg", u"Configuraci\u00F3n.cfg", TCase::WindowsFolder},
+        {"Windows' compressed folder", "A\xA4o.txt", u"A\u00F1o.txt", TCase::WindowsFolder},
+        {"Windows' compressed folder", "\xA4\x61nd\xA3.dat", u"\u00F1and\u00FA.dat", TCase::WindowsFolder},
+    };
+    TZipWriter writer;
+    for (const TCase& c : cases) {
+        if (c.Kind == TCase::WindowsFolder)
+            writer.WindowsFile(c.Stored, c.Tool);
+        else
+            writer.File(c.Stored, c.Tool);
+        if (c.Kind == TCase::UnixUnmarked) writer.Unmarked();
+    }
+    TTempDir dir;
+    const QString zip = dir.File(QStringLiteral("names.zip"));
+    writer.Write().Save(zip);
+    const QString folder = dir.File(QStringLiteral("app"));
+    TInstaller installer;
+    QStringList shown;
+    installer.UnZipper.OnConfirmProcessItem = [&](TZLTUnZipper*, const TZLTZipItem& AItem, TZLTProcessType, bool&) {
+        shown << AItem.FileName;
+    };
+    ASSERT_NO_THROW(installer.Install(zip, folder));
+    const TTree tree = ReadTree(folder);
+    ASSERT_EQ(shown.size(), std::ssize(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const QString expected = QString::fromUtf16(cases[i].Expected);
+        SCOPED_TRACE(std::string(cases[i].Tool) + ": " + expected.toStdString());
+        EXPECT_EQ(shown[static_cast<qsizetype>(i)], expected) << "the name the handlers see";
+        const auto file = tree.find(expected.toStdString());
+        EXPECT_TRUE(file != tree.end() && file->second == cases[i].Tool) << "the file on the disk";
+    }
+    EXPECT_EQ(tree.size(), std::size(cases));
 }
 
 // The caller may stand in a folder that it may enter but not list, or one that was deleted:

@@ -14,7 +14,6 @@ constexpr quint16 DosTime = (3 << 11) | (4 << 5) | (6 / 2);
 constexpr quint16 DosDate = ((2020 - 1980) << 9) | (1 << 5) | 2;
 constexpr quint16 MethodStored = 0;
 constexpr quint16 MethodDeflated = 8;
-constexpr quint16 FlagUtf8Name = 0x0800;
 constexpr quint16 VersionStored = 10;
 constexpr quint16 VersionDeflated = 20;
 constexpr quint16 VersionZip64 = 45;
@@ -52,23 +51,29 @@ void TZipImage::Put64(qint64 AAt, quint64 AValue) { Put(Bytes, AAt, AValue, 8); 
 void TZipImage::Save(const QString& APath) const { WriteFile(APath, Bytes); }
 
 TZipWriter& TZipWriter::File(const QByteArray& AName, const QByteArray& AData, quint32 AMode, TMethod AMethod) {
-    FEntries.push_back({AName, AData, AMethod, UnixHost, (UnixFile | AMode) << 16});
+    FEntries.push_back({AName, AData, AMethod, UnixHost, (UnixFile | AMode) << 16, !IsAscii(AName)});
     return *this;
 }
 
 TZipWriter& TZipWriter::Folder(const QByteArray& AName) {
     const QByteArray name = AName.endsWith('/') ? AName : AName + '/';
-    FEntries.push_back({name, QByteArray(), TMethod::Stored, UnixHost, ((UnixFolder | 0755) << 16) | DosFolder});
+    FEntries.push_back(
+        {name, QByteArray(), TMethod::Stored, UnixHost, ((UnixFolder | 0755) << 16) | DosFolder, !IsAscii(name)});
     return *this;
 }
 
 TZipWriter& TZipWriter::Link(const QByteArray& AName, const QByteArray& ATarget) {
-    FEntries.push_back({AName, ATarget, TMethod::Stored, UnixHost, (UnixLink | 0777) << 16});
+    FEntries.push_back({AName, ATarget, TMethod::Stored, UnixHost, (UnixLink | 0777) << 16, !IsAscii(AName)});
     return *this;
 }
 
 TZipWriter& TZipWriter::WindowsFile(const QByteArray& AName, const QByteArray& AData, bool AReadOnly) {
-    FEntries.push_back({AName, AData, TMethod::Deflated, MsDosHost, AReadOnly ? DosReadOnly : DosArchive});
+    FEntries.push_back({AName, AData, TMethod::Deflated, MsDosHost, AReadOnly ? DosReadOnly : DosArchive, false});
+    return *this;
+}
+
+TZipWriter& TZipWriter::Unmarked() {
+    FEntries.back().MarkedUtf8 = false;
     return *this;
 }
 
@@ -175,9 +180,9 @@ TZipImage TZipWriter::Write() const {
         values.push_back({FZip64     ? VersionZip64
                           : deflated ? VersionDeflated
                                      : VersionStored,
-                          IsAscii(entry.Name) ? quint16{0} : FlagUtf8Name, deflated ? MethodDeflated : MethodStored,
-                          Crc32(entry.Data), static_cast<quint64>(data.size()), static_cast<quint64>(entry.Data.size()),
-                          FZip64});
+                          entry.MarkedUtf8 ? install::Utf8NameFlag : quint16{0},
+                          deflated ? MethodDeflated : MethodStored, Crc32(entry.Data),
+                          static_cast<quint64>(data.size()), static_cast<quint64>(entry.Data.size()), FZip64});
         TZipImage::TEntryPlace place;
         place.LocalHeader = Record(image.Bytes, TLocalHeader::Size);
         PutLocalHeader(image, place.LocalHeader, values.back(), entry.Name.size());

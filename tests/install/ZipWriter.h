@@ -47,7 +47,7 @@ struct TZipImage {
 
 // Writes archives as the common tools do: a local header and the data for each entry, the
 // central directory, the end record. Names go in as bytes, as they are stored; a name that is
-// not ASCII is marked UTF-8. Every entry bears the same time.
+// not ASCII is marked UTF-8, but for the Windows files. Every entry bears the same time.
 class TZipWriter {
 public:
     enum class TMethod : std::uint8_t { Stored, Deflated };
@@ -61,8 +61,11 @@ public:
     TZipWriter& Folder(const QByteArray& AName);
     // A symbolic link made on Unix: its mode says link, its data is the target.
     TZipWriter& Link(const QByteArray& AName, const QByteArray& ATarget);
-    // A file as Windows tools store it: made on MS-DOS, no Unix mode, only the DOS attributes.
+    // A file as Windows' own "compressed folder" stores it: made on MS-DOS, no Unix mode, only
+    // the DOS attributes, and the name in the OEM code page, without the UTF-8 mark.
     TZipWriter& WindowsFile(const QByteArray& AName, const QByteArray& AData, bool AReadOnly = false);
+    // The last entry's name goes without the UTF-8 mark, as Info-ZIP stores names on Unix.
+    TZipWriter& Unmarked();
     // Every size and the directory's place in the ZIP64 records, as zip -fz writes them.
     TZipWriter& Zip64();
 
@@ -76,6 +79,7 @@ private:
         TMethod Method = TMethod::Stored;
         quint16 Host = UnixHost;
         quint32 ExternalAttributes = 0;
+        bool MarkedUtf8 = false;
     };
     std::vector<TEntry> FEntries;
     bool FZip64 = false;
