@@ -23,6 +23,16 @@ DWORD Attributes(const QString& APath) {
 // A folder that is a junction or a symbolic link leads somewhere else.
 bool IsLink(DWORD AAttributes) { return (AAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
+// Why a file can't be made in the folder of AFileName: it is missing, no folder, or a junction
+// or a link, which would put the file somewhere else. ERROR_SUCCESS when it is a folder of its own.
+DWORD FolderProblem(const QString& AFileName) {
+    const DWORD attributes = Attributes(QFileInfo(AFileName).absolutePath());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+    if (IsLink(attributes)) return ERROR_CANT_ACCESS_FILE;
+    return ERROR_SUCCESS;
+}
+
 // "[...]" at APattern[AIndex]: whether ACharacter is in the set; AIndex moves past the set.
 // A set without its closing bracket is an ordinary '['.
 std::optional<bool> MatchSet(QStringView APattern, qsizetype& AIndex, QChar ACharacter) {
@@ -164,11 +174,7 @@ std::optional<TLockFile> TLockFile::Acquire(const QString& AFileName) {
     const auto failure = [&AFileName](DWORD AError) {
         return Exception(QStringLiteral("Cannot lock \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
     };
-    const QString folder = QFileInfo(AFileName).absolutePath();
-    const DWORD folderAttributes = Attributes(folder);
-    if (folderAttributes == INVALID_FILE_ATTRIBUTES) throw failure(::GetLastError());
-    if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw failure(ERROR_DIRECTORY);
-    if (IsLink(folderAttributes)) throw failure(ERROR_CANT_ACCESS_FILE);
+    if (const DWORD error = FolderProblem(AFileName); error != ERROR_SUCCESS) throw failure(error);
     // No sharing: a second open fails while this one holds the file, and the system removes
     // it when the last handle goes, also when the process is killed. A link under the name is
     // opened as itself and refused.
@@ -234,12 +240,7 @@ std::optional<TExclusiveFile> TExclusiveFile::CreateNew(const QString& AFileName
     const auto failure = [&AFileName](DWORD AError) {
         return Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
     };
-    // A folder that is a junction or a link would put the file somewhere else.
-    const QString folder = QFileInfo(AFileName).absolutePath();
-    const DWORD folderAttributes = Attributes(folder);
-    if (folderAttributes == INVALID_FILE_ATTRIBUTES) throw failure(::GetLastError());
-    if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw failure(ERROR_DIRECTORY);
-    if (IsLink(folderAttributes)) throw failure(ERROR_CANT_ACCESS_FILE);
+    if (const DWORD error = FolderProblem(AFileName); error != ERROR_SUCCESS) throw failure(error);
     // CREATE_NEW never opens what stands under the name, a link included; no sharing, so
     // nobody else reads, writes or deletes the file while we hold it.
     TExclusiveFile file;

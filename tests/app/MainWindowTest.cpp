@@ -334,12 +334,20 @@ TEST_F(MainWindowRunTest, SuccessfulCreationRegistersTheMessage) {
     EXPECT_EQ(UpdateApplyMessage, ui::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY")));
 }
 
+// nginx serving acme/Produccion/acme.zip, which a run may ask for but must not fetch.
+struct TServedPackage {
+    TServedPackage() : Nginx(std::make_unique<TNginx>(Www.Path())) {
+        WriteFile(Www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
+    }
+    TTempDir Www;
+    std::unique_ptr<TNginx> Nginx;
+};
+
 // After the error box of a failed run the window closes, so that the program ends: an updater
 // left waiting would keep every later one from starting.
 TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheRunEnds) {
-    TTempDir www;
-    WriteFile(www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
-    TNginx nginx(www.Path());
+    const TServedPackage served;
+    TNginx& nginx = *served.Nginx;
     WriteSettings(
         Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     const TScopedProcessSnapshotHook failingSnapshot(
@@ -354,9 +362,8 @@ TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheRunEnds) {
 }
 
 TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloading) {
-    TTempDir www;
-    WriteFile(www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
-    TNginx nginx(www.Path());
+    const TServedPackage served;
+    TNginx& nginx = *served.Nginx;
     WriteSettings(
         Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     // A copy that is always listed and can't be ended: an id above any real process id, so the
