@@ -147,10 +147,14 @@ void TfrmMainUpdater_::CreateTimer() {
     tmrFormTimer___->setInterval(1000);
     connect(tmrFormTimer___, &QTimer::timeout, this, [this] {
         // Nothing may leave a Qt handler: the error goes to the default error box.
+        // The run is over either way: after the error box the window closes and the program
+        // ends, so that a run that failed (an application that can't be stopped) never leaves
+        // an updater waiting, and every later one refused.
         try {
             tmrFormTimer___Timer();
         } catch (const std::exception& error) {
             Application().HandleException(error);
+            close();
         }
     });
     tmrFormTimer___->start();

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "install/Unzipper.h"
+#include "platform/Processes.h"
 #include "webupdater/Types.h"
 
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QCloseEvent;
 class QLabel;
@@ -114,7 +117,14 @@ private:
     void LogSettings() const;
     void RunUpdate();
     void HideTitleBar(bool AHide);
+    // The checks before anything is stopped: APPEXE is not the updater itself, both addresses
+    // are set, and the component can start the download. false, with the cause recorded: the
+    // run ends and the application is left running.
+    bool ReadyToUpdate();
     void StopApplication();
+    // APPEXE in the updater's folder.
+    QString ApplicationProgram() const;
+    void LogNamesakes(const std::vector<platform::TProcessEntry>& ANamesakes);
     void RemoveLeftovers();
     void LogInstallation(const TZLTUnZipper& AUnZipper, double ASeconds);
     // The shell's "open", recorded with its outcome.
@@ -125,6 +135,7 @@ private:
     void MoveBar(int APosition);
 
     bool FCentred = false;
+    QSet<quint32> FNamesakesLogged;
 };
 
 } // namespace app

@@ -24,7 +24,11 @@ TUpdateSettings ReadUpdateSettings() {
     IniFileLoad(section, QStringLiteral("PATHUPD"), QString(), settings.Path);
     IniFileLoad(section, QStringLiteral("FILEPHP"), QString(), settings.FilePhp);
     IniFileLoad(section, QStringLiteral("FILEZIP"), QString(), settings.FileZip);
-    IniFileLoad(section, QStringLiteral("PUBKEY"), QString(), settings.PublicKeys);
+    // A default that no line gives tells a PUBKEY line that names no key from no line at all.
+    const QString missing(QChar(0x1));
+    IniFileLoad(section, QStringLiteral("PUBKEY"), missing, settings.PublicKeys);
+    settings.PublicKeysGiven = settings.PublicKeys != missing;
+    if (!settings.PublicKeysGiven) settings.PublicKeys.clear();
     return settings;
 }
 
@@ -69,7 +73,15 @@ void TfrmMainUpdater_::ConfigFileRead() {
         if (addresses.CheckReady) wupPelmoraUpda->SetPCheckUrl(addresses.CheckUrl);
         if (addresses.DownloadReady) wupPelmoraUpda->SetPDownloadUrl(addresses.DownloadUrl);
         // Optional: with keys, a package is installed only when one of them signed it.
-        wupPelmoraUpda->SetPPublicKeys(signature::SplitKeyList(settings.PublicKeys));
+        QStringList keys = signature::SplitKeyList(settings.PublicKeys);
+        if (settings.PublicKeysGiven && keys.isEmpty()) {
+            // A line that names no key (blanks, commas) is a mistake, never a way to switch
+            // signing off: no package passes until it names one.
+            RunLog().Error(QStringLiteral("Settings %1: PUBKEY names no key; no package is taken until it names one")
+                               .arg(SettingsFileName()));
+            keys = QStringList{QString()};
+        }
+        wupPelmoraUpda->SetPPublicKeys(keys);
         // A release must be of this channel and of this application.
         wupPelmoraUpda->SetPReleaseChannel(TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"));
         wupPelmoraUpda->SetPReleaseApp(StringIsEmpty(settings.AppExe) ? QString()

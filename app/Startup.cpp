@@ -3,17 +3,20 @@
 #include "app/MainWindow.h"
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
-#include "common/Processes.h"
 #include "common/Text.h"
 #include "install/Journal.h"
+#include "platform/Files.h"
 #include "platform/System.h"
+#include "webupdater/PackageRecord.h"
 #include "ui/Application.h"
 #include "ui/Graphics.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 
 #include <exception>
+#include <optional>
 
 namespace zlt::app {
 
@@ -38,17 +41,48 @@ void FinishInterruptedInstallation() {
         RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
 }
 
+// One updater per folder, whatever its name: the lock in Updates/ (made for the run when
+// missing, and removed after it when nothing else went in), held for the whole run.
+class TRunLock {
+public:
+    TRunLock()
+        : FFolder(platform::ExecutableFolder() + QStringLiteral("Updates")),
+          FMadeFolder(!QFileInfo::exists(FFolder) && !QFileInfo(FFolder).isSymLink() &&
+                      platform::ForceDirectories(FFolder)) {}
+    TRunLock(const TRunLock&) = delete;
+    TRunLock& operator=(const TRunLock&) = delete;
+    ~TRunLock() {
+        if (FLock) FLock->Release();
+        if (FMadeFolder) QDir().rmdir(FFolder); // only when nothing else is in it
+    }
+
+    // false, with the cause recorded, when another updater holds the lock or it can't be taken.
+    bool Take() {
+        try {
+            FLock = platform::TLockFile::Acquire(webupdater::RunLockFile(FFolder));
+        } catch (const std::exception& error) {
+            RunLog().Error(QStringLiteral("Start refused: %1").arg(QString::fromUtf8(error.what())));
+            return false;
+        }
+        if (!FLock)
+            RunLog().Warning(QStringLiteral("Start refused: another updater runs for %1").arg(platform::ExecutableFolder()));
+        return FLock.has_value();
+    }
+
+private:
+    QString FFolder;
+    bool FMadeFolder;
+    std::optional<platform::TLockFile> FLock;
+};
+
 } // namespace
 
 int RunStartup(int argc, char** argv) {
     platform::SetCommandLine(argc, argv);
     // Both checks come before the windowed application exists: a refused start shows nothing
     // and needs no display.
-    const QString exeName = QFileInfo(platform::ExecutablePath()).fileName();
-    if (CountProcess(exeName) > 1) {
-        RunLog().Warning(QStringLiteral("Start refused: another copy of %1 is running").arg(exeName));
-        return 0;
-    }
+    TRunLock lock;
+    if (!lock.Take()) return 0;
     if (platform::ParamCount() == 0) return 0;
     FinishInterruptedInstallation();
 

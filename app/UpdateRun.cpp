@@ -16,6 +16,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 #include <utility>
 
 namespace zlt::app {
@@ -47,6 +49,11 @@ void TfrmMainUpdater_::RunUpdate() {
     Guarded(QStringLiteral("FormShow"), [this] {
         wupPelmoraUpda->SetPVersionNumber(ParamVersion);
         RemoveLeftovers();
+        // Check first, stop last: an update that can't happen leaves the application running.
+        if (!ReadyToUpdate()) {
+            close();
+            return;
+        }
         StopApplication();
         wupPelmoraUpda->SetPProgressBar(pbrFormProgress);
         wupPelmoraUpda->DownloadUpdatesNetHTTPClient();
@@ -64,12 +71,45 @@ void TfrmMainUpdater_::RemoveLeftovers() {
         RunLog().Info(QStringLiteral("Removed %1 packages of earlier runs").arg(removed));
 }
 
+QString TfrmMainUpdater_::ApplicationProgram() const {
+    return QDir(platform::ExecutableFolder()).absoluteFilePath(strAppliExeFile);
+}
+
+bool TfrmMainUpdater_::ReadyToUpdate() {
+    const std::optional<platform::TFileIdentity> program = platform::FileIdentity(ApplicationProgram());
+    if (program && program == platform::FileIdentity(platform::ExecutablePath())) {
+        RunLog().Error(QStringLiteral("APPEXE %1 names the updater itself: nothing is stopped, updated or started")
+                           .arg(strAppliExeFile));
+        return false;
+    }
+    if (wupPelmoraUpda->PCheckUrl().isEmpty() || wupPelmoraUpda->PDownloadUrl().isEmpty()) {
+        RunLog().Error(QStringLiteral("Update not begun: the settings give no %1 address; %2 was left running")
+                           .arg(wupPelmoraUpda->PDownloadUrl().isEmpty() ? QStringLiteral("download")
+                                                                         : QStringLiteral("check"),
+                                strAppliExeFile));
+        return false;
+    }
+    if (!wupPelmoraUpda->PrepareDownload()) {
+        RunLog().Warning(QStringLiteral("Update not begun; %1 was left running").arg(strAppliExeFile));
+        return false;
+    }
+    return true;
+}
+
 void TfrmMainUpdater_::StopApplication() {
     // Each pass ends the first copy found. The termination does not wait for the process to go,
     // hence the pause; and a copy that cannot be ended (not ours) must not hold the run forever.
+    // Only copies of this folder's program are ours: a program of the same name elsewhere is
+    // left running, and said so once.
+    const QString program = ApplicationProgram();
     quint32 processId = 0;
     quint32 logged = 0; // a copy is listed until it is gone: each one is recorded once
-    FindProcess(strAppliExeFile, processId);
+    std::vector<platform::TProcessEntry> namesakes;
+    const auto find = [&] {
+        FindProgramCopy(program, processId, &namesakes);
+        LogNamesakes(namesakes);
+    };
+    find();
     for (int pass = 0; processId != 0; ++pass) {
         if (pass >= StopAttempts) {
             RunLog().Error(QStringLiteral("Could not stop %1 (process %2): still running after %3 attempts")
@@ -86,7 +126,19 @@ void TfrmMainUpdater_::StopApplication() {
                 RunLog().Warning(QStringLiteral("Could not stop %1 (process %2)").arg(strAppliExeFile).arg(processId));
         }
         platform::Sleep(StopPauseMs);
-        FindProcess(strAppliExeFile, processId);
+        find();
+    }
+}
+
+void TfrmMainUpdater_::LogNamesakes(const std::vector<platform::TProcessEntry>& ANamesakes) {
+    for (const platform::TProcessEntry& entry : ANamesakes) {
+        if (FNamesakesLogged.contains(entry.ProcessId)) continue;
+        FNamesakesLogged.insert(entry.ProcessId);
+        RunLog().Info(QStringLiteral("Left running: process %1 runs %2, not %3")
+                          .arg(entry.ProcessId)
+                          .arg(entry.ExePath.isEmpty() ? entry.ExeFile + QStringLiteral(" (a file that can't be read)")
+                                                       : entry.ExePath,
+                               ApplicationProgram()));
     }
 }
 

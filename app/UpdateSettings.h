@@ -13,6 +13,7 @@ struct TUpdateSettings {
     QString FilePhp;    // FILEPHP: the check script in the channel's folder
     QString FileZip;    // FILEZIP: the package in the channel's folder
     QString PublicKeys; // PUBKEY: optional minisign public keys, separated by commas
+    bool PublicKeysGiven = false; // a PUBKEY line is there, whether it names a key or not
 };
 
 // Reads every key of [UPDATE] anew through IniFileLoad, whose failures it lets pass.

@@ -36,6 +36,7 @@ TZLTHttpDefaults& TZLTHttpDefaults::Instance() {
         d.LowSpeedBytesPerSecond = EnvPositive("ZLT_LOW_SPEED_BYTES_PER_S", d.LowSpeedBytesPerSecond);
         d.LowSpeedSeconds = EnvPositive("ZLT_LOW_SPEED_TIME_S", d.LowSpeedSeconds);
         d.MaxBodyBytes = EnvPositive("ZLT_MAX_BODY_BYTES", d.MaxBodyBytes);
+        d.TransferTimeoutMs = EnvPositive("ZLT_TRANSFER_TIMEOUT_MS", d.TransferTimeoutMs);
         d.MaxResumptions = EnvNonNegative("ZLT_MAX_RESUMPTIONS", d.MaxResumptions);
         d.ResumeBackoffMs = EnvNonNegative("ZLT_RESUME_BACKOFF_MS", d.ResumeBackoffMs);
         return d;

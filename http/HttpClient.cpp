@@ -1,7 +1,7 @@
 #include "http/HttpClient.h"
 
+#include "common/ScopeExit.h"
 #include "http/Curl.h"
-
 #include "platform/AnsiCodePage.h"
 #include "platform/Certificates.h"
 
@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -93,6 +94,9 @@ struct TZLTHttp::TImpl {
     std::int64_t Total = -1;   // the whole body's size, -1 while unknown
     QByteArray Validator;      // what identifies the file begun: its strong ETag or Last-Modified
     std::int32_t Resumptions = 0;
+    bool HeadOnly = false;     // a HEAD request: the answer's headers alone
+    TClock::time_point Deadline;      // of the whole transfer
+    std::int64_t RequestReceived = 0; // bytes of the body this request delivered
 
     // State of the running request.
     std::exception_ptr Error; // thrown inside a callback, rethrown after the transfer
@@ -129,6 +133,7 @@ struct TZLTHttp::TImpl {
         Stalled = false;
         ClearResponseHeaders();
         LastDownloaded = 0;
+        RequestReceived = 0;
         LastActivity = TClock::now();
         ErrorBuffer[0] = '\0';
     }
@@ -193,6 +198,7 @@ struct TZLTHttp::TImpl {
             throw TooLarge();
         if (Sink != nullptr && *Sink) (*Sink)(AData, ASize);
         Received += static_cast<std::int64_t>(ASize);
+        RequestReceived += static_cast<std::int64_t>(ASize);
         // libcurl hands over what one read returned, often only a few KiB on a fast link;
         // a work event for each would make a progress display that repaints cost more than
         // the transfer itself.
@@ -365,6 +371,7 @@ void TZLTHttp::TImpl::ConfigureProtocol(const QByteArray& AUrl) {
     Set(CURLOPT_REDIR_PROTOCOLS_STR, AUrl.left(6).toLower() == "https:" ? "https" : "http,https");
     Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     Set(CURLOPT_FOLLOWLOCATION, Owner.HandleRedirects ? 1L : 0L);
+    if (HeadOnly) Set(CURLOPT_NOBODY, 1L);
     Set(CURLOPT_MAXREDIRS, static_cast<long>(Owner.RedirectMaximum < 0 ? -1 : Owner.RedirectMaximum));
 }
 
@@ -457,6 +464,11 @@ void TZLTHttp::TImpl::SetCaBundle(const QString& AFile) {
 
 void TZLTHttp::TImpl::ConfigureLimits() {
     if (Owner.ConnectTimeoutMs > 0) Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(Owner.ConnectTimeoutMs));
+    // What is left of the whole transfer's time, at least a millisecond (0 would mean none).
+    if (Owner.TransferTimeoutMs > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+        Set(CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(left, 1)));
+    }
     // A body that drips (a byte now and then, never long enough apart for the stall guard)
     // is ended by libcurl's own average-speed check.
     if (Owner.LowSpeedBytesPerSecond > 0 && Owner.LowSpeedSeconds > 0) {
@@ -498,16 +510,27 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
     Owner.FResponseCode = 0;
     Owner.FContentType.clear();
     const QString shownUrl = DisplayUrl(AURL);
-    const auto failure = [&shownUrl](const QString& AReason) {
-        return Exception(QStringLiteral("GET %1 failed: %2").arg(shownUrl, AReason));
+    const QString verb = HeadOnly ? QStringLiteral("HEAD") : QStringLiteral("GET");
+    const auto failure = [&shownUrl, &verb](const QString& AReason) {
+        return Exception(QStringLiteral("%1 %2 failed: %3").arg(verb, shownUrl, AReason));
     };
     if (AURL.trimmed().isEmpty()) throw failure(QStringLiteral("the address is empty"));
     const QByteArray url = EncodedUrl(AURL);
     BeginTransfer(ASink, ABodyBegin, AResume);
+    Deadline = TClock::now() + std::chrono::milliseconds(Owner.TransferTimeoutMs);
     for (;;) {
         const QString cause = Request(url, failure);
         if (cause.isEmpty()) break;
         if (AResume == nullptr || Resumptions >= AResume->MaxResumptions) throw failure(cause);
+        // Only a try that brought something is worth another: one that stalled or dripped from
+        // its first byte would do the same again.
+        const std::int64_t worth = std::min(TZLTHttpDefaults::ResumeWorthBytes,
+                                            Total > 0 ? std::max<std::int64_t>(Total / 100, 1)
+                                                      : TZLTHttpDefaults::ResumeWorthBytes);
+        if (RequestReceived < worth)
+            throw failure(QStringLiteral("%1 (after %2 bytes of this try: not worth trying again)")
+                              .arg(cause)
+                              .arg(RequestReceived));
         ++Resumptions;
         // Without a validator nothing tells the rest of this file from the rest of another.
         RangeFrom = Validator.isEmpty() ? 0 : Received;
@@ -552,10 +575,15 @@ QString TZLTHttp::TImpl::Request(const QByteArray& AUrl, const std::function<Exc
         throw Exception(line.isEmpty() ? QStringLiteral("HTTP/1.1 %1").arg(Owner.FResponseCode) : line);
     }
     if (result == CURLE_OK && !Stalled) {
-        if (Total >= 0 && Received != Total)
+        if (!HeadOnly && Total >= 0 && Received != Total)
             throw AFailure(QStringLiteral("the body ended after %1 of %2 bytes").arg(Received).arg(Total));
         return {};
     }
+    // libcurl counts the time left from its own start, a moment after the deadline was set.
+    if (result == CURLE_OPERATION_TIMEDOUT && Owner.TransferTimeoutMs > 0 &&
+        TClock::now() + std::chrono::milliseconds(100) >= Deadline)
+        throw AFailure(QStringLiteral("the transfer took longer than its limit of %1 s")
+                           .arg(Owner.TransferTimeoutMs / 1000.0, 0, 'g', 6));
     const QString cause = Stalled ? QStringLiteral("no data received for %1 ms").arg(Owner.StallTimeoutMs)
                           : ErrorBuffer[0] != '\0' ? QString::fromUtf8(ErrorBuffer)
                                                    : QString::fromUtf8(curl_easy_strerror(result));
@@ -571,7 +599,8 @@ TZLTHttp::TZLTHttp(QObject* AOwner)
       StallTimeoutMs(TZLTHttpDefaults::Instance().StallTimeoutMs),
       LowSpeedBytesPerSecond(TZLTHttpDefaults::Instance().LowSpeedBytesPerSecond),
       LowSpeedSeconds(TZLTHttpDefaults::Instance().LowSpeedSeconds),
-      MaxBodyBytes(TZLTHttpDefaults::Instance().MaxBodyBytes), CaFile(TZLTHttpDefaults::Instance().CaFile),
+      MaxBodyBytes(TZLTHttpDefaults::Instance().MaxBodyBytes),
+      TransferTimeoutMs(TZLTHttpDefaults::Instance().TransferTimeoutMs), CaFile(TZLTHttpDefaults::Instance().CaFile),
       FImpl(std::make_unique<TImpl>(*this)) {}
 
 TZLTHttp::~TZLTHttp() = default;
@@ -586,6 +615,34 @@ void TZLTHttp::Download(const QString& AURL, const TSink& ASink, const TBodyBegi
 }
 
 std::int32_t TZLTHttp::Resumptions() const { return FImpl->Resumptions; }
+
+namespace {
+// Thrown by the probe's sink at the first byte: the answer is known, the rest is not wanted.
+struct TProbeAnswered {};
+} // namespace
+
+void TZLTHttp::Probe(const QString& AURL) {
+    // Nothing of the package is transferred: the host's progress stays where it is.
+    auto workBegin = std::exchange(OnWorkBegin, nullptr);
+    auto work = std::exchange(OnWork, nullptr);
+    const TScopeExit restore([&] {
+        FImpl->HeadOnly = false;
+        OnWorkBegin = std::move(workBegin);
+        OnWork = std::move(work);
+    });
+    FImpl->HeadOnly = true;
+    try {
+        FImpl->Perform(AURL, nullptr, nullptr, nullptr);
+        return;
+    } catch (const Exception&) {
+        if (FResponseCode != 405 && FResponseCode != 501) throw;
+    }
+    FImpl->HeadOnly = false;
+    try {
+        Get(AURL, [](const char*, std::size_t) { throw TProbeAnswered{}; });
+    } catch (const TProbeAnswered&) {
+    }
+}
 
 QByteArray TZLTHttp::GetBytes(const QString& AURL) {
     QByteArray body;
@@ -609,7 +666,17 @@ QString TZLTHttp::GetText(const QString& AURL) {
 
 QString DisplayUrl(const QString& AURL) {
     const QUrl url(AURL);
-    return url.isValid() && !url.userInfo().isEmpty() ? url.toDisplayString(QUrl::RemoveUserInfo) : AURL;
+    if (url.isValid() && !url.userInfo().isEmpty()) return url.toDisplayString(QUrl::RemoveUserInfo);
+    // An address that does not parse may still hold a password: whatever stands before the
+    // last "@" of its authority goes.
+    const qsizetype scheme = AURL.indexOf(QLatin1String("://"));
+    if (scheme < 0) return AURL;
+    const qsizetype start = scheme + 3;
+    qsizetype end = start;
+    while (end < AURL.size() && AURL[end] != u'/' && AURL[end] != u'?' && AURL[end] != u'#') ++end;
+    const qsizetype at = AURL.lastIndexOf(u'@', end - 1);
+    if (at < start) return AURL;
+    return AURL.left(start) + AURL.mid(at + 1);
 }
 
 std::unique_ptr<TZLTHttp> CreatePlatformHttpClient() {

@@ -42,6 +42,7 @@ public:
     std::int32_t LowSpeedBytesPerSecond; // from TZLTHttpDefaults; 0: no low-speed limit
     std::int32_t LowSpeedSeconds;        // from TZLTHttpDefaults
     std::int64_t MaxBodyBytes;           // from TZLTHttpDefaults; 0: no cap
+    std::int32_t TransferTimeoutMs;      // from TZLTHttpDefaults; of a whole Get or Download
     QString CaFile;                      // used unless an attached TLS handler names its own
 
     // Not owned; forgotten automatically when released elsewhere.
@@ -72,8 +73,9 @@ public:
     // shorter than declared, a stall. The next try asks for the rest ("Range: bytes=N-") on
     // condition that the file is the one begun ("If-Range" with its strong ETag, else its
     // Last-Modified); a server without either, one that answers the condition with the whole
-    // file, or a new version of it, means starting over from the first byte. A try that fails
-    // before any answer (the server is restarting) counts as a try too. Each try waits first:
+    // file, or a new version of it, means starting over from the first byte. Only a try that
+    // delivered something worth going on from (1 MiB, or 1% of the file when that is less) is
+    // followed by another. The whole transfer ends after TransferTimeoutMs. Each try waits first:
     // BackoffMs times its number (the first resumption BackoffMs, the second twice that...).
     struct TResume {
         std::int32_t MaxResumptions = TZLTHttpDefaults::Instance().MaxResumptions;
@@ -92,6 +94,10 @@ public:
     void Download(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin, const TResume& AResume);
     // Tries after the first in the last Download.
     std::int32_t Resumptions() const;
+    // Whether the server has AURL, without taking its body: a HEAD request, or, when the server
+    // does not answer HEAD (405, 501), a GET that ends at the first byte of the body. Returns
+    // on a 2xx answer; throws as Get does otherwise. The work events and size cap stay silent.
+    void Probe(const QString& AURL);
     QByteArray GetBytes(const QString& AURL);
     // The body decoded in the charset the response declares (ISO-8859-1 when none, as HTTP says).
     QString GetText(const QString& AURL);

@@ -461,8 +461,12 @@ private:
     // 0755 when it is a folder or the program that the package updates.
     unsigned Permissions(archive_entry* AEntry, const QByteArray& AStoredPath, const QByteArray& ATargetPath,
                          unsigned AType) const {
-        if (FDirectory == nullptr || FDirectory->HasUnixMode(AStoredPath))
-            return static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
+        if (FDirectory == nullptr || FDirectory->HasUnixMode(AStoredPath)) {
+            const unsigned stored = static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
+            // The program the package updates must stay runnable for its owner, whatever the
+            // package stores (0, 0600): the updater starts it again at the end.
+            return AType != AE_IFDIR && ATargetPath == FProgramPath ? stored | 0500u : stored;
+        }
         if (AType == AE_IFDIR) return 0755u;
         std::error_code error;
         const fs::file_status existing = fs::symlink_status(FBasePath / NativePath(ATargetPath), error);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 namespace zlt::platform {
 
@@ -37,6 +38,22 @@ QString FlushToDisk(const QString& AFolder, const QStringList& AFiles);
 // An identity of the file system that holds APath itself (a link is not followed): the device
 // on POSIX systems, the volume's serial number on Windows. nullopt when it can't be read.
 std::optional<std::uint64_t> FileSystemOf(const QString& APath);
+
+// Appends AData to the regular file AFileName, made when missing. Only a regular file is ever
+// written: a link under the name is not followed, and a FIFO or a device is not opened for
+// writing (nor waited for). Empty on success, else the cause.
+QString AppendToRegularFile(const QString& AFileName, const QByteArray& AData);
+
+// What tells a file from every other, whatever name leads to it: the device and the inode on
+// POSIX systems, the volume's serial number and the file index on Windows.
+struct TFileIdentity {
+    std::uint64_t Volume = 0;
+    std::uint64_t Index = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+
+// The identity of the file APath names, links followed; nullopt when it can't be read.
+std::optional<TFileIdentity> FileIdentity(const QString& APath);
 
 // The programs that hold AFileName open, as "name (process N)", where the system can tell
 // (Windows' Restart Manager); empty elsewhere, or when none is known.
@@ -84,6 +101,38 @@ public:
     void Abandon() noexcept { FHandle.Reset(); }
 
 private:
+    TUniqueHandle FHandle;
+    QString FFileName;
+};
+
+// A lock that one process at a time holds on a file: the file AFileName is created when missing
+// and held while this object lives; it goes when the last holder lets it go. Only a regular file
+// of its own is used: a link or anything else under the name, or a folder that is itself a link,
+// throws Exception with the cause. Never blocks: Acquire gives nullopt when another process (or
+// another lock of this one) holds it. Move-only.
+class TLockFile {
+public:
+    static std::optional<TLockFile> Acquire(const QString& AFileName);
+
+    TLockFile() = default;
+    TLockFile(TLockFile&& AOther) noexcept = default;
+    TLockFile& operator=(TLockFile&& AOther) noexcept {
+        if (this != &AOther) {
+            Release();
+            FFolder = std::move(AOther.FFolder);
+            FHandle = std::move(AOther.FHandle);
+            FFileName = std::move(AOther.FFileName);
+        }
+        return *this;
+    }
+    ~TLockFile() { Release(); }
+
+    bool Held() const noexcept { return FHandle.Valid(); }
+    // Removes the file and lets it go; nothing when not held.
+    void Release() noexcept;
+
+private:
+    TUniqueHandle FFolder;
     TUniqueHandle FHandle;
     QString FFileName;
 };

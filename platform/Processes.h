@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Files.h"
+
 #include <QString>
 
 #include <functional>
@@ -10,9 +12,14 @@ namespace zlt::platform {
 
 // One process of a snapshot: its id and the bare file name of the executable it runs
 // ("Upd.exe", "updater"), never a folder, at most 260 characters.
+// Where the system tells, also the executable's full path and the identity of the file it runs:
+// a process whose executable can't be read (another user's, a kernel thread, one that ended
+// meanwhile) has neither.
 struct TProcessEntry {
     quint32 ProcessId = 0;
     QString ExeFile;
+    std::optional<TFileIdentity> Executable;
+    QString ExePath;
 };
 
 // All running processes whose executable can be read, in the order the system lists them.

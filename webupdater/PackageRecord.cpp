@@ -53,4 +53,6 @@ int RemoveRecordedPackages(const QString& AFolder) {
     return removed;
 }
 
+QString RunLockFile(const QString& AFolder) { return AFolder + QStringLiteral("/updater.lock"); }
+
 } // namespace zlt::webupdater

@@ -13,4 +13,8 @@ void RecordPackage(const QString& AFileName);
 // many files went. Only plain names in AFolder itself are taken, never through a link.
 int RemoveRecordedPackages(const QString& AFolder);
 
+// The file in AFolder (Updates/) whose lock the updater of the folder holds for its whole run,
+// whatever the updater's own name: one updater per folder.
+QString RunLockFile(const QString& AFolder);
+
 } // namespace zlt::webupdater

@@ -133,6 +133,10 @@ TZLTWebUpdater::TSignatureCheck TZLTWebUpdater::FetchSignature(http::TZLTHttp& A
                                              signature::MaxSignatureFileBytes, false);
         check.Signature = signature::ParseSignature(text);
         check.Key = signature::SigningKey(keys, check.Signature);
+        // Known now, so refused before the package is fetched, let alone anything stopped.
+        if (!check.Signature.Prehashed)
+            throw Exception(QStringLiteral("The package carries a legacy signature (not prehashed); only prehashed "
+                                           "signatures are accepted: sign it with a current minisign"));
     } catch (const Exception& error) {
         throw ESignatureRefused(error.Message());
     }
@@ -200,13 +204,20 @@ ETransferFailed Refusal(const TLog& ALog, const QString& AAddress, const QString
     return ETransferFailed(AReason);
 }
 
+// A folder that the run's lock alone stands in was made for this run: it goes with it.
+bool HoldsOnlyTheRunLock(const QString& AFolder) {
+    return platform::IsRealFolder(AFolder) &&
+           QDir(AFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
+               QStringList{QFileInfo(RunLockFile(AFolder)).fileName()};
+}
+
 // Updates/ beside the executable, where the package goes: made when missing, refused when a
 // link or a file stands under its name.
 class TPackageFolder {
 public:
     TPackageFolder()
         : FPath(platform::ExecutableFolder() + QStringLiteral("Updates")),
-          FExisted(QFileInfo::exists(FPath) || QFileInfo(FPath).isSymLink()) {
+          FExisted((QFileInfo::exists(FPath) || QFileInfo(FPath).isSymLink()) && !HoldsOnlyTheRunLock(FPath)) {
         if (FExisted && !platform::IsRealFolder(FPath))
             throw Exception(
                 QStringLiteral("Cannot create the package file. \"%1\" is not a folder of its own (a link or a file).")
@@ -277,6 +288,7 @@ private:
     std::optional<TBackgroundHash> FHash;
     std::int64_t FReceived = 0; // over every try, for the record
     std::int64_t FKept = 0;     // of the file as it stands
+    std::int64_t FDiscarded = 0; // what the last start over emptied
     QElapsedTimer FClock;
 };
 
@@ -317,7 +329,7 @@ void TPackageTransfer::Restart() {
     FPending.resize(0);
     FFile.Rewind();
     if (FHash) FHash->Reset();
-    FKept = 0;
+    FDiscarded = std::exchange(FKept, 0);
 }
 
 void TPackageTransfer::Resuming(const http::TZLTHttp& AClient, std::int32_t AMaxResumptions, std::int64_t AOffset,
@@ -325,7 +337,7 @@ void TPackageTransfer::Resuming(const http::TZLTHttp& AClient, std::int32_t AMax
     FLog(TLogLevel::llWarning,
          QStringLiteral("Transfer of %1 broke off after %2 bytes of the file (%3); %4 (try %5 of %6)")
              .arg(FAddress)
-             .arg(FKept)
+             .arg(AOffset > 0 ? FKept : FDiscarded)
              .arg(OneLine(ACause))
              .arg(AOffset > 0 ? QStringLiteral("resuming from byte %1").arg(AOffset) : QStringLiteral("starting over"))
              .arg(AClient.Resumptions() + 1)
@@ -372,20 +384,53 @@ void VerifyPackage(const std::optional<TZLTWebUpdater::TSignatureCheck>& ACheck,
 
 } // namespace
 
+TZLTWebUpdater::TReleaseChecks TZLTWebUpdater::FetchReleaseChecks(http::TZLTHttp& AClient) {
+    TReleaseChecks checks;
+    try {
+        if (!FPublicKeys.isEmpty()) checks.Check = FetchSignature(AClient);
+        checks.Manifest = FetchManifest(AClient);
+        CheckReleaseFacts(checks.Check, checks.Manifest);
+    } catch (const ESignatureRefused& error) {
+        throw Refusal([this](TLogLevel ALevel, const QString& AText) { Log(ALevel, AText); },
+                      http::DisplayUrl(FstrDownloUrl), error.Message());
+    }
+    return checks;
+}
+
+bool TZLTWebUpdater::PrepareDownload() {
+    FPrepared.reset();
+    if (!MayDownload("PrepareDownload")) return false;
+    const QString address = http::DisplayUrl(FstrDownloUrl);
+    try {
+        const std::unique_ptr<http::TZLTHttp> client = http::CreatePlatformHttpClient();
+        TReleaseChecks checks = FetchReleaseChecks(*client);
+        try {
+            client->Probe(FstrDownloUrl);
+        } catch (const Exception& error) {
+            Log(TLogLevel::llError, QStringLiteral("Package %1 is not available: %2").arg(address, OneLine(error.Message())));
+            return false;
+        }
+        FPrepared = std::move(checks);
+        FPreparedUrl = FstrDownloUrl;
+        return true;
+    } catch (const ETransferFailed&) {
+        return false; // logged where it was refused
+    } catch (const std::exception&) {
+        Log(TLogLevel::llError, QStringLiteral("Update not begun: %1").arg(OneLine(ReasonOf(std::current_exception()))));
+        return false;
+    }
+}
+
 void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     const QString address = http::DisplayUrl(FstrDownloUrl);
     const TLog log = [this](TLogLevel ALevel, const QString& AText) { Log(ALevel, AText); };
-    // The signature and the manifest first: a package that could never be accepted is not
-    // downloaded at all.
-    std::optional<TSignatureCheck> check;
-    std::optional<signature::TManifest> manifest;
-    try {
-        if (!FPublicKeys.isEmpty()) check = FetchSignature(AClient);
-        manifest = FetchManifest(AClient);
-        CheckReleaseFacts(check, manifest);
-    } catch (const ESignatureRefused& error) {
-        throw Refusal(log, address, error.Message());
-    }
+    // The signature and the manifest first (unless checked just before, for this address): a
+    // package that could never be accepted is not downloaded at all.
+    const bool prepared = FPrepared && FPreparedUrl == FstrDownloUrl;
+    const TReleaseChecks checks = prepared ? std::move(*FPrepared) : FetchReleaseChecks(AClient);
+    FPrepared.reset();
+    const std::optional<TSignatureCheck>& check = checks.Check;
+    const std::optional<signature::TManifest>& manifest = checks.Manifest;
     const TPackageFolder folder;
     TPackageTransfer transfer(CreatePackageFile(PackageFileName()), check || manifest, address, log);
     // Named for the caller only once this call has made the file: a failure may then delete

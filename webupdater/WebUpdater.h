@@ -98,6 +98,13 @@ public:
     void DownloadUpdatesRest();
     void DownloadUpdatesNetHTTPClient();
 
+    // The checks before the application is stopped, without writing anything: a network
+    // connection, the download address's signature and manifest fetched and accepted (as the
+    // download would), and the package's address answering with 2xx. false, with the cause
+    // logged, when an update can't happen now. The next download of the same address takes the
+    // signature and manifest checked here.
+    bool PrepareDownload();
+
     bool IsInternetConnected();
 
     // Writes checkUpdates.php ("PHP") or checkUpdates.asp ("ASP") beside the executable and
@@ -143,7 +150,16 @@ public:
         signature::TPublicKey Key;
     };
 
+    // What a package is checked against: its signature (with keys) and its manifest.
+    struct TReleaseChecks {
+        std::optional<TSignatureCheck> Check;
+        std::optional<signature::TManifest> Manifest;
+    };
+
 private:
+    // The signature and the manifest of the download address, fetched and checked against the
+    // release expected; a refusal is logged and thrown as a failed transfer.
+    TReleaseChecks FetchReleaseChecks(http::TZLTHttp& AClient);
     TSignatureCheck FetchSignature(http::TZLTHttp& AClient);
     // The file "<download address>" + ASuffix (AWhat names it in errors), at most AMaxBytes;
     // nullopt when AOptional and the server answers that there is none.
@@ -175,6 +191,9 @@ private:
     QString FstrApplName_;
     TkvProxyParams FpprProxyPara;
     QStringList FPublicKeys;
+    // Checked by PrepareDownload for the address FPreparedUrl; taken by the next download.
+    std::optional<TReleaseChecks> FPrepared;
+    QString FPreparedUrl;
     QString FReleaseChannel;
     QString FReleaseApp;
     // Both are children of the component too (its owner releases what it owns); the pointers

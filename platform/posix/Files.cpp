@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,80 @@ void TWorkingFolder::SwitchIn() {
 
 void TWorkingFolder::SwitchBack() noexcept {
     if (FPrevious.Valid()) static_cast<void>(::fchdir(posix::Fd(FPrevious)));
+}
+
+} // namespace zlt::platform
+
+namespace zlt::platform {
+
+std::optional<TFileIdentity> FileIdentity(const QString& APath) {
+    struct stat status {};
+    if (APath.isEmpty() || ::stat(QFile::encodeName(APath).constData(), &status) != 0) return std::nullopt;
+    return TFileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::optional<TLockFile> TLockFile::Acquire(const QString& AFileName) {
+    const auto failure = [&AFileName](int AError) {
+        return Exception(QStringLiteral("Cannot lock \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
+    };
+    const QFileInfo info(AFileName);
+    const QByteArray name = QFile::encodeName(info.fileName());
+    TLockFile lock;
+    lock.FFolder = posix::Own(
+        ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!lock.FFolder.Valid()) throw failure(errno);
+    // Non-blocking, and never through a link: a FIFO or a link planted under the name can
+    // neither hold the updater nor lead it elsewhere.
+    for (;;) {
+        TUniqueHandle file = posix::Own(::openat(posix::Fd(lock.FFolder), name.constData(),
+                                                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        if (!file.Valid()) throw failure(errno);
+        struct stat held {};
+        if (::fstat(posix::Fd(file), &held) != 0) throw failure(errno);
+        if (!S_ISREG(held.st_mode)) throw failure(EINVAL);
+        if (::flock(posix::Fd(file), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) return std::nullopt;
+            throw failure(errno);
+        }
+        // A holder that lets go removes the file; a lock taken on the file it removed holds
+        // nothing, and is taken again on the one under the name now.
+        struct stat named {};
+        if (::fstatat(posix::Fd(lock.FFolder), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+            lock.FHandle = std::move(file);
+            lock.FFileName = AFileName;
+            return lock;
+        }
+    }
+}
+
+QString AppendToRegularFile(const QString& AFileName, const QByteArray& AData) {
+    // O_NONBLOCK: a FIFO under the name would otherwise hold the open until a reader comes.
+    const TUniqueHandle file = posix::Own(::open(QFile::encodeName(AFileName).constData(),
+                                                 O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                                 0644));
+    if (!file.Valid()) return SystemErrorText(errno);
+    struct stat status {};
+    if (::fstat(posix::Fd(file), &status) != 0) return SystemErrorText(errno);
+    if (!S_ISREG(status.st_mode)) return QStringLiteral("not a regular file");
+    const char* data = AData.constData();
+    qsizetype left = AData.size();
+    while (left > 0) {
+        const ssize_t written = ::write(posix::Fd(file), data, static_cast<std::size_t>(left));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return SystemErrorText(written < 0 ? errno : ENOSPC);
+        data += written;
+        left -= written;
+    }
+    return {};
+}
+
+void TLockFile::Release() noexcept {
+    if (!Held()) return;
+    // Removed while still held, so that nobody else's lock is on a file that then goes.
+    ::unlinkat(posix::Fd(FFolder), QFile::encodeName(QFileInfo(FFileName).fileName()).constData(), 0);
+    FHandle.Reset();
+    FFolder.Reset();
 }
 
 } // namespace zlt::platform

@@ -57,9 +57,17 @@ std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
         // Windows: the name a process gives itself (its first argument) proves nothing. A
         // process whose executable can't be read (another user's, a kernel thread, a zombie,
         // one that ended meanwhile) is not ours to stop and is left out.
-        const std::string name = BaseName(posix::ReadExecutableLink(folder + "/exe"));
+        const std::string path = posix::ReadExecutableLink(folder + "/exe");
+        const std::string name = BaseName(path);
         if (name.empty()) continue;
-        entries.push_back({processId, QFile::decodeName(name.c_str()).left(MaxExeFileLength)});
+        TProcessEntry process{processId, QFile::decodeName(name.c_str()).left(MaxExeFileLength), std::nullopt,
+                              QFile::decodeName(path.c_str())};
+        // The link leads to the very file that runs, even one renamed or deleted since.
+        struct stat running {};
+        if (::stat((folder + "/exe").c_str(), &running) == 0)
+            process.Executable = TFileIdentity{static_cast<std::uint64_t>(running.st_dev),
+                                               static_cast<std::uint64_t>(running.st_ino)};
+        entries.push_back(std::move(process));
     }
     return entries;
 }

@@ -23,6 +23,16 @@ DWORD Attributes(const QString& APath) {
 // A folder that is a junction or a symbolic link leads somewhere else.
 bool IsLink(DWORD AAttributes) { return (AAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
+// Why a file can't be made in the folder of AFileName: it is missing, no folder, or a junction
+// or a link, which would put the file somewhere else. ERROR_SUCCESS when it is a folder of its own.
+DWORD FolderProblem(const QString& AFileName) {
+    const DWORD attributes = Attributes(QFileInfo(AFileName).absolutePath());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ::GetLastError();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+    if (IsLink(attributes)) return ERROR_CANT_ACCESS_FILE;
+    return ERROR_SUCCESS;
+}
+
 // "[...]" at APattern[AIndex]: whether ACharacter is in the set; AIndex moves past the set.
 // A set without its closing bracket is an ordinary '['.
 std::optional<bool> MatchSet(QStringView APattern, qsizetype& AIndex, QChar ACharacter) {
@@ -149,6 +159,72 @@ std::optional<std::uint64_t> FileSystemOf(const QString& APath) {
     return information.dwVolumeSerialNumber;
 }
 
+std::optional<TFileIdentity> FileIdentity(const QString& APath) {
+    if (APath.isEmpty()) return std::nullopt;
+    const TUniqueHandle handle = win32::Own(::CreateFileW(WidePath(APath).c_str(), FILE_READ_ATTRIBUTES,
+                                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle.Valid() || ::GetFileInformationByHandle(win32::Native(handle), &information) == FALSE)
+        return std::nullopt;
+    return TFileIdentity{information.dwVolumeSerialNumber,
+                         (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+std::optional<TLockFile> TLockFile::Acquire(const QString& AFileName) {
+    const auto failure = [&AFileName](DWORD AError) {
+        return Exception(QStringLiteral("Cannot lock \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
+    };
+    if (const DWORD error = FolderProblem(AFileName); error != ERROR_SUCCESS) throw failure(error);
+    // No sharing: a second open fails while this one holds the file, and the system removes
+    // it when the last handle goes, also when the process is killed. A link under the name is
+    // opened as itself and refused.
+    TLockFile lock;
+    lock.FHandle = win32::Own(::CreateFileW(WidePath(AFileName).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                            nullptr, OPEN_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
+                                                FILE_FLAG_OPEN_REPARSE_POINT,
+                                            nullptr));
+    if (!lock.FHandle.Valid()) {
+        const DWORD error = ::GetLastError();
+        // A file that another holds, or that its holder is letting go (delete pending).
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) return std::nullopt;
+        throw failure(error);
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (::GetFileType(win32::Native(lock.FHandle)) != FILE_TYPE_DISK ||
+        ::GetFileInformationByHandle(win32::Native(lock.FHandle), &information) == FALSE ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        throw failure(ERROR_CANT_ACCESS_FILE);
+    lock.FFileName = AFileName;
+    return lock;
+}
+
+QString AppendToRegularFile(const QString& AFileName, const QByteArray& AData) {
+    // A link is opened as itself and refused; a pipe or a device is no disk file.
+    const TUniqueHandle file = win32::Own(::CreateFileW(WidePath(AFileName).c_str(), FILE_APPEND_DATA,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) return SystemErrorText(::GetLastError());
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (::GetFileType(win32::Native(file)) != FILE_TYPE_DISK ||
+        ::GetFileInformationByHandle(win32::Native(file), &information) == FALSE ||
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return QStringLiteral("not a regular file");
+    DWORD written = 0;
+    if (::WriteFile(win32::Native(file), AData.constData(), static_cast<DWORD>(AData.size()), &written, nullptr) ==
+            FALSE ||
+        written != static_cast<DWORD>(AData.size()))
+        return SystemErrorText(::GetLastError());
+    return {};
+}
+
+void TLockFile::Release() noexcept {
+    // The file goes with the last handle.
+    FHandle.Reset();
+    FFolder.Reset();
+}
+
 bool DeleteFile(const QString& AFileName) {
     return !AFileName.isEmpty() && ::DeleteFileW(WidePath(AFileName).c_str()) != FALSE;
 }
@@ -165,12 +241,7 @@ std::optional<TExclusiveFile> TExclusiveFile::CreateNew(const QString& AFileName
     const auto failure = [&AFileName](DWORD AError) {
         return Exception(QStringLiteral("Cannot create file \"%1\". %2").arg(AFileName, SystemErrorText(AError)));
     };
-    // A folder that is a junction or a link would put the file somewhere else.
-    const QString folder = QFileInfo(AFileName).absolutePath();
-    const DWORD folderAttributes = Attributes(folder);
-    if (folderAttributes == INVALID_FILE_ATTRIBUTES) throw failure(::GetLastError());
-    if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw failure(ERROR_DIRECTORY);
-    if (IsLink(folderAttributes)) throw failure(ERROR_CANT_ACCESS_FILE);
+    if (const DWORD error = FolderProblem(AFileName); error != ERROR_SUCCESS) throw failure(error);
     // CREATE_NEW never opens what stands under the name, a link included; no sharing, so
     // nobody else reads, writes or deletes the file while we hold it.
     TExclusiveFile file;

@@ -4,10 +4,24 @@
 
 #include <tlhelp32.h>
 
+#include <string>
+
 namespace zlt::platform {
 
 namespace {
 constexpr qsizetype MaxExeFileLength = 260;
+
+// The full path of the program a process runs; empty when the process can't be asked (another
+// user's, a system process, one that ended).
+QString ImagePath(DWORD AProcessId) {
+    const TUniqueHandle process = win32::Own(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, AProcessId));
+    if (!process.Valid()) return {};
+    std::wstring path(32768, L'\0');
+    DWORD length = static_cast<DWORD>(path.size());
+    if (::QueryFullProcessImageNameW(win32::Native(process), 0, path.data(), &length) == FALSE) return {};
+    return QString::fromWCharArray(path.data(), static_cast<qsizetype>(length));
+}
+
 } // namespace
 
 std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
@@ -21,8 +35,11 @@ std::optional<std::vector<TProcessEntry>> CreateProcessSnapshot() {
         // Id 0 is the system's idle process, never a program of anyone's.
         if (entry.th32ProcessID == 0) continue;
         // The image name is the executable's own file name, which the process can't change.
-        entries.push_back({static_cast<quint32>(entry.th32ProcessID),
-                           QString::fromWCharArray(entry.szExeFile).left(MaxExeFileLength)});
+        TProcessEntry process{static_cast<quint32>(entry.th32ProcessID),
+                              QString::fromWCharArray(entry.szExeFile).left(MaxExeFileLength), std::nullopt, QString()};
+        process.ExePath = ImagePath(entry.th32ProcessID);
+        if (!process.ExePath.isEmpty()) process.Executable = FileIdentity(process.ExePath);
+        entries.push_back(std::move(process));
     }
     return entries;
 }

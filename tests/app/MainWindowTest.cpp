@@ -316,11 +316,12 @@ TEST_F(MainWindowRunTest, FailingSettingsReadSkipsTheRestOfCreationButTheRunStil
     EXPECT_TRUE(window->wupPelmoraUpda->PDownloadUrl().isEmpty());
     EXPECT_TRUE(window->tmrFormTimer___->isActive());
 
-    // The timer still starts the run: it looks for the application, downloads nothing and closes.
+    // The timer still starts the run: without addresses it stops nothing, downloads nothing and
+    // closes.
     window->show();
     ASSERT_TRUE(RunThroughTimer(boxes));
     EXPECT_EQ(boxes.Calls.size(), 1u);
-    EXPECT_GE(snapshots, 1);
+    EXPECT_EQ(snapshots, 0) << "the application was looked for, to be stopped";
     EXPECT_TRUE(FWindow.isNull() || !FWindow->isVisible());
     EXPECT_FALSE(QDir(FExe.Folder() + QStringLiteral("/Updates")).exists() &&
                  !QDir(FExe.Folder() + QStringLiteral("/Updates")).isEmpty());
@@ -333,39 +334,54 @@ TEST_F(MainWindowRunTest, SuccessfulCreationRegistersTheMessage) {
     EXPECT_EQ(UpdateApplyMessage, ui::RegisterWindowMessage(QStringLiteral("MESAGE_UPDATE_APPLY")));
 }
 
-TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheWindowStays) {
-    WriteSettings(Settings(AcmeName, "Acme.exe", "http://127.0.0.1:9/", "acme", "checkUpdates.php", "acme.zip"));
+// nginx serving acme/Produccion/acme.zip, which a run may ask for but must not fetch.
+struct TServedPackage {
+    TServedPackage() : Nginx(std::make_unique<TNginx>(Www.Path())) {
+        WriteFile(Www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
+    }
+    TTempDir Www;
+    std::unique_ptr<TNginx> Nginx;
+};
+
+// After the error box of a failed run the window closes, so that the program ends: an updater
+// left waiting would keep every later one from starting.
+TEST_F(MainWindowRunTest, FindProcessFailureShowsTheFourLinesAndTheRunEnds) {
+    const TServedPackage served;
+    TNginx& nginx = *served.Nginx;
+    WriteSettings(
+        Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     const TScopedProcessSnapshotHook failingSnapshot(
         []() -> std::optional<std::vector<platform::TProcessEntry>> { throw Exception(QStringLiteral("boom")); });
     TShellRecorder shell;
     RunExpectingOneErrorBox(GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") + GuardLine("FindProcess") +
                                 QStringLiteral("boom."),
                             QStringLiteral("Pelmora actualizador - ") + AcmeName);
-    ASSERT_FALSE(FWindow.isNull());
-    EXPECT_TRUE(FWindow->isVisible()) << "the window stays open after a failed run";
-    EXPECT_FALSE(FWindow->tmrFormTimer___->isActive()) << "the handler ran once";
-    EXPECT_FALSE(QDir(FExe.Folder() + QStringLiteral("/Updates")).exists());
+    EXPECT_TRUE(FWindow.isNull() || !FWindow->isVisible()) << "the window stays open after a failed run";
+    EXPECT_FALSE(nginx.AccessLog().contains("GET /acme/Produccion/acme.zip ")) << nginx.AccessLog().toStdString();
     EXPECT_TRUE(shell.Calls.empty());
 }
 
 TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloading) {
-    TTempDir www;
-    WriteFile(www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not fetched"));
-    TNginx nginx(www.Path());
+    const TServedPackage served;
+    TNginx& nginx = *served.Nginx;
     WriteSettings(
         Settings(AcmeName, "Acme.exe", nginx.Url(QStringLiteral("/")), "acme", "checkUpdates.php", "acme.zip"));
     // A copy that is always listed and can't be ended: an id above any real process id, so the
-    // termination fails without touching any process.
-    const TScopedProcessSnapshotHook alwaysListed([] {
+    // termination fails without touching any process; it runs this folder's Acme.exe.
+    const QString program = FExe.Folder() + QStringLiteral("/Acme.exe");
+    WriteFile(program, "the application");
+    const std::optional<platform::TFileIdentity> identity = platform::FileIdentity(program);
+    ASSERT_TRUE(identity);
+    const TScopedProcessSnapshotHook alwaysListed([identity, program] {
         return std::optional<std::vector<platform::TProcessEntry>>(
-            std::vector<platform::TProcessEntry>{{999999999u, QStringLiteral("Acme.exe")}});
+            std::vector<platform::TProcessEntry>{{999999999u, QStringLiteral("Acme.exe"), identity, program}});
     });
     const TScopedValue<int> fewAttempts(TfrmMainUpdater_::StopAttempts, 3);
     TShellRecorder shell;
     RunExpectingOneErrorBox(GuardLine("tmrFormTimer___Timer") + GuardLine("FormShow") +
                                 QStringLiteral("No se pudo detener la aplicación Acme.exe."),
                             QStringLiteral("Pelmora actualizador - ") + AcmeName);
-    EXPECT_TRUE(nginx.AccessLog().trimmed().isEmpty()) << nginx.AccessLog().toStdString();
+    EXPECT_FALSE(nginx.AccessLog().contains("GET /acme/Produccion/acme.zip ")) << nginx.AccessLog().toStdString();
     EXPECT_FALSE(QDir(FExe.Folder() + QStringLiteral("/Updates")).exists());
     const QString log = RunLogText();
     EXPECT_TRUE(log.contains(QLatin1String(" WARNING Could not stop Acme.exe (process 999999999)\n")))
@@ -376,8 +392,70 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
     EXPECT_FALSE(log.contains(QLatin1String("Downloaded"))) << log.toStdString();
     EXPECT_TRUE(shell.Calls.empty());
     EXPECT_FALSE(Application().Terminated());
-    ASSERT_FALSE(FWindow.isNull());
-    EXPECT_TRUE(FWindow->isVisible());
+    EXPECT_TRUE(FWindow.isNull() || !FWindow->isVisible()) << "the run ends after the box";
+}
+
+// Check first, stop last: an update that can't happen ends the run before the application is
+// looked for, with the cause in the record. Each row gets a run whose package would otherwise
+// be fetched; the control row shows that the same run does look for the application.
+TEST_F(MainWindowRunTest, AnUpdateThatCannotHappenStopsNothing) {
+    TTempDir www;
+    WriteFile(www.File(QStringLiteral("acme/Produccion/acme.zip")), QByteArray("not a package"));
+    TNginx nginx(www.Path());
+    const QString server = nginx.Url(QStringLiteral("/"));
+    const QString key = QStringLiteral("RWRUN1gf5tuPg39r04lQ/hO7lJ6k1nMSkla/OF3HuD8mCgCruH/w8CoE");
+    const struct {
+        const char* What;
+        QString Settings;
+        bool Connected;
+        const char* Cause; // in the record; empty for the control
+    } cases[] = {
+        {"no SERVER1", Settings(AcmeName, "Acme.exe", QString(), "acme", "checkUpdates.php", "acme.zip"), true,
+         " ERROR Update not begun: the settings give no download address; Acme.exe was left running\n"},
+        {"no FILEPHP", Settings(AcmeName, "Acme.exe", server, "acme", QString(), "acme.zip"), true,
+         " ERROR Update not begun: the settings give no check address"},
+        {"offline", Settings(AcmeName, "Acme.exe", server, "acme", "checkUpdates.php", "acme.zip"), false,
+         " WARNING PrepareDownload refused: no network connection\n"},
+        {"signature missing",
+         Settings(AcmeName, "Acme.exe", server, "acme", "checkUpdates.php", "acme.zip") + "PUBKEY=" + key + "\n", true,
+         "acme/Produccion/acme.zip refused: The signature "},
+        {"PUBKEY naming no key",
+         Settings(AcmeName, "Acme.exe", server, "acme", "checkUpdates.php", "acme.zip") + "PUBKEY= , ,\n", true,
+         "acme/Produccion/acme.zip refused: No usable public key is set"},
+        {"package missing", Settings(AcmeName, "Acme.exe", server, "acme", "checkUpdates.php", "nothing.zip"), true,
+         "acme/Produccion/nothing.zip is not available: HTTP/1.1 404 Not Found"},
+        {"APPEXE is the updater", Settings(AcmeName, "updater", server, "acme", "checkUpdates.php", "acme.zip"), true,
+         " ERROR APPEXE updater names the updater itself: nothing is stopped, updated or started\n"},
+        {"control: a package there", Settings(AcmeName, "Acme.exe", server, "acme", "checkUpdates.php", "acme.zip"),
+         true, ""},
+    };
+    WriteFile(FExe.ExePath(), "the updater");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        QFile::remove(FExe.Folder() + QStringLiteral("/updater.log"));
+        delete FWindow.data();
+        WriteSettings(c.Settings);
+        const TScopedConnectedState connection(c.Connected);
+        int snapshots = 0;
+        const TScopedProcessSnapshotHook counted([&snapshots] {
+            ++snapshots;
+            return std::optional<std::vector<platform::TProcessEntry>>(std::vector<platform::TProcessEntry>{});
+        });
+        TMessageBoxRecorder boxes;
+        TShellRecorder shell;
+        CreateWindow()->show();
+        ASSERT_TRUE(RunThroughTimer(boxes));
+        const QString log = RunLogText();
+        if (*c.Cause == '\0') {
+            EXPECT_GE(snapshots, 1) << log.toStdString();
+            continue;
+        }
+        EXPECT_EQ(snapshots, 0) << "the application was looked for, to be stopped";
+        EXPECT_TRUE(shell.Calls.empty());
+        EXPECT_TRUE(FWindow.isNull() || !FWindow->isVisible());
+        EXPECT_TRUE(log.contains(QString::fromUtf8(c.Cause))) << log.toStdString();
+        EXPECT_FALSE(log.contains(QLatin1String("Downloaded"))) << log.toStdString();
+    }
 }
 
 // The whole road: two running copies of the application are ended, the package comes from a
@@ -386,9 +464,8 @@ TEST_F(MainWindowRunTest, ApplicationThatCannotBeStoppedEndsTheRunWithoutDownloa
 TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
     ZLT_REQUIRE_PROGRAM(QStringLiteral("zip"));
     // The application: a copy of the sample program under a name no other test run uses.
-    TTempDir appFolder;
     const QString appName = QStringLiteral("acme_app_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix();
-    const QString appPath = appFolder.File(appName);
+    const QString appPath = FExe.Folder() + u'/' + appName;
     ASSERT_TRUE(QFile::copy(BinDir() + QStringLiteral("/zlt_sample_app") + ProgramSuffix(), appPath));
     std::vector<std::unique_ptr<QProcess>> copies;
     std::vector<qint64> ids;
@@ -487,7 +564,7 @@ TEST_F(MainWindowRunTest, WholeRunStopsEveryCopyDownloadsInstallsAndCloses) {
 
 // A package the server doesn't have: the record names the address and the server's status,
 // and nothing is started.
-TEST_F(MainWindowRunTest, AFailedDownloadIsRecordedWithItsStatus) {
+TEST_F(MainWindowRunTest, AMissingPackageIsRecordedWithItsStatus) {
     TTempDir www;
     TNginx nginx(www.Path());
     WriteSettings(
@@ -499,8 +576,7 @@ TEST_F(MainWindowRunTest, AFailedDownloadIsRecordedWithItsStatus) {
     ASSERT_TRUE(RunThroughTimer(boxes));
     EXPECT_TRUE(shell.Calls.empty());
     const QString log = RunLogText();
-    const QString line = QStringLiteral(" ERROR Download of %1acme/Produccion/acme.zip failed after 0 bytes and 0 "
-                                        "resumptions: HTTP/1.1 404 Not Found\n")
+    const QString line = QStringLiteral(" ERROR Package %1acme/Produccion/acme.zip is not available: HTTP/1.1 404 Not Found\n")
                              .arg(nginx.Url(QStringLiteral("/")));
     EXPECT_TRUE(log.contains(line)) << log.toStdString();
     EXPECT_FALSE(log.contains(QLatin1String("Started"))) << log.toStdString();

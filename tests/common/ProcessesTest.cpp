@@ -206,5 +206,44 @@ TEST(KillProcess, EndsARunningProcessAndRefusesOnesThatAreGone) {
     EXPECT_FALSE(KillProcess(0x80000000u));
 }
 
+// Only copies of this application are ours: processes that run the very program file, found
+// by the file's identity. The same program copied to another folder (another installation) is
+// a namesake, left alone and reported; so is a process whose executable can't be read. On
+// Windows a name in other letters still finds the file.
+TEST(FindProgramCopy, OnlyTheVeryFileIsACopy) {
+    const QString name = Unique("acme-copy-%1") + ProgramSuffix();
+    TChildren here;
+    TChildren elsewhere;
+    const quint32 copy = here.Start(name);
+    const quint32 other = elsewhere.Start(name);
+    ASSERT_TRUE(WaitFor([&] { return FirstListed(name) != 0; }));
+
+    quint32 found = 0;
+    std::vector<platform::TProcessEntry> namesakes;
+    FindProgramCopy(here.Path(name), found, &namesakes);
+    EXPECT_EQ(found, copy);
+    ASSERT_EQ(namesakes.size(), 1u);
+    EXPECT_EQ(namesakes[0].ProcessId, other);
+    FindProgramCopy(elsewhere.Path(name), found);
+    EXPECT_EQ(found, other) << "the control: the other installation's own file finds it";
+    if (ProgramSuffix() == QLatin1String(".exe")) {
+        FindProgramCopy(here.Path(name.toUpper()), found);
+        EXPECT_EQ(found, copy) << "letter case";
+    }
+
+    {
+        SCOPED_TRACE("an executable that can't be read");
+        const TScopedProcessSnapshotHook unreadable([&] {
+            return std::optional<std::vector<platform::TProcessEntry>>(
+                std::vector<platform::TProcessEntry>{{copy, name, std::nullopt, QString()}});
+        });
+        FindProgramCopy(here.Path(name), found, &namesakes);
+        EXPECT_EQ(found, 0u);
+        EXPECT_EQ(namesakes.size(), 1u);
+    }
+    FindProgramCopy(here.Path(Unique("missing-%1")), found);
+    EXPECT_EQ(found, 0u) << "a program file that isn't there has no copies";
+}
+
 } // namespace
 } // namespace zlt::test

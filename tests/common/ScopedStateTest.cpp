@@ -146,7 +146,7 @@ TEST(TestGuards, AnExceptionLeavingTheScopeGivesBackTheOuterValue) {
     {
         SCOPED_TRACE("process snapshot hook");
         const auto listing = [](quint32 AId) {
-            return [AId] { return TSnapshot(std::vector<platform::TProcessEntry>{{AId, QStringLiteral("a")}}); };
+            return [AId] { return TSnapshot(std::vector<platform::TProcessEntry>{{AId, QStringLiteral("a"), std::nullopt, QString()}}); };
         };
         const auto firstId = [] {
             const TSnapshot snapshot = platform::TakeProcessSnapshot();

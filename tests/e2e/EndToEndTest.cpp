@@ -175,13 +175,22 @@ TEST_F(EndToEnd, StopsDownloadsInstallsAndRestartsTheApplication) {
     EXPECT_TRUE(server.AccessLog().contains("GET /acme/Produccion/acme.zip HTTP/1.1 200"));
 }
 
-TEST_F(EndToEnd, WithTheServerDownTheApplicationStaysStoppedAndNothingChanges) {
+// Check first, stop last: with the server down the application is never stopped, and nothing
+// changes but the record of the run, which names the cause.
+TEST_F(EndToEnd, WithTheServerDownTheApplicationKeepsRunningAndNothingChanges) {
     WriteSettings(FreePort());
     StartApplicationTwice();
-    // Nothing changes but the record of the run, which names the failed transfer.
-    const QString log = RunExpectingNothingChanged();
-    EXPECT_TRUE(log.contains(QLatin1String(" ERROR Download of http://127.0.0.1:"))) << log.toStdString();
+    const QMap<QString, QByteArray> before = Tree(App);
+    EXPECT_EQ(RunUpdater(), 0);
+    for (auto& copy : Copies) EXPECT_EQ(copy->state(), QProcess::Running) << "the application was stopped";
+    QMap<QString, QByteArray> after = Tree(App);
+    const QString log = QString::fromUtf8(after.take(UpdaterName + QStringLiteral(".log")));
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(log.contains(QLatin1String(" ERROR Package http://127.0.0.1:"))) << log.toStdString();
     EXPECT_TRUE(log.contains(QLatin1String("onnect"))) << "the transport error is named: " << log.toStdString();
+    EXPECT_FALSE(log.contains(QLatin1String("Stopped"))) << log.toStdString();
+    for (auto& copy : Copies) copy->kill();
+    for (auto& copy : Copies) copy->waitForFinished(5000);
 }
 
 TEST_F(EndToEnd, ASignedPackageIsInstalled) {
@@ -221,8 +230,9 @@ TEST_F(EndToEnd, ATamperedPackageIsRefusedAndNothingChanges) {
 TEST_F(EndToEnd, APackageWhoseTransferIsCutTwiceIsInstalled) {
     TNginx server(Root.File(QStringLiteral("www")));
     const std::int64_t size = QFileInfo(Package()).size();
-    // The first connection asks for the release's manifest beside the package (there is none).
-    TCutProxy proxy(server.Port(), {size * 100, size / 3, size / 3});
+    // The checks before the stop: the first connection asks for the release's manifest beside
+    // the package (there is none), the second whether the package is there.
+    TCutProxy proxy(server.Port(), {size * 100, size * 100, size / 3, size / 3});
     WriteSettings(proxy.Port());
     StartApplicationTwice();
 

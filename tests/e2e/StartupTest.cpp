@@ -1,16 +1,19 @@
 // Start-up of the built updater as a real process: the starts that it refuses end at once,
 // with code 0 and no window.
 
+#include "platform/Files.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 
 namespace zlt::test {
@@ -91,23 +94,39 @@ TEST(Startup, NoParameterEndsAtOnceWithoutWindow) {
 #endif
 }
 
-TEST(Startup, SecondCopyEndsAtOnceWhateverItsParameters) {
-    // The first copy: any program whose executable file has the updater's name, here a name
-    // of this test's own.
+// One updater per folder, whatever its name: while the folder's lock is held (here by the test,
+// as a first updater of another name would hold it) an updater ends at once with code 0, and
+// the record says why. A program named like the updater in another folder never blocks it.
+TEST(Startup, OneUpdaterPerFolderWhateverItsName) {
     TTempDir dir;
     const QString name = QStringLiteral("updater-second-%1").arg(QCoreApplication::applicationPid());
-    QDir().mkpath(dir.File(QStringLiteral("first")));
-    QDir().mkpath(dir.File(QStringLiteral("second")));
-    const QString first = dir.File(QStringLiteral("first/") + name + ProgramSuffix());
-    Install(BinProgram(QStringLiteral("zlt_sample_app")), first);
-    const QString updater = InstallUpdater(dir.File(QStringLiteral("second")), name);
+    QDir().mkpath(dir.File(QStringLiteral("elsewhere")));
+    QDir().mkpath(dir.File(QStringLiteral("app/Updates")));
+    const QString namesake = dir.File(QStringLiteral("elsewhere/") + name + ProgramSuffix());
+    Install(BinProgram(QStringLiteral("zlt_sample_app")), namesake);
+    const QString updater = InstallUpdater(dir.File(QStringLiteral("app")), name);
+    const QString log = dir.File(QStringLiteral("app/") + name + QStringLiteral(".log"));
     QProcess running;
-    running.start(first, {});
+    running.start(namesake, {});
     ASSERT_TRUE(running.waitForStarted(10000));
 
-    const TExit second = RunWithoutDisplay(updater, {QStringLiteral("VER=2.5.1"), QStringLiteral("PRB")});
-    EXPECT_TRUE(second.Finished && second.Normal && second.Code == 0) << second;
-    EXPECT_EQ(running.state(), QProcess::Running) << "the running copy was disturbed";
+    {
+        std::optional<platform::TLockFile> first =
+            platform::TLockFile::Acquire(dir.File(QStringLiteral("app/Updates/updater.lock")));
+        ASSERT_TRUE(first);
+        const TExit second = RunOffscreen(updater, {QStringLiteral("VER=2.5.1"), QStringLiteral("PRB")});
+        EXPECT_TRUE(second.Finished && second.Normal && second.Code == 0) << second;
+        const QString text = QString::fromUtf8(ReadFile(log));
+        EXPECT_TRUE(text.contains(QLatin1String(" WARNING Start refused: another updater runs for "))) << text.toStdString();
+        EXPECT_FALSE(text.contains(QLatin1String(" INFO Start: "))) << text.toStdString();
+    }
+    // The lock let go, the same updater runs, with the namesake elsewhere still running.
+    const TExit run = RunOffscreen(updater, {QStringLiteral("VER=2.5.1"), QStringLiteral("PRB")});
+    EXPECT_TRUE(run.Finished && run.Normal && run.Code == 0) << run;
+    const QString text = QString::fromUtf8(ReadFile(log));
+    EXPECT_TRUE(text.contains(QLatin1String(" INFO Start: "))) << text.toStdString();
+    EXPECT_EQ(running.state(), QProcess::Running) << "the program elsewhere was disturbed";
+    EXPECT_FALSE(QFileInfo::exists(dir.File(QStringLiteral("app/Updates/updater.lock"))));
 
     running.kill();
     running.waitForFinished(10000);

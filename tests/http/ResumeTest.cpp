@@ -249,3 +249,37 @@ TEST_F(ResumeTest, TriesAndPausesComeFromTheTransferSettings) {
 }
 
 } // namespace zlt::test
+
+namespace zlt::test {
+
+// A try that brought next to nothing is not tried again: a server that stalls from its first
+// bytes costs one stall, not one per try. The control: a try that brought half the file goes on.
+TEST_F(ResumeTest, OnlyATryThatDeliveredIsResumed) {
+    TZLTHttpDefaults::Instance().StallTimeoutMs = 200;
+    const TRecord stalled = DownloadOf(FServer->Url(QStringLiteral("/stall/a")));
+    ASSERT_TRUE(stalled.Failure.has_value());
+    EXPECT_TRUE(stalled.Failure->contains(QLatin1String("no data received for 200 ms"))) << stalled.Failure->toStdString();
+    EXPECT_EQ(stalled.Resumptions, 0);
+    EXPECT_EQ(FServer->RequestLines().filter(QStringLiteral("/stall/a ")).size(), 1);
+
+    const TRecord half = DownloadOf(FServer->Url(QStringLiteral("/range/good/300000/1/worth")));
+    ASSERT_FALSE(half.Failure.has_value()) << half.Failure->toStdString();
+    EXPECT_EQ(half.Resumptions, 1);
+}
+
+// The whole transfer has a deadline: a body that drips, never slow enough for the stall guard nor,
+// here, for a speed floor, ends when its time is up, and is not tried again.
+TEST_F(ResumeTest, AWholeTransferEndsAtItsDeadline) {
+    TZLTHttpDefaults::Instance().LowSpeedBytesPerSecond = 0;
+    TZLTHttpDefaults::Instance().TransferTimeoutMs = 1500;
+    QElapsedTimer clock;
+    clock.start();
+    const TRecord dripped = DownloadOf(FServer->Url(QStringLiteral("/drip/100000")));
+    ASSERT_TRUE(dripped.Failure.has_value());
+    EXPECT_TRUE(dripped.Failure->contains(QLatin1String("took longer than its limit of 1.5 s")))
+        << dripped.Failure->toStdString();
+    EXPECT_EQ(dripped.Resumptions, 0);
+    EXPECT_LT(clock.elapsed(), 30000) << "the body would drip for 50000 s";
+}
+
+} // namespace zlt::test

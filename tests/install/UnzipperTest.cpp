@@ -530,6 +530,38 @@ TEST(UnZipper, ModesOfWindowsMadeEntriesAndMaskedStoredModes) {
     }
 }
 
+// A package cannot weaken the folder: a "./" or an existing folder's entry with mode 0777
+// changes neither the base folder nor the existing one, and the program the package updates
+// stays runnable for its owner whatever mode it stores. The controls: a folder the package makes
+// gets its stored mode (without write for everyone), another file its stored 0600.
+TEST(UnZipper, APackageCannotWeakenTheFolderNorLockItsProgram) {
+    TTempDir dir;
+    if (!PermissionBitsHold(dir)) GTEST_SKIP() << "this system's files carry no Unix permission bits";
+    const QString zip = dir.File(QStringLiteral("update.zip"));
+    TZipWriter()
+        .Folder("./", 0777)
+        .Folder("data/", 0777)
+        .Folder("fresh/", 0777)
+        .File("bin/acme", "new program", 0)
+        .File("bin/other", "new program", 0600)
+        .File("data/base.db", "new data", 0644)
+        .Write()
+        .Save(zip);
+    const QString folder = dir.File(QStringLiteral("app"));
+    WriteFile(folder + QStringLiteral("/data/base.db"), "old");
+    fs::permissions(SystemPath(folder), fs::perms(0755));
+    fs::permissions(SystemPath(folder + QStringLiteral("/data")), fs::perms(0750));
+
+    TInstaller installer;
+    installer.UnZipper.ProgramName = QStringLiteral("bin/acme");
+    installer.Install(zip, folder);
+    const std::vector<std::pair<const char*, int>> expected = {
+        {"", 0755}, {"/data", 0750}, {"/fresh", 0775}, {"/bin/acme", 0500}, {"/bin/other", 0600}};
+    for (const auto& [name, mode] : expected)
+        EXPECT_EQ(static_cast<int>(Permissions(folder + QString::fromLatin1(name))), mode) << name;
+    EXPECT_EQ(ReadFile(folder + QStringLiteral("/bin/acme")), "new program");
+}
+
 // What a package declares is what it may write: an entry that holds more than it declares is
 // refused without leaving anything, and a package that declares more than the disk holds is
 // refused before anything is written.

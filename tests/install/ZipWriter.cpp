@@ -55,10 +55,10 @@ TZipWriter& TZipWriter::File(const QByteArray& AName, const QByteArray& AData, q
     return *this;
 }
 
-TZipWriter& TZipWriter::Folder(const QByteArray& AName) {
+TZipWriter& TZipWriter::Folder(const QByteArray& AName, quint32 AMode) {
     const QByteArray name = AName.endsWith('/') ? AName : AName + '/';
     FEntries.push_back(
-        {name, QByteArray(), TMethod::Stored, UnixHost, ((UnixFolder | 0755) << 16) | DosFolder, !IsAscii(name)});
+        {name, QByteArray(), TMethod::Stored, UnixHost, ((UnixFolder | AMode) << 16) | DosFolder, !IsAscii(name)});
     return *this;
 }
 

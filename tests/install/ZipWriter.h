@@ -57,8 +57,8 @@ public:
     // A file made on Unix with the permission bits AMode.
     TZipWriter& File(const QByteArray& AName, const QByteArray& AData, quint32 AMode = 0644,
                      TMethod AMethod = TMethod::Deflated);
-    // A folder; a '/' is appended to the name unless it ends in one.
-    TZipWriter& Folder(const QByteArray& AName);
+    // A folder with the permission bits AMode; a '/' is appended to the name unless it ends in one.
+    TZipWriter& Folder(const QByteArray& AName, quint32 AMode = 0755);
     // A symbolic link made on Unix: its mode says link, its data is the target.
     TZipWriter& Link(const QByteArray& AName, const QByteArray& ATarget);
     // A file as Windows' own "compressed folder" stores it: made on MS-DOS, no Unix mode, only

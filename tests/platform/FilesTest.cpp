@@ -251,5 +251,27 @@ TEST(ExclusiveFile, FullDiskRaisesTheSystemText) {
     EXPECT_TRUE(output.contains(QStringLiteral("[  PASSED  ] 1 test"))) << output.toStdString();
 }
 
+// One holder at a time, whoever asks: a second lock on the file is refused at once (never
+// waited for) while the first lives, and taken once it is let go; the file goes with its holder.
+TEST(LockFile, OneHolderAtATimeAndNeverThroughALink) {
+    TTempDir dir;
+    const QString name = dir.File(QStringLiteral("updater.lock"));
+    std::optional<platform::TLockFile> first = platform::TLockFile::Acquire(name);
+    ASSERT_TRUE(first && first->Held());
+    EXPECT_FALSE(platform::TLockFile::Acquire(name)) << "a second holder";
+    first->Release();
+    EXPECT_FALSE(QFileInfo::exists(name)) << "the file goes with its holder";
+    std::optional<platform::TLockFile> second = platform::TLockFile::Acquire(name);
+    EXPECT_TRUE(second && second->Held()) << "the control: free again";
+    second.reset();
+
+    if (ProgramSuffix() == QLatin1String(".exe")) return; // links are planted with POSIX calls
+    const QString target = dir.File(QStringLiteral("elsewhere"));
+    WriteFile(target, "the user's");
+    ASSERT_TRUE(QFile::link(target, name));
+    EXPECT_THROW(platform::TLockFile::Acquire(name), Exception);
+    EXPECT_EQ(ReadFile(target), "the user's");
+}
+
 } // namespace
 } // namespace zlt::test

@@ -628,7 +628,7 @@ TEST_F(DownloadTest, SignedPackagesAreHandedOnOnlyWhenATrustedKeySignedThem) {
         {"unsigned.zip", {key.PublicKeyLine()}, "404 Not Found", false},
         {"html.zip", {key.PublicKeyLine()}, "malformed", false},
         {"foreign.zip", {key.PublicKeyLine()}, "not a trusted key", false},
-        {"legacy.zip", {key.PublicKeyLine()}, "legacy signature", true},
+        {"legacy.zip", {key.PublicKeyLine()}, "legacy signature", false},
         {"good.zip", {QStringLiteral("RWQ-not-a-key")}, "RWQ-not-a-key", false},
     };
     for (const TCase& c : cases) {
