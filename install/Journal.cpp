@@ -145,11 +145,9 @@ private:
         const auto staged = Place(AStep.Staged, ".tmp");
         const auto aside = AStep.Aside.isEmpty() ? std::nullopt : Place(AStep.Aside, ".old");
         // An installation writes both names beside the target, in its folder.
-        const auto folder = [](const QByteArray& APath) {
-            return APath.left(std::max<qsizetype>(0, APath.lastIndexOf('/')));
-        };
-        const bool beside = folder(AStep.Staged) == folder(AStep.Target) &&
-                            (AStep.Aside.isEmpty() || folder(AStep.Aside) == folder(AStep.Target));
+        const QByteArray folder = ParentWithSlash(AStep.Target);
+        const bool beside = ParentWithSlash(AStep.Staged) == folder &&
+                            (AStep.Aside.isEmpty() || ParentWithSlash(AStep.Aside) == folder);
         if (!target || !staged || (!AStep.Aside.isEmpty() && !aside) || !beside) {
             Problem(AStep.Target, QStringLiteral("the journal names a place outside the folder"));
             return;

@@ -27,6 +27,12 @@ inline std::filesystem::path NativePath(const QByteArray& APath) {
     }
 }
 
+// The folder part of a stored path, '/' included ("a/b/c" gives "a/b/", "c" gives "").
+inline QByteArray ParentWithSlash(const QByteArray& APath) {
+    const qsizetype slash = APath.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : APath.left(slash + 1);
+}
+
 // The system's form of a path, for the calls that take text.
 template <typename TChar>
 QString PathText(const std::basic_string<TChar>& APath) {

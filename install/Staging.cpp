@@ -23,11 +23,6 @@ std::function<void(int)>& CommitStepHook() {
     return hook;
 }
 
-QByteArray Parent(const QByteArray& APath) {
-    const qsizetype slash = APath.lastIndexOf('/');
-    return slash < 0 ? QByteArray() : APath.left(slash + 1);
-}
-
 QString Shown(const QByteArray& APath) { return QString::fromUtf8(APath); }
 
 // Where the test seam may end the process; ACount counts the places.
@@ -107,7 +102,7 @@ TStaging::TCommitted TStaging::Plan() {
         std::error_code error;
         if (taken.contains(staged.Target) ||
             fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error))) {
-            staged.Aside = Parent(staged.Target) + NewAsideName();
+            staged.Aside = ParentWithSlash(staged.Target) + NewAsideName();
             ++committed.Replaced;
         } else {
             ++committed.Added;

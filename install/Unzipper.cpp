@@ -223,11 +223,6 @@ QByteArray LastComponent(const QByteArray& APath) {
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
-QByteArray ParentWithSlash(const QByteArray& APath) {
-    const qsizetype slash = APath.lastIndexOf('/');
-    return slash < 0 ? QByteArray() : APath.left(slash + 1);
-}
-
 // The program's path as the entries' paths are written: '/'-separated, without a leading
 // "./", in UTF-8.
 QByteArray ProgramPath(const QString& AProgramName) {
