@@ -394,16 +394,18 @@ bool TZLTWebUpdater::FetchChangedEntries(http::TZLTHttp& AClient, const signatur
     const QString address = http::DisplayUrl(FstrDownloUrl);
     const TDeltaPlan plan = PlanDelta(AManifest, platform::ExecutableFolder());
     if (!plan.Refusal.isEmpty()) {
-        Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: %2").arg(address, plan.Refusal));
+        Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: %2 (compared in %3 s)")
+                                   .arg(address, plan.Refusal)
+                                   .arg(plan.CompareSeconds, 0, 'f', 2));
         return false;
     }
     platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
     const QString fileName = file.FileName();
     TDeltaEvents events;
-    events.Begin = [this, &AClient](std::int64_t ATotal) {
+    events.Begin = [&AClient](std::int64_t ATotal) {
         if (AClient.OnWorkBegin) AClient.OnWorkBegin(&AClient, http::TWorkMode::wmRead, ATotal);
     };
-    events.Progress = [this, &AClient](std::int64_t ADone) {
+    events.Progress = [&AClient](std::int64_t ADone) {
         if (AClient.OnWork) AClient.OnWork(&AClient, http::TWorkMode::wmRead, ADone);
     };
     events.Resuming = [this, &address](std::int64_t AOffset, const QString& ACause) {
