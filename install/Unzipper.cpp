@@ -119,7 +119,7 @@ TArchiveReader OpenZipReader(const QString& AFileName) {
 // UTF-8 as UTF-8 and the others as Latin-1 (OpenArchiveFile), and the archive's directory
 // tells which of the two a name was.
 template <typename TChar>
-QByteArray StoredName(archive_entry* AEntry, const TZipDirectory* ADirectory) {
+QByteArray StoredName(archive_entry* AEntry, const TZipDirectory& ADirectory) {
     if constexpr (std::is_same_v<TChar, wchar_t>) {
         const wchar_t* wide = archive_entry_pathname_w(AEntry);
         if (wide == nullptr) return {};
@@ -128,9 +128,7 @@ QByteArray StoredName(archive_entry* AEntry, const TZipDirectory* ADirectory) {
         if (std::any_of(text.begin(), text.end(), [](QChar ACharacter) { return ACharacter.unicode() > 0xFF; }))
             return asUtf8;
         const QByteArray asBytes = text.toLatin1();
-        if (ADirectory != nullptr && ADirectory->Knows(asUtf8) &&
-            (ADirectory->IsUtf8(asUtf8) || !ADirectory->Knows(asBytes)))
-            return asUtf8;
+        if (ADirectory.Knows(asUtf8) && (ADirectory.IsUtf8(asUtf8) || !ADirectory.Knows(asBytes))) return asUtf8;
         return asBytes;
     } else {
         const char* raw = archive_entry_pathname(AEntry);
@@ -149,9 +147,9 @@ bool ValidUtf8(const QByteArray& ABytes) {
 // stores them so); any other name is in the OEM code page, as Windows' own "compressed folder"
 // and the tools of its time store names. A name the directory does not know (libarchive took
 // it from an extra field) is taken as UTF-8 when it can be.
-QString DecodedName(const QByteArray& AStored, const TZipDirectory* ADirectory) {
-    if (ADirectory != nullptr && ADirectory->IsUtf8(AStored)) return QString::fromUtf8(AStored);
-    const bool unixMade = ADirectory == nullptr || !ADirectory->Knows(AStored) || ADirectory->HasUnixMode(AStored);
+QString DecodedName(const QByteArray& AStored, const TZipDirectory& ADirectory) {
+    if (ADirectory.IsUtf8(AStored)) return QString::fromUtf8(AStored);
+    const bool unixMade = !ADirectory.Knows(AStored) || ADirectory.HasUnixMode(AStored);
     if (unixMade && ValidUtf8(AStored)) return QString::fromUtf8(AStored);
     return platform::FromOemCodePage(AStored);
 }
@@ -242,7 +240,7 @@ constexpr int ExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_S
 class TExtraction {
 public:
     TExtraction(TZLTUnZipper& AOwner, TZLTUnZipper::TCounts& ACounts, const QString& AArchive, const QString& ABase,
-                const TZipDirectory* ADirectory, std::int64_t ADeclaredBytes)
+                const TZipDirectory& ADirectory, std::int64_t ADeclaredBytes)
         : FOwner(AOwner), FCounts(ACounts), FBase(ABase), FBasePath(platform::FileSystemPath(ABase)),
           FUnwritten(ADeclaredBytes), FDirectory(ADirectory), FProgramPath(ProgramPath(AOwner.ProgramName)),
           FArchivePath(platform::FileSystemPath(AArchive)),
@@ -456,7 +454,7 @@ private:
     // 0755 when it is a folder or the program that the package updates.
     unsigned Permissions(archive_entry* AEntry, const QByteArray& AStoredPath, const QByteArray& ATargetPath,
                          unsigned AType) const {
-        if (FDirectory == nullptr || FDirectory->HasUnixMode(AStoredPath)) {
+        if (FDirectory.HasUnixMode(AStoredPath)) {
             const unsigned stored = static_cast<unsigned>(archive_entry_perm(AEntry)) & 0775u;
             // The program the package updates must stay runnable for its owner, whatever the
             // package stores (0, 0600): the updater starts it again at the end.
@@ -583,8 +581,8 @@ private:
     TZLTUnZipper::TCounts& FCounts;
     QString FBase;
     fs::path FBasePath;
-    std::int64_t FUnwritten;         // what the space check counted and no entry has written yet
-    const TZipDirectory* FDirectory; // nullptr: the archive's directory could not be read
+    std::int64_t FUnwritten; // what the space check counted and no entry has written yet
+    const TZipDirectory& FDirectory;
     QByteArray FProgramPath;
     fs::path FArchivePath;
     fs::path FJournalPath;
@@ -605,15 +603,45 @@ private:
 } // namespace
 
 struct TZLTUnZipper::TImpl {
-    QString FileName;               // absolute; empty when closed
-    std::int64_t EntryCount = 0;    // from the central directory, for the progress share
-    std::int64_t DeclaredBytes = 0; // the files' sizes as the archive declares them
-    std::optional<TZipDirectory> Directory;
+    QString FileName; // absolute; empty when closed
+    TZipDirectory Directory;
 };
 
 TZLTUnZipper::TZLTUnZipper(QObject* AOwner) : TComponent(AOwner), FImpl(std::make_unique<TImpl>()) {}
 
 TZLTUnZipper::~TZLTUnZipper() = default;
+
+namespace {
+
+// Two entries whose names, decoded and cleaned, name the same file: the second would silently
+// take the first one's place.
+void CheckDistinctNames(const TZipDirectory& ADirectory) {
+    QHash<QString, QString> seen; // cleaned name -> the entry's name
+    for (const TZipEntry& entry : ADirectory.Entries) {
+        const QString name = DecodedName(entry.StoredName, ADirectory);
+        QString cleaned = QDir::cleanPath(name);
+        while (cleaned.endsWith(u'/')) cleaned.chop(1);
+        if (const auto other = seen.constFind(cleaned); other != seen.constEnd())
+            throw EMalformedZip(QStringLiteral("the entries \"%1\" and \"%2\" name the same file").arg(*other, name));
+        seen.insert(cleaned, name);
+    }
+}
+
+// The directory of AFileName, checked whole, and libarchive's reading of the first entry: an
+// archive that either refuses is refused here and not halfway through the installation.
+TZipDirectory ReadPackageStructure(const QString& AFileName) {
+    TZipDirectory directory = ReadZipDirectory(AFileName);
+    CheckDistinctNames(directory);
+    // libarchive calls an archive without entries unrecognised; it is a readable package
+    // with nothing in it.
+    if (directory.EntryCount == 0) return directory;
+    TArchiveReader reader = OpenZipReader(AFileName);
+    archive_entry* entry = nullptr;
+    if (archive_read_next_header(reader.Get(), &entry) == ARCHIVE_FATAL) throw EMalformedZip(ErrorText(reader.Get()));
+    return directory;
+}
+
+} // namespace
 
 void TZLTUnZipper::Open(const QString& AFileName) {
     Close();
@@ -624,40 +652,12 @@ void TZLTUnZipper::Open(const QString& AFileName) {
     if (info.size() == 0) throw Exception(QStringLiteral("The archive \"%1\" is empty (0 bytes)").arg(shown));
 
     const QString fileName = info.absoluteFilePath();
-    std::optional<TZipDirectory> directory = ReadZipDirectory(fileName);
-    // libarchive calls an archive without entries unrecognised; it is a readable package
-    // with nothing in it.
-    if (directory && directory->EntryCount == 0) {
-        FImpl->FileName = fileName;
-        FImpl->Directory = std::move(directory);
-        return;
-    }
-
-    // The central directory gives the count and the sizes; libarchive reads the first entry, so
-    // that an archive it can't read is refused here and not halfway through the installation.
-    // Without a readable directory, a walk over every entry counts them instead.
-    TArchiveReader reader = OpenZipReader(fileName);
-    std::int64_t count = 0;
-    std::int64_t declared = 0;
-    archive_entry* entry = nullptr;
-    for (;;) {
-        const int result = archive_read_next_header(reader.Get(), &entry);
-        if (result == ARCHIVE_EOF) break;
-        if (result == ARCHIVE_FATAL) {
-            if (count == 0)
-                throw Exception(
-                    QStringLiteral("\"%1\" is not a readable ZIP archive: %2").arg(shown, ErrorText(reader.Get())));
-            break; // the extraction meets the same damage after the readable entries
-        }
-        ++count;
-        if (directory) break;
-        if (archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry) != 0)
-            declared += std::max<la_int64_t>(0, archive_entry_size(entry));
+    try {
+        FImpl->Directory = ReadPackageStructure(fileName);
+    } catch (const EMalformedZip& fault) {
+        throw Exception(QStringLiteral("\"%1\" is not a readable ZIP archive: %2").arg(shown, fault.Message()));
     }
     FImpl->FileName = fileName;
-    FImpl->EntryCount = directory ? directory->EntryCount : count;
-    FImpl->DeclaredBytes = directory ? directory->DeclaredBytes : declared;
-    FImpl->Directory = std::move(directory);
 }
 
 void TZLTUnZipper::Close() { *FImpl = TImpl{}; }
@@ -671,21 +671,21 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
     if (!QFileInfo(base).isDir() && !(CreateDirs && QDir().mkpath(base)))
         throw Exception(QStringLiteral("The folder \"%1\" does not exist").arg(QDir::toNativeSeparators(base)));
     const qint64 available = QStorageInfo(base).bytesAvailable();
-    const std::int64_t needed = FImpl->DeclaredBytes + SpaceMargin(FImpl->DeclaredBytes);
+    const std::int64_t declared = FImpl->Directory.DeclaredBytes;
+    const std::int64_t needed = declared + SpaceMargin(declared);
     if (available >= 0 && needed > available)
         throw ENotEnoughSpace(QStringLiteral("The package needs %1 bytes, and the disk of \"%2\" has %3 bytes free")
                                   .arg(needed)
                                   .arg(QDir::toNativeSeparators(base))
                                   .arg(available));
-    if (FImpl->EntryCount == 0) {
+    if (FImpl->Directory.EntryCount == 0) {
         bool abort = false;
         if (OnArchiveProgress) OnArchiveProgress(this, 100, abort);
         return;
     }
-    const TZipDirectory* directory = FImpl->Directory ? &*FImpl->Directory : nullptr;
-    TExtraction extraction(*this, FCounts, FImpl->FileName, QFileInfo(base).absoluteFilePath(), directory,
-                           FImpl->DeclaredBytes);
-    extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->EntryCount);
+    TExtraction extraction(*this, FCounts, FImpl->FileName, QFileInfo(base).absoluteFilePath(), FImpl->Directory,
+                           declared);
+    extraction.Run(AMask.isEmpty() ? QStringLiteral("*") : AMask, FImpl->Directory.EntryCount);
 }
 
 } // namespace zlt::install

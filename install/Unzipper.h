@@ -60,9 +60,12 @@ public:
     QString ProgramName;
 
     // Opens AFileName as a ZIP archive and counts its entries and their declared sizes (from
-    // the central directory). An archive without entries opens as one. Throws Exception when
-    // it is missing, empty or no readable ZIP archive (an error page, a cut download, a tar or
-    // 7z file).
+    // the central directory). An archive without entries opens as one. Throws Exception, with
+    // the cause, when it is missing, empty or no readable ZIP archive (an error page, a cut
+    // download, a tar or 7z file), and when its structure can't be trusted as a whole (see
+    // ReadZipDirectory: a directory that disagrees with the local headers, overlapping or
+    // hidden entries, a second end record, a download spliced from two files), or two of its
+    // entries name the same file: such a package is refused before anything is written.
     void Open(const QString& AFileName);
     void Close();
     bool IsOpen() const;

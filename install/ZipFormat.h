@@ -81,6 +81,16 @@ struct TZip64Locator { // stands right before the end record
     static constexpr qint64 DiskCount = 16; // 4 bytes
 };
 
+struct TDataDescriptor {                             // follows an entry's data when its flags carry DataDescriptorFlag
+    static constexpr quint32 Signature = 0x08074b50; // optional: writers may leave it out
+    static constexpr qint64 SignatureSize = 4;
+    // From the start after the optional signature: the CRC, then both sizes, each 4 bytes, or 8
+    // when the entry's local header has a ZIP64 extra field.
+    static constexpr qint64 Crc = 0;
+    static constexpr qint64 CompressedSize = 4;
+    static constexpr qint64 MaxSize = 24; // signature, CRC and two 8-byte sizes
+};
+
 struct TEndRecord { // end of central directory record, followed only by its comment
     static constexpr quint32 Signature = 0x06054b50;
     static constexpr qint64 Size = 22;
@@ -93,6 +103,11 @@ struct TEndRecord { // end of central directory record, followed only by its com
     static constexpr qint64 CommentLength = 20;   // 2 bytes
     static constexpr qint64 MaxCommentLength = 0xFFFF;
 };
+
+// The bits of the general purpose flags (TLocalHeader::Flags, TDirectoryHeader::Flags) that say
+// the entry is encrypted, and that its CRC and sizes follow its data in a data descriptor.
+inline constexpr quint16 EncryptedFlag = 0x0001;
+inline constexpr quint16 DataDescriptorFlag = 0x0008;
 
 // The bit of the general purpose flags (TLocalHeader::Flags, TDirectoryHeader::Flags) that
 // marks the entry's name as UTF-8.
