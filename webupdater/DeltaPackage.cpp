@@ -12,6 +12,8 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 namespace zlt::webupdater {
 
@@ -79,6 +81,46 @@ private:
     QHash<QString, bool> FFolders; // below FFolder -> a real folder, and every one above it too
 };
 
+// Whether each of AEntries is installed as it is, on two threads when the machine has two
+// cores: hashing is the whole cost, and one large file would keep a single core busy for as long
+// as all the small ones together. The bytes are split evenly, the largest files first.
+std::vector<char> CompareInstalled(const std::vector<TManifestEntry>& AEntries, const QString& AFolder) {
+    std::vector<std::size_t> order(AEntries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&AEntries](std::size_t A, std::size_t B) { return AEntries[A].Size > AEntries[B].Size; });
+    std::vector<std::size_t> lanes[2];
+    std::int64_t loads[2] = {0, 0};
+    const int laneCount = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    for (const std::size_t i : order) {
+        const int lane = laneCount == 2 && loads[1] < loads[0] ? 1 : 0;
+        lanes[lane].push_back(i);
+        loads[lane] += AEntries[i].Size;
+    }
+    std::vector<char> same(AEntries.size(), 0);
+    const auto compare = [&AEntries, &AFolder, &same](const std::vector<std::size_t>& ALane) {
+        TInstalledFiles installed(AFolder);
+        for (const std::size_t i : ALane) same[i] = installed.Holds(AEntries[i]) ? 1 : 0;
+    };
+    std::exception_ptr failure;
+    std::thread second([&] {
+        try {
+            compare(lanes[1]);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    });
+    try {
+        compare(lanes[0]);
+    } catch (...) {
+        second.join();
+        throw;
+    }
+    second.join();
+    if (failure) std::rethrow_exception(failure);
+    return same;
+}
+
 // Why a ZIP of the entries APlan fetches can't be written without ZIP64; empty when it can.
 QString NeedsZip64(const TDeltaPlan& APlan) {
     if (static_cast<std::int64_t>(APlan.Changed.size()) > MaxEntries16)
@@ -106,14 +148,14 @@ TDeltaPlan PlanDelta(const signature::TManifest& AManifest, const QString& AFold
             plan.Refusal = QStringLiteral("the manifest does not give the places of the package's entries");
             return plan;
         }
-    TInstalledFiles installed(AFolder);
-    for (const TManifestEntry& entry : AManifest.Entries) {
-        if (installed.Holds(entry)) {
+    const std::vector<char> same = CompareInstalled(AManifest.Entries, AFolder);
+    for (std::size_t i = 0; i < same.size(); ++i) {
+        if (same[i] != 0) {
             ++plan.Unchanged;
             continue;
         }
-        plan.Changed.push_back(&entry);
-        plan.ChangedBytes += entry.Span->Length;
+        plan.Changed.push_back(&AManifest.Entries[i]);
+        plan.ChangedBytes += AManifest.Entries[i].Span->Length;
     }
     std::sort(plan.Changed.begin(), plan.Changed.end(),
               [](const TManifestEntry* A, const TManifestEntry* B) { return A->Span->Offset < B->Span->Offset; });

@@ -194,6 +194,25 @@ TEST_F(DeltaTest, OnlyWhatChangedTravelsFromNginx) {
     }
 }
 
+// The other two download routines share the package fetch, and with it the ranges.
+TEST_F(DeltaTest, EveryDownloadRoutineFetchesOnlyWhatChanged) {
+    for (const bool rest : {true, false}) {
+        SCOPED_TRACE(rest ? "DownloadUpdatesRest" : "DownloadUpdatesNetHTTPClient");
+        TRun run;
+        WriteRelease(run.Exe.Folder(), TFolder{100, 10, 9, 2});
+        run.Updater.SetPDownloadUrl(Http->Url(QStringLiteral("/Produccion/acme.zip")));
+        run.Updater.OnLog = [&run](TZLTWebUpdater*, TLogLevel, const QString& AText) { run.Log << AText; };
+        run.Updater.OnUpdateDownloaded = [&run](TZLTWebUpdater*, QString AFileName) { run.Handed << AFileName; };
+        if (rest)
+            run.Updater.DownloadUpdatesRest();
+        else
+            run.Updater.DownloadUpdatesNetHTTPClient();
+        ui::Application().ResetTerminated();
+        EXPECT_EQ(run.Handed.size(), 1);
+        EXPECT_FALSE(run.Log.filter(QStringLiteral("Fetched 11 of")).isEmpty()) << run.Log.join(u'\n').toStdString();
+    }
+}
+
 // Faults of a server that does serve ranges: the changed entries are refused for any doubt and
 // the whole package comes instead, under its own checks; a part that breaks off goes on.
 TEST_F(DeltaTest, ADoubtfulPartMeansTheWholePackage) {
