@@ -2,14 +2,14 @@
 # Only what changed travels: the whole update run of `updater VER=1.0` against a release that
 # zlt-publish made (the program, version.txt, 3000 files of 4 KiB in 30 folders, a 2 MiB library
 # and big.bin of 100 MiB, all random bytes), served by nginx on 127.0.0.1 at 10 MiB/s
-# (limit_rate 10m). Five runs in each round, each on a fresh copy of the installed folder:
+# (limit_rate 10m). Eight runs in each round, each on a fresh copy of the installed folder:
 #
-#   whole  the installed folder of case a, and a manifest without the entries' places: the whole
-#          package travels, as it did before the entries could travel alone
-#   a      30 small files, the 2 MiB library and version.txt differ from the release
-#   b      only big.bin differs
-#   c      nothing differs
-#   d      a fresh folder: the updater and its settings alone
+#   a        30 small files, the 2 MiB library and version.txt differ from the release
+#   b        only big.bin differs
+#   c        nothing differs
+#   d        a fresh folder: the updater and its settings alone
+#   whole-X  the installed folder of case X, and a manifest without the entries' places: the
+#            whole package travels, as it did before the entries could travel alone
 #
 # For each run: the bytes nginx sent (its access log), the wall time and the CPU time (user +
 # system) of the updater's whole run (/usr/bin/time), and how long the comparison of the
@@ -78,7 +78,7 @@ if [[ ! -f $store/done ]]; then
     echo "== making the release and the installed folders in $store"
     rm -rf "$store" && mkdir -p "$store/www/acme"
     make_tree "$store/release" 2.0 1 1 1 0
-    timeout 600 "$build/bin/zlt-publish" --from "$store/release" --version 2.0 --app acme --channel Produccion \
+    timeout 600 "$build/bin/zlt-publish" --from "$store/release" --version 2.0 --app "$app_name" --channel Produccion \
         --to "$store/www/acme" --package acme.zip >/dev/null
     # The same package under another name, with a manifest that does not give the entries' places.
     ln -f "$channel/acme.zip" "$channel/whole.zip"
@@ -105,7 +105,7 @@ start_nginx "$work" "$store/www" /acme/Produccion/acme.zip '$msec $status $body_
 # One run of CASE into a fresh copy; prints: case bytes wall cpu compare-seconds.
 run_case() {
     local case=$1 folder=$work/app file=acme.zip from=$1
-    [[ $case == whole ]] && { file=whole.zip; from=a; }
+    [[ $case == whole-* ]] && { file=whole.zip; from=${case#whole-}; }
     rm -rf "$folder"
     cp -a "$store/installed/$from" "$folder"
     mkdir -p "$folder/Updates"
@@ -137,10 +137,10 @@ run_case() {
         'BEGIN { split(t, f, " "); printf "%s %s %s %.2f %s\n", c, b, f[1], f[2] + f[3], m }'
 }
 
-echo "== $rounds rounds of whole, a, b, c, d (package: $package_bytes bytes)"
+echo "== $rounds rounds of a, b, c, d, each after the whole package into the same folder (package: $package_bytes bytes)"
 : >"$work/runs.txt"
 for round in $(seq "$rounds"); do
-    for case in whole a b c d; do
+    for case in whole-a a whole-b b whole-c c whole-d d; do
         run_case "$case" | tee -a "$work/runs.txt"
     done
 done
@@ -156,22 +156,24 @@ for case, sent, wall, cpu, compare in (line.split() for line in open(runs)):
 def median(case, i):
     values = [r[i] for r in by[case] if r[i] is not None]
     return st.median(values) if values else None
-whole = [median('whole', i) for i in range(3)]
-names = {'whole': 'whole package (before)', 'a': 'a: 30 small files + 2 MiB library changed',
-         'b': 'b: only the 100 MiB file changed', 'c': 'c: nothing changed', 'd': 'd: a fresh folder'}
+names = {'a': 'a: 30 small files + 2 MiB library changed', 'b': 'b: only the 100 MiB file changed',
+         'c': 'c: nothing changed', 'd': 'd: a fresh folder'}
 lines = ['| Case | Sent (MiB) | Sent / package | Wall (s) | Wall / whole | CPU (s) | CPU / whole | Compare (s) |',
          '|---|---|---|---|---|---|---|---|']
-for case in ('whole', 'a', 'b', 'c', 'd'):
+def row(name, case, base):
     sent, wall, cpu, compare = (median(case, i) for i in range(4))
-    lines.append('| %s | %.2f | %.2f%% | %.2f | %.3f | %.2f | %.3f | %s |' % (
-        names[case], sent / 1048576, 100.0 * sent / package, wall, wall / whole[1], cpu, cpu / whole[2],
-        '-' if compare is None else '%.3f' % compare))
+    return '| %s | %.2f | %.2f%% | %.2f | %.3f | %.2f | %.3f | %s |' % (
+        name, sent / 1048576, 100.0 * sent / package, wall, wall / median(base, 1), cpu, cpu / median(base, 2),
+        '-' if compare is None else '%.3f' % compare)
+for case in ('a', 'b', 'c', 'd'):
+    lines.append(row('whole package, folder of ' + case, 'whole-' + case, 'whole-' + case))
+    lines.append(row(names[case], case, 'whole-' + case))
 text = open(results).read() if __import__('os').path.exists(results) else ''
 marker = '<!-- figures -->'
 head = text.split(marker)[0] if marker in text else text
 body = '\n'.join([marker, '',
                   'Medians of %d rounds; package %d bytes; commit %s; compiler or test processes running '
-                  'at the end: %s.' % (len(by['whole']), package, commit, others),
+                  'at the end: %s.' % (len(by['a']), package, commit, others),
                   '' if not note else '\n' + note, ''] + lines + [''])
 open(results, 'w').write(head.rstrip('\n') + '\n\n' + body if head else body)
 print('\n'.join(lines))
