@@ -387,6 +387,21 @@ QString Mebibytes(std::int64_t ABytes) {
     return QString::number(static_cast<double>(ABytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MiB");
 }
 
+// What travelled, for the log.
+QString DeltaReport(const TDeltaPlan& APlan, const TDeltaResult& AResult, std::int64_t APackageSize, double ASeconds,
+                    const QString& AFileName) {
+    return QStringLiteral("Fetched %1 of %2 entries (%3 of %4) in %5 requests; %6 unchanged (compared in %7 s, "
+                          "fetched in %8 s) into %9")
+        .arg(APlan.Changed.size())
+        .arg(APlan.Entries)
+        .arg(Mebibytes(AResult.Received), Mebibytes(APackageSize))
+        .arg(AResult.Requests)
+        .arg(APlan.Unchanged)
+        .arg(APlan.CompareSeconds, 0, 'f', 2)
+        .arg(ASeconds, 0, 'f', 2)
+        .arg(AFileName);
+}
+
 } // namespace
 
 bool TZLTWebUpdater::FetchChangedEntries(http::TZLTHttp& AClient, const signature::TManifest& AManifest,
@@ -397,6 +412,16 @@ bool TZLTWebUpdater::FetchChangedEntries(http::TZLTHttp& AClient, const signatur
         Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: %2 (compared in %3 s)")
                                    .arg(address, plan.Refusal)
                                    .arg(plan.CompareSeconds, 0, 'f', 2));
+        return false;
+    }
+    // The changed spans are what the ZIP of them holds, but for its directory.
+    const qint64 available = QStorageInfo(platform::ExecutableFolder() + QStringLiteral("Updates")).bytesAvailable();
+    if (available >= 0 && plan.ChangedBytes > available) {
+        Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: its changed entries (%2 bytes) do not fit on "
+                                              "the disk (%3 bytes free)")
+                                   .arg(address)
+                                   .arg(plan.ChangedBytes)
+                                   .arg(available));
         return false;
     }
     platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
@@ -418,17 +443,8 @@ bool TZLTWebUpdater::FetchChangedEntries(http::TZLTHttp& AClient, const signatur
     try {
         TDeltaZip zip(file);
         const TDeltaResult result = FetchDelta(AClient, FstrDownloUrl, plan, zip, events);
-        Log(TLogLevel::llInfo,
-            QStringLiteral("Fetched %1 of %2 entries (%3 of %4) in %5 requests; %6 unchanged (compared in %7 s, "
-                           "fetched in %8 s) into %9")
-                .arg(plan.Changed.size())
-                .arg(plan.Entries)
-                .arg(Mebibytes(result.Received), Mebibytes(AManifest.PackageSize))
-                .arg(result.Requests)
-                .arg(plan.Unchanged)
-                .arg(plan.CompareSeconds, 0, 'f', 2)
-                .arg(static_cast<double>(clock.nsecsElapsed()) / 1e9, 0, 'f', 2)
-                .arg(fileName));
+        Log(TLogLevel::llInfo, DeltaReport(plan, result, AManifest.PackageSize,
+                                           static_cast<double>(clock.nsecsElapsed()) / 1e9, fileName));
     } catch (const std::exception&) {
         file.Abandon();
         DeleteIfExists(fileName);
