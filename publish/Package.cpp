@@ -210,7 +210,7 @@ void AddSpans(std::vector<signature::TManifestEntry>& AEntries, const std::vecto
               const QString& AZipFile) {
     const install::TZipDirectory directory = ReadDirectory(AZipFile);
     QHash<QString, int> modes;
-    for (const TPackageItem& item : AItems) modes.insert(item.Name, item.Mode);
+    for (const TPackageItem& item : AItems) modes.insert(item.Folder ? item.Name + u'/' : item.Name, item.Mode);
     QFile file(AZipFile);
     if (!file.open(QIODevice::ReadOnly))
         throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AZipFile, file.errorString()));
@@ -251,7 +251,10 @@ TPackageFacts WritePackage(const std::vector<TPackageItem>& AItems, const QStrin
     }
     if (!sink.File.flush()) throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(AZipFile, sink.File.errorString()));
     sink.File.close();
+    for (const TPackageItem& item : AItems)
+        if (item.Folder) facts.Folders.push_back({item.Name + u'/', 0, {}, std::nullopt});
     AddSpans(facts.Entries, AItems, AZipFile);
+    AddSpans(facts.Folders, AItems, AZipFile);
     AProgress(step, total, total);
     facts.Size = sink.Size;
     facts.Hash = sink.Hash.Final();

@@ -33,6 +33,7 @@ struct TPackageFacts {
     std::int64_t Size = 0;
     signature::TDigest Hash{}; // BLAKE2b-512 of the whole file
     std::vector<signature::TManifestEntry> Entries;
+    std::vector<signature::TManifestEntry> Folders; // names ending with '/'
 };
 
 // Writes AItems into the ZIP file AZipFile (created; it must not exist): deflated, in the

@@ -99,6 +99,20 @@ std::vector<TManifestEntry> Entries(const QJsonArray& AEntries) {
     return entries;
 }
 
+std::vector<TManifestEntry> Folders(const QJsonArray& AFolders) {
+    std::vector<TManifestEntry> folders;
+    for (qsizetype i = 0; i < AFolders.size(); ++i) {
+        const QString where = QStringLiteral("folder %1").arg(i + 1);
+        const QJsonObject object = AFolders[i].toObject();
+        TManifestEntry folder;
+        folder.Name = Text(object, "name", where);
+        if (!folder.Name.endsWith(u'/')) throw Exception(QStringLiteral("%1 has no name ending with /").arg(where));
+        folder.Span = Span(Field(object, "zip", QJsonValue::Object, where).toObject(), where + QStringLiteral("'s zip"));
+        folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
 void ReadPackage(const QJsonObject& APackage, TManifest& AManifest) {
     const QString where = QStringLiteral("its package");
     AManifest.PackageName = Text(APackage, "name", where);
@@ -138,6 +152,13 @@ QByteArray ManifestJson(const TManifest& AManifest) {
                                                 {QStringLiteral("size"), static_cast<double>(AManifest.PackageSize)},
                                                 {QStringLiteral("blake2b512"), HexText(AManifest.PackageHash)}}},
         {QStringLiteral("entries"), entries}};
+    if (!AManifest.Folders.empty()) {
+        QJsonArray folders;
+        for (const TManifestEntry& folder : AManifest.Folders)
+            folders.append(QJsonObject{{QStringLiteral("name"), folder.Name},
+                                       {QStringLiteral("zip"), SpanJson(folder.Span.value_or(TManifestSpan{}))}});
+        manifest.insert(QStringLiteral("folders"), folders);
+    }
     if (AManifest.Expires) manifest.insert(QStringLiteral("expires"), TimeText(*AManifest.Expires));
     return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
 }
@@ -163,6 +184,8 @@ TManifest ParseManifest(const QByteArray& AJson) {
             manifest.Expires = Time(Text(object, "expires", where), QStringLiteral("its expiry"));
         ReadPackage(Field(object, "package", QJsonValue::Object, where).toObject(), manifest);
         manifest.Entries = Entries(Field(object, "entries", QJsonValue::Array, where).toArray());
+        if (object.contains(QLatin1String("folders")))
+            manifest.Folders = Folders(Field(object, "folders", QJsonValue::Array, where).toArray());
         return manifest;
     } catch (const Exception& error) {
         throw Exception(QStringLiteral("The manifest is malformed: %1").arg(error.Message()));

@@ -51,6 +51,9 @@ struct TManifest {
     std::int64_t PackageSize = 0;
     TDigest PackageHash{};
     std::vector<TManifestEntry> Entries;
+    // The folders of the package (names end with '/'; no size or hash), each with its place, so
+    // that a folder missing from an installation, an empty one too, can travel alone.
+    std::vector<TManifestEntry> Folders;
 
     TReleaseFacts Facts() const;
 };

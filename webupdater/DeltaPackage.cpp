@@ -27,7 +27,9 @@ constexpr std::int64_t Max32 = 0xFFFFFFFE;
 constexpr std::int64_t MaxEntries16 = 0xFFFE;
 // "Version made by": a Unix system (the permission bits are valid), ZIP 2.0.
 constexpr quint16 MadeByUnix20 = (quint16{install::TZipDirectory::UnixHost} << 8) | 20;
-constexpr quint32 RegularFileType = 0100000; // S_IFREG, in the high half of the external attributes
+// The file's type (S_IFREG, S_IFDIR) in the high half of the external attributes, beside its mode.
+constexpr quint32 RegularFileType = 0100000;
+constexpr quint32 FolderType = 0040000;
 
 // A stored path that names a file below the folder and nothing else: no empty, "." or ".."
 // part, no absolute path, no drive or stream, no backslash.
@@ -47,6 +49,10 @@ public:
     }
 
     bool Holds(const TManifestEntry& AEntry) {
+        if (AEntry.Name.endsWith(u'/')) {
+            const QString folder = AEntry.Name.chopped(1);
+            return IsPlainName(folder) && FoldersAreReal(folder + QStringLiteral("/-"));
+        }
         if (!IsPlainName(AEntry.Name) || !FoldersAreReal(AEntry.Name)) return false;
         const QFileInfo info(FFolder + AEntry.Name);
         if (info.isSymLink() || !info.isFile() || info.size() != AEntry.Size) return false;
@@ -84,23 +90,23 @@ private:
 // Whether each of AEntries is installed as it is, on two threads when the machine has two
 // cores: hashing is the whole cost, and one large file would keep a single core busy for as long
 // as all the small ones together. The bytes are split evenly, the largest files first.
-std::vector<char> CompareInstalled(const std::vector<TManifestEntry>& AEntries, const QString& AFolder) {
+std::vector<char> CompareInstalled(const std::vector<const TManifestEntry*>& AEntries, const QString& AFolder) {
     std::vector<std::size_t> order(AEntries.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(),
-              [&AEntries](std::size_t A, std::size_t B) { return AEntries[A].Size > AEntries[B].Size; });
+              [&AEntries](std::size_t A, std::size_t B) { return AEntries[A]->Size > AEntries[B]->Size; });
     std::vector<std::size_t> lanes[2];
     std::int64_t loads[2] = {0, 0};
     const int laneCount = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
     for (const std::size_t i : order) {
         const int lane = laneCount == 2 && loads[1] < loads[0] ? 1 : 0;
         lanes[lane].push_back(i);
-        loads[lane] += AEntries[i].Size;
+        loads[lane] += AEntries[i]->Size;
     }
     std::vector<char> same(AEntries.size(), 0);
     const auto compare = [&AEntries, &AFolder, &same](const std::vector<std::size_t>& ALane) {
         TInstalledFiles installed(AFolder);
-        for (const std::size_t i : ALane) same[i] = installed.Holds(AEntries[i]) ? 1 : 0;
+        for (const std::size_t i : ALane) same[i] = installed.Holds(*AEntries[i]) ? 1 : 0;
     };
     std::exception_ptr failure;
     std::thread second([&] {
@@ -142,20 +148,23 @@ TDeltaPlan PlanDelta(const signature::TManifest& AManifest, const QString& AFold
     QElapsedTimer clock;
     clock.start();
     TDeltaPlan plan;
-    plan.Entries = static_cast<std::int64_t>(AManifest.Entries.size());
-    for (const TManifestEntry& entry : AManifest.Entries)
-        if (!entry.Span) {
+    std::vector<const TManifestEntry*> entries;
+    for (const std::vector<TManifestEntry>* list : {&AManifest.Entries, &AManifest.Folders})
+        for (const TManifestEntry& entry : *list) entries.push_back(&entry);
+    plan.Entries = static_cast<std::int64_t>(entries.size());
+    for (const TManifestEntry* entry : entries)
+        if (!entry->Span) {
             plan.Refusal = QStringLiteral("the manifest does not give the places of the package's entries");
             return plan;
         }
-    const std::vector<char> same = CompareInstalled(AManifest.Entries, AFolder);
+    const std::vector<char> same = CompareInstalled(entries, AFolder);
     for (std::size_t i = 0; i < same.size(); ++i) {
         if (same[i] != 0) {
             ++plan.Unchanged;
             continue;
         }
-        plan.Changed.push_back(&AManifest.Entries[i]);
-        plan.ChangedBytes += AManifest.Entries[i].Span->Length;
+        plan.Changed.push_back(entries[i]);
+        plan.ChangedBytes += entries[i]->Span->Length;
     }
     std::sort(plan.Changed.begin(), plan.Changed.end(),
               [](const TManifestEntry* A, const TManifestEntry* B) { return A->Span->Offset < B->Span->Offset; });
@@ -289,7 +298,8 @@ QByteArray TDeltaZip::DirectoryRecord(const TRecord& ARecord) const {
     Put<quint32>(record, TDirectoryHeader::UncompressedSize, static_cast<quint32>(ARecord.Entry->Size));
     Put<quint16>(record, TDirectoryHeader::NameLength, static_cast<quint16>(name.size()));
     Put<quint32>(record, TDirectoryHeader::ExternalAttributes,
-                 (RegularFileType | static_cast<quint32>(span.Mode)) << 16);
+                 ((ARecord.Entry->Name.endsWith(u'/') ? FolderType : RegularFileType) | static_cast<quint32>(span.Mode))
+                     << 16);
     Put<quint32>(record, TDirectoryHeader::LocalHeaderOffset, static_cast<quint32>(ARecord.Offset));
     return record + name;
 }

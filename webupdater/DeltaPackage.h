@@ -28,7 +28,7 @@ struct TDeltaPlan {
     // The entries to fetch, in the package's order; each has its span.
     std::vector<const signature::TManifestEntry*> Changed;
     std::int64_t ChangedBytes = 0; // the sum of their spans
-    std::int64_t Entries = 0;      // of the package
+    std::int64_t Entries = 0;      // of the package: files and folders
     std::int64_t Unchanged = 0;
     double CompareSeconds = 0;
     // Why the whole package must travel; empty when the plan holds.
@@ -37,7 +37,8 @@ struct TDeltaPlan {
 
 // Compares every entry of AManifest with the file at its path below AFolder: the size, then
 // the BLAKE2b-256 of the content; each file is read at most once. A file counts as changed when
-// it is missing, is no regular file, lies under a link, can't be read, or has an unsafe name.
+// it is missing, is no regular file, lies under a link, can't be read, or has an unsafe name. A
+// folder of the manifest counts as changed when it is not a real folder (missing, or a link).
 // The plan is refused when the manifest does not give every entry's span, when a ZIP of the
 // changed entries would need ZIP64, or when they are more than MaxDeltaPercent of the package.
 TDeltaPlan PlanDelta(const signature::TManifest& AManifest, const QString& AFolder);

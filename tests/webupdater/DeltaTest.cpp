@@ -39,6 +39,7 @@ struct TFolder {
     int ChangedSmall = 0;
     std::uint32_t ProgramSeed = 1;
     std::uint32_t BigSeed = 2;
+    bool EmptyFolder = true; // logs/
 };
 
 void WriteRelease(const QString& AFolder, const TFolder& AContent) {
@@ -50,16 +51,19 @@ void WriteRelease(const QString& AFolder, const TFolder& AContent) {
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup |
                               QFile::ReadOther | QFile::ExeOther);
     WriteRandomFile(AFolder + QStringLiteral("/big.bin"), BigSize, AContent.BigSeed);
+    if (AContent.EmptyFolder) QDir().mkpath(AFolder + QStringLiteral("/logs"));
 }
 
-// Every file below AFolder but Updates/, with its content and whether it may be run.
+// Every file and folder below AFolder but Updates/, with a file's content and whether it may be
+// run.
 std::map<QString, QByteArray> Tree(const QString& AFolder) {
     std::map<QString, QByteArray> tree;
-    QDirIterator it(AFolder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(AFolder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString name = QDir(AFolder).relativeFilePath(it.next());
-        if (name.startsWith(QStringLiteral("Updates/"))) continue;
-        tree[name] = ReadFile(it.filePath()) + (it.fileInfo().isExecutable() ? "+x" : "");
+        if (name == QStringLiteral("Updates") || name.startsWith(QStringLiteral("Updates/"))) continue;
+        tree[name] = it.fileInfo().isDir() ? QByteArray("<dir>")
+                                           : ReadFile(it.filePath()) + (it.fileInfo().isExecutable() ? "+x" : "");
     }
     return tree;
 }
@@ -162,15 +166,17 @@ TEST_F(DeltaTest, OnlyWhatChangedTravelsFromNginx) {
         std::int64_t Least; // bytes of the package nginx sends, at least and at most
         std::int64_t Most;
     };
+    // The release's files, and its folders data/ and logs/ (empty).
+    constexpr int entries = SmallFiles + 2 + 2;
     const TCase cases[] = {
-        {"ten small files and the program changed", TFolder{100, 10, 9, 2}, true,
-         QStringLiteral("Fetched 11 of %1 entries").arg(SmallFiles + 2), ProgramSize + 10 * SmallSize,
+        {"ten small files and the program changed, the empty folder missing", TFolder{100, 10, 9, 2, false}, true,
+         QStringLiteral("Fetched 12 of %1 entries").arg(entries), ProgramSize + 10 * SmallSize,
          ProgramSize + 12 * SmallSize + 64 * 1024},
         {"only the big file changed", TFolder{100, 0, 1, 9}, true,
-         QStringLiteral("travels whole: 1 of %1 entries changed").arg(SmallFiles + 2), whole, whole},
-        {"nothing changed", TFolder{}, true, QStringLiteral("Fetched 0 of %1 entries").arg(SmallFiles + 2), 0, 0},
+         QStringLiteral("travels whole: 1 of %1 entries changed").arg(entries), whole, whole},
+        {"nothing changed", TFolder{}, true, QStringLiteral("Fetched 0 of %1 entries").arg(entries), 0, 0},
         {"a fresh folder", std::nullopt, true,
-         QStringLiteral("travels whole: %1 of %1 entries changed").arg(SmallFiles + 2), whole, whole},
+         QStringLiteral("travels whole: %1 of %1 entries changed").arg(entries), whole, whole},
         {"a server without ranges", TFolder{100, 10, 9, 2}, false, QStringLiteral("the whole package is taken"), whole,
          2 * whole},
     };
