@@ -5,9 +5,11 @@
 #include "platform/Files.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +66,27 @@ QByteArray FormatLine(TLogLevel ALevel, const QString& AText) {
         .toUtf8();
 }
 
+// Appends ALine to AFileName, which first becomes AFileName.1 when the line would take it past
+// the size limit; false when the line could not be written.
+bool AppendRotated(const QString& AFileName, const QByteArray& ALine) {
+    if (QFileInfo(AFileName).size() + ALine.size() > TRunLog::RotateBytes) {
+        const QString older = AFileName + QStringLiteral(".1");
+        QFile::remove(older);
+        QFile::rename(AFileName, older);
+    }
+    return platform::AppendToRegularFile(AFileName, ALine).isEmpty();
+}
+
+// The user's own copy of a record that can't be written beside the updater (a folder the user
+// may not change): in the user's data folder, never in a folder that others share.
+QString UsersCopy(const QString& AFileName) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (folder.isEmpty()) return {};
+    const QString ours = folder + QStringLiteral("/zlt-updater");
+    if (!QDir().mkpath(ours)) return {};
+    return ours + u'/' + QFileInfo(AFileName).fileName();
+}
+
 } // namespace
 
 TRunLog::TRunLog(QString AFileName) : FFileName(std::move(AFileName)) {}
@@ -71,12 +94,8 @@ TRunLog::TRunLog(QString AFileName) : FFileName(std::move(AFileName)) {}
 void TRunLog::Write(TLogLevel ALevel, const QString& AText) noexcept {
     try {
         const QByteArray line = FormatLine(ALevel, AText);
-        if (QFileInfo(FFileName).size() + line.size() > RotateBytes) {
-            const QString older = FFileName + QStringLiteral(".1");
-            QFile::remove(older);
-            QFile::rename(FFileName, older);
-        }
-        if (platform::AppendToRegularFile(FFileName, line).isEmpty()) return;
+        if (AppendRotated(FFileName, line)) return;
+        if (const QString copy = UsersCopy(FFileName); !copy.isEmpty() && AppendRotated(copy, line)) return;
         std::fputs(line.constData(), stderr);
     } catch (...) {
         // Nothing about a record may stop an update.

@@ -12,7 +12,9 @@ using webupdater::TLogLevel;
 // run, one UTF-8 line per event that starts with the local time and its offset
 // ("2026-12-10T14:05:00.123+01:00 ERROR ..."). When the file passes RotateBytes it becomes
 // <name>.log.1, replacing an older one, and a new file starts. Never fatal: a line that can't
-// be written goes to standard error instead, and the run goes on unchanged. GUI thread only.
+// be written there (a folder the user may not change) goes to the user's own copy,
+// <the user's data folder>/zlt-updater/<name>.log, and when that fails too to standard error;
+// the run goes on unchanged. GUI thread only.
 class TRunLog {
 public:
     static constexpr qint64 RotateBytes = qint64{1} << 20;

@@ -6,10 +6,11 @@
 #include "common/Text.h"
 #include "install/Journal.h"
 #include "platform/Files.h"
+#include "platform/Shell.h"
 #include "platform/System.h"
-#include "webupdater/PackageRecord.h"
 #include "ui/Application.h"
 #include "ui/Graphics.h"
+#include "webupdater/PackageRecord.h"
 
 #include <QApplication>
 #include <QDir>
@@ -65,7 +66,8 @@ public:
             return false;
         }
         if (!FLock)
-            RunLog().Warning(QStringLiteral("Start refused: another updater runs for %1").arg(platform::ExecutableFolder()));
+            RunLog().Warning(
+                QStringLiteral("Start refused: another updater runs for %1").arg(platform::ExecutableFolder()));
         return FLock.has_value();
     }
 
@@ -75,23 +77,53 @@ private:
     std::optional<platform::TLockFile> FLock;
 };
 
+// Why files can't be made and renamed in AFolder, found by doing it with a probe of the
+// installation's own temporary names; empty when they can.
+QString FolderWriteProblem(const QString& AFolder) {
+    const QString first = AFolder + QString::fromLatin1(install::NewTemporaryName());
+    const QString second = AFolder + QString::fromLatin1(install::NewTemporaryName());
+    try {
+        std::optional<platform::TExclusiveFile> probe = platform::TExclusiveFile::CreateNew(first);
+        if (!probe) return {}; // someone else's file of that name: a file was there to be made
+        probe->Close();
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
+    }
+    const QString problem = platform::RenameOver(first, second);
+    platform::RemoveFile(problem.isEmpty() ? second : first);
+    return problem;
+}
+
 } // namespace
+
+bool EnsureWritableFolder(const QString& AFolder, const QStringList& AParameters) {
+    const QString problem = FolderWriteProblem(AFolder);
+    if (problem.isEmpty()) return true;
+    const QString cause = QStringLiteral("The updater can't make and rename files in %1 (%2); nothing was stopped")
+                              .arg(QDir::toNativeSeparators(AFolder), OneLine(problem));
+    const QString refusal = platform::StartElevated(platform::ExecutablePath(), AParameters);
+    if (refusal.isEmpty())
+        RunLog().Warning(cause + QStringLiteral(", and the updater starts again with administrator rights"));
+    else
+        RunLog().Error(cause +
+                       QStringLiteral(", and it can't start with administrator rights: %1").arg(OneLine(refusal)));
+    return false;
+}
 
 int RunStartup(int argc, char** argv) {
     platform::SetCommandLine(argc, argv);
-    // Both checks come before the windowed application exists: a refused start shows nothing
+    QStringList parameters;
+    for (int index = 1; index <= platform::ParamCount(); ++index) parameters.append(platform::ParamStr(index));
+    // Every check comes before the windowed application exists: a refused start shows nothing
     // and needs no display.
+    if (!parameters.isEmpty() && !EnsureWritableFolder(platform::ExecutableFolder(), parameters)) return 0;
     TRunLock lock;
     if (!lock.Take()) return 0;
-    if (platform::ParamCount() == 0) return 0;
+    if (parameters.isEmpty()) return 0;
     FinishInterruptedInstallation();
 
-    QStringList parameters;
     QStringList shown;
-    for (int index = 1; index <= platform::ParamCount(); ++index) {
-        parameters.append(platform::ParamStr(index));
-        shown.append(ParameterForLog(parameters.back()));
-    }
+    for (const QString& parameter : std::as_const(parameters)) shown.append(ParameterForLog(parameter));
     ParseParameters(parameters);
     RunLog().Info(QStringLiteral("Start: %1, version %2, channel %3, parameters: %4")
                       .arg(platform::ExecutablePath(), ParameterForLog(ParamVersion),

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -20,5 +21,8 @@ std::optional<QByteArray> ReadRegularFile(const QString& AFileName);
 
 // Opens APath, a file that exists, as the shell's "open" verb does; true when something started.
 bool OpenFile(const QString& APath, const QString& AParameters);
+
+// StartElevated without the test's hook.
+QString StartElevated(const QString& AProgram, const QStringList& AParameters);
 
 } // namespace zlt::platform::native

@@ -17,6 +17,11 @@ TShellExecuteHook& ShellHook() {
     return hook;
 }
 
+TElevatedStartHook& ElevationHook() {
+    static TElevatedStartHook hook;
+    return hook;
+}
+
 // The file that "open" means: an absolute name as it stands, a relative name with a folder
 // from the program's own folder, a bare name from the program's own folder or PATH, in that
 // order. Empty when none exists. A shell would look in the current folder first; it only
@@ -49,5 +54,14 @@ bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters) {
 }
 
 TShellExecuteHook SetShellExecuteHook(TShellExecuteHook AHook) { return std::exchange(ShellHook(), std::move(AHook)); }
+
+QString StartElevated(const QString& AProgram, const QStringList& AParameters) {
+    if (const TElevatedStartHook& hook = ElevationHook()) return hook(AProgram, AParameters);
+    return native::StartElevated(AProgram, AParameters);
+}
+
+TElevatedStartHook SetElevatedStartHook(TElevatedStartHook AHook) {
+    return std::exchange(ElevationHook(), std::move(AHook));
+}
 
 } // namespace zlt::platform

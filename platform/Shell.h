@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -21,5 +22,17 @@ bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters = QSt
 // before; an empty hook restores the real shell.
 using TShellExecuteHook = std::function<bool(const QString& AFileName, const QString& AParameters)>;
 TShellExecuteHook SetShellExecuteHook(TShellExecuteHook AHook);
+
+// Starts AProgram once more with administrator rights and AParameters (each one argument, as
+// the program gets them), through the system's elevation prompt, and does not wait for it.
+// Empty when it started; else why not: the user refused, the system has no such prompt (every
+// system but Windows), or this process runs with those rights already, so that a copy that
+// still can't do its work never starts another.
+QString StartElevated(const QString& AProgram, const QStringList& AParameters);
+
+// Tests may take the place of the elevated start to see what would be started: the hook's
+// result is StartElevated's. Returns the hook set before; an empty hook restores the system's.
+using TElevatedStartHook = std::function<QString(const QString& AProgram, const QStringList& AParameters)>;
+TElevatedStartHook SetElevatedStartHook(TElevatedStartHook AHook);
 
 } // namespace zlt::platform

@@ -5,6 +5,8 @@
 
 #include <shellapi.h>
 
+#include <QStringList>
+
 #include <string>
 
 namespace zlt::platform::native {
@@ -17,6 +19,60 @@ bool OpenFile(const QString& APath, const QString& AParameters) {
     const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", file.c_str(),
                                              parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL);
     return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+namespace {
+
+// One argument as CommandLineToArgvW and the C runtime read it back: quoted when it is empty
+// or holds a blank or a quote, backslashes doubled only before a quote.
+std::wstring QuotedArgument(const QString& AArgument) {
+    const std::wstring text = AArgument.toStdWString();
+    if (!text.empty() && text.find_first_of(L" \t\n\v\"") == std::wstring::npos) return text;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t character : text) {
+        if (character == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(character == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        quoted += character;
+        backslashes = 0;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L'"';
+}
+
+bool RunsElevated() {
+    HANDLE token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) return false;
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool known = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
+    ::CloseHandle(token);
+    return known && elevation.TokenIsElevated != 0;
+}
+
+} // namespace
+
+QString StartElevated(const QString& AProgram, const QStringList& AParameters) {
+    if (RunsElevated()) return QStringLiteral("the updater runs with administrator rights already");
+    std::wstring parameters;
+    for (const QString& parameter : AParameters) {
+        if (!parameters.empty()) parameters += L' ';
+        parameters += QuotedArgument(parameter);
+    }
+    const std::wstring file = win32::WidePath(AProgram);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // Synchronous, so that the prompt's answer is known before this copy ends.
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (::ShellExecuteExW(&info) == FALSE) return win32::SystemErrorText(::GetLastError());
+    return {};
 }
 
 } // namespace zlt::platform::native

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -59,12 +61,21 @@ TEST(RunLog, PassingTheBoundStartsANewFileAndKeepsOneOlder) {
     EXPECT_TRUE(ReadFile(log.FileName()).contains("after"));
 }
 
-TEST(RunLog, ALogThatCannotBeWrittenNeverThrows) {
+// A record that can't be written beside the updater (a folder the user may not change, here
+// a folder in the file's place) goes to the user's own copy, and nothing throws.
+TEST(RunLog, ALineThatCannotBeWrittenBesideGoesToTheUsersCopy) {
     TTempDir dir;
-    ASSERT_TRUE(QDir().mkpath(dir.File(QStringLiteral("updater.log"))));
-    TRunLog log(dir.File(QStringLiteral("updater.log")));
-    EXPECT_NO_THROW(log.Error(QStringLiteral("goes to standard error")));
+    // The user's data folder: XDG_DATA_HOME on Linux; Windows asks the system for it.
+    const TScopedEnvironmentVariable data("XDG_DATA_HOME", dir.File(QStringLiteral("data")).toUtf8());
+    const QString copy = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         QStringLiteral("/zlt-updater/blocked-beside.log");
+    QFile::remove(copy);
+    const auto removeCopy = qScopeGuard([&] { QFile::remove(copy); });
+    ASSERT_TRUE(QDir().mkpath(dir.File(QStringLiteral("blocked-beside.log"))));
+    TRunLog log(dir.File(QStringLiteral("blocked-beside.log")));
+    EXPECT_NO_THROW(log.Error(QStringLiteral("goes to the user's copy")));
     EXPECT_TRUE(QFileInfo(log.FileName()).isDir());
+    EXPECT_TRUE(ReadFile(copy).contains("ERROR goes to the user's copy")) << copy.toStdString();
 }
 
 TEST(RunLog, APasswordNeverAppears) {
@@ -86,10 +97,14 @@ TEST(RunLog, ControlCharactersAndSeparatorsCannotForgeALine) {
         const char* Shown;
     };
     const TCase cases[] = {
-        {"NEL", QStringLiteral("a") + QChar(0x85) + QStringLiteral("1999-01-01 ERROR forged"), "a\\x851999-01-01 ERROR forged"},
+        {"NEL", QStringLiteral("a") + QChar(0x85) + QStringLiteral("1999-01-01 ERROR forged"),
+         "a\\x851999-01-01 ERROR forged"},
         {"LINE SEPARATOR", QStringLiteral("a") + QChar(0x2028) + QStringLiteral("b"), "a\\u2028b"},
         {"PARAGRAPH SEPARATOR", QStringLiteral("a") + QChar(0x2029) + QStringLiteral("b"), "a\\u2029b"},
-        {"VT, FF, FS", QStringLiteral("a\x0B\x0C\x1C" "b"), "a\\x0B\\x0C\\x1Cb"},
+        {"VT, FF, FS",
+         QStringLiteral("a\x0B\x0C\x1C"
+                        "b"),
+         "a\\x0B\\x0C\\x1Cb"},
         {"ESC", QStringLiteral("a\x1B[2Kb"), "a\\x1B[2Kb"},
         {"NUL, TAB, DEL", QStringLiteral("a") + QChar(0) + QStringLiteral("\tb\x7F"), "a\\x00\\x09b\\x7F"},
         {"control: plain text", QStringLiteral("versión 2.0 \\ ok"), "versión 2.0 \\ ok"},
@@ -121,7 +136,8 @@ TEST(RunLog, CredentialsInAnyAddressAreMasked) {
         TRunLog log(dir.File(QStringLiteral("updater.log")));
         log.Error(QString::fromUtf8(text));
         const QString line = QString::fromUtf8(ReadFile(log.FileName()));
-        EXPECT_FALSE(line.contains(QLatin1String("s3cret")) || line.contains(QLatin1String("ss@"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QLatin1String("s3cret")) || line.contains(QLatin1String("ss@")))
+            << line.toStdString();
         EXPECT_TRUE(line.contains(QString::fromUtf8(shown))) << line.toStdString();
     }
 }
@@ -131,6 +147,7 @@ TEST(RunLog, CredentialsInAnyAddressAreMasked) {
 TEST(RunLog, APlantedLinkOrFifoIsNeverWrittenThrough) {
     if (ProgramSuffix() == QLatin1String(".exe")) GTEST_SKIP() << "links and FIFOs are planted with POSIX calls";
     TTempDir dir;
+    const TScopedEnvironmentVariable data("XDG_DATA_HOME", dir.File(QStringLiteral("data")).toUtf8());
     const QString target = dir.File(QStringLiteral("elsewhere.txt"));
     WriteFile(target, "the user's file\n");
     const QString linked = dir.File(QStringLiteral("linked.log"));

@@ -1,9 +1,16 @@
 // Start-up: the parameter table. The built updater refusing to start is an end-to-end test.
 
+#include "app/Startup.h"
 #include "app/RunSettings.h"
+#include "platform/Shell.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDir>
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace zlt::test {
 
@@ -56,6 +63,90 @@ TEST(Startup, ParametersBecomeRunSettings) {
         EXPECT_EQ(ParamPassword, item.Password);
         EXPECT_EQ(TestMode, item.Test);
         EXPECT_EQ(WebVersionMode, item.Web);
+    }
+}
+
+// A folder that nobody may change, root included: the immutable attribute, set on the Linux
+// side (through the broker under Wine). Held() is false where the file system has no such
+// attribute.
+class TImmutableFolder {
+public:
+    explicit TImmutableFolder(QString AFolder) : FFolder(std::move(AFolder)) {
+        FHeld = RunProgram(QStringLiteral("chattr"), {QStringLiteral("+i"), HostPath(FFolder)}) == 0;
+    }
+    ~TImmutableFolder() {
+        if (FHeld) RunProgram(QStringLiteral("chattr"), {QStringLiteral("-i"), HostPath(FFolder)});
+    }
+    TImmutableFolder(const TImmutableFolder&) = delete;
+    TImmutableFolder& operator=(const TImmutableFolder&) = delete;
+    bool Held() const { return FHeld; }
+
+private:
+    QString FFolder;
+    bool FHeld = false;
+};
+
+struct TElevationCase {
+    const char* Name;
+    bool Immutable;
+    std::optional<QString> Answer; // the elevated start's result; nullopt: the system's own
+    const char* Logged;            // nullptr: nothing is logged and the run goes on
+};
+
+// Before anything is stopped, the updater makes sure it can make and rename files in its
+// folder. When it can't, the run ends there, after asking the system to start the updater
+// again with administrator rights and the same parameters; the record says what happened.
+TEST(Startup, AFolderTheUpdaterCannotChangeEndsTheRunAndAsksForAnElevatedStart) {
+    ZLT_REQUIRE_PROGRAM(QStringLiteral("chattr"));
+    const std::vector<TElevationCase> cases = {
+        {"a folder it may change (control)", false, QString(), nullptr},
+        {"elevation granted", true, QString(),
+         " WARNING The updater can't make and rename files in %1 (%2); nothing was stopped, and the updater "
+         "starts again with administrator rights"},
+        {"elevation refused", true, QStringLiteral("The operation was canceled by the user."),
+         " ERROR The updater can't make and rename files in %1 (%2); nothing was stopped, and it can't start with "
+         "administrator rights: The operation was canceled by the user."},
+        {"the system's own answer", true, std::nullopt,
+         " ERROR The updater can't make and rename files in %1 (%2); nothing was stopped, and it can't start with "
+         "administrator rights: "},
+    };
+    const QStringList parameters{QStringLiteral("VER=2.0"), QStringLiteral("PRB"), QStringLiteral("PWD=a \"b\" c\\")};
+    for (const TElevationCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        // Under Wine there is no prompt, and the real elevated start would start this test.
+        if (!c.Answer && ProgramSuffix() == QLatin1String(".exe")) continue;
+        TExeFolder exe;
+        const QString folder = exe.Folder() + QStringLiteral("/app/");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const TImmutableFolder immutable(c.Immutable ? folder : QString());
+        if (c.Immutable && !immutable.Held()) GTEST_SKIP() << "this file system has no immutable attribute";
+        std::vector<std::pair<QString, QStringList>> starts;
+        const platform::TElevatedStartHook before = platform::SetElevatedStartHook(
+            c.Answer ? platform::TElevatedStartHook([&](const QString& AProgram, const QStringList& AParameters) {
+                starts.emplace_back(AProgram, AParameters);
+                return *c.Answer;
+            })
+                     : platform::TElevatedStartHook());
+        const auto restore = qScopeGuard([&] { platform::SetElevatedStartHook(before); });
+
+        EXPECT_EQ(app::EnsureWritableFolder(folder, parameters), c.Logged == nullptr);
+        const QString log = QString::fromUtf8(ReadFile(exe.Folder() + QStringLiteral("/updater.log")));
+        EXPECT_TRUE(QDir(folder).isEmpty()) << "the probe left a file";
+        if (c.Logged == nullptr) {
+            EXPECT_TRUE(starts.empty());
+            EXPECT_TRUE(log.isEmpty()) << log.toStdString();
+            continue;
+        }
+        if (c.Answer) {
+            ASSERT_EQ(starts.size(), 1U);
+            EXPECT_EQ(starts[0].first, exe.ExePath());
+            EXPECT_EQ(starts[0].second, parameters);
+        }
+        const QString expected = QString::fromUtf8(c.Logged).arg(QDir::toNativeSeparators(folder));
+        const qsizetype cause = expected.indexOf(QStringLiteral("%2"));
+        EXPECT_TRUE(log.contains(expected.left(cause))) << log.toStdString();
+        EXPECT_TRUE(log.contains(expected.mid(cause + 2))) << log.toStdString();
+        EXPECT_FALSE(log.contains(QStringLiteral("PWD="))) << "the parameters stay out of the record";
     }
 }
 

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +129,7 @@ protected:
         QProcess updater;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (const auto& [name, value] : std::as_const(UpdaterEnvironment)) environment.insert(name, value);
         updater.setProcessEnvironment(environment);
         updater.setWorkingDirectory(App);
         updater.start(Updater, {QStringLiteral("VER=1.0")});
@@ -146,6 +149,7 @@ protected:
     }
 
     TTempDir Root;
+    QList<QPair<QString, QString>> UpdaterEnvironment; // added to the updater's
     QString App;
     QString UpdaterName; // without the system's suffix
     QString Updater;     // the program in App
@@ -358,6 +362,9 @@ struct TNamesCase {
     std::vector<QString> Files;
     // ... and stored with the UTF-8 mark, as 7-Zip and Python's zipfile store them.
     std::vector<QString> Marked;
+    // A folder that the updater may not change (as Program Files is to a user): nothing is
+    // stopped or changed, and the record says why.
+    bool Unwritable = false;
 };
 
 void PrintTo(const TNamesCase& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
@@ -365,6 +372,8 @@ void PrintTo(const TNamesCase& ACase, std::ostream* AOut) { *AOut << ACase.Name;
 class EndToEndNames : public EndToEnd, public ::testing::WithParamInterface<TNamesCase> {
 protected:
     QString AppFolder() const override { return QString::fromUtf16(GetParam().Folder); }
+
+    void ExpectUnwritableFolderLeftAlone();
 
     // Adds files named ANames, each holding its name, to the package with the UTF-8 mark. The
     // names travel as escapes: the command line of a tool started from Windows is ANSI.
@@ -389,6 +398,37 @@ protected:
     }
 };
 
+// The application's folder made immutable, which even root can't change: the updater ends
+// before it stops anything, its record going to the user's own copy. The test runs with all
+// rights (root; Wine gives every program administrator rights), so there are none to ask for.
+void EndToEndNames::ExpectUnwritableFolderLeftAlone() {
+    if (!HaveProgram(QStringLiteral("chattr")) ||
+        RunProgram(QStringLiteral("chattr"), {QStringLiteral("+i"), HostPath(App)}) != 0)
+        GTEST_SKIP() << "this file system has no immutable attribute";
+    const auto release = qScopeGuard([&] {
+        RunProgram(QStringLiteral("chattr"), {QStringLiteral("-i"), HostPath(App)});
+    });
+    const QMap<QString, QByteArray> before = Tree(App);
+    // The user's data folder, the same for the test and the updater: XDG_DATA_HOME on Linux,
+    // Wine's prefix on Windows.
+    const QString data = Root.File(QStringLiteral("data"));
+    const TScopedEnvironmentVariable dataHome("XDG_DATA_HOME", data.toUtf8());
+    UpdaterEnvironment.append({QStringLiteral("XDG_DATA_HOME"), data});
+    const QString copy = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                         QStringLiteral("/zlt-updater/") + UpdaterName + QStringLiteral(".log");
+    const auto removeCopy = qScopeGuard([&] { QFile::remove(copy); });
+    EXPECT_EQ(RunUpdater(), 0);
+    for (const auto& running : Copies) EXPECT_EQ(running->state(), QProcess::Running) << "a copy was stopped";
+    EXPECT_EQ(Tree(App), before);
+    const QString log = QString::fromUtf8(ReadFile(copy));
+    EXPECT_TRUE(log.contains(QStringLiteral(" ERROR The updater can't make and rename files in %1%2 (")
+                                 .arg(QDir::toNativeSeparators(App), QDir::separator())))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(
+        QLatin1String("nothing was stopped, and it can't start with administrator rights: the updater runs ")))
+        << log.toStdString();
+}
+
 TEST_P(EndToEndNames, TheUpdateInstallsEveryNameInAnyFolder) {
     const TNamesCase& c = GetParam();
     const QString package = Root.File(QStringLiteral("package"));
@@ -400,6 +440,7 @@ TEST_P(EndToEndNames, TheUpdateInstallsEveryNameInAnyFolder) {
     TNginx server(Root.File(QStringLiteral("www")));
     WriteSettings(server.Port());
     StartApplicationTwice();
+    if (c.Unwritable) return ExpectUnwritableFolderLeftAlone();
 
     EXPECT_EQ(RunUpdater(), 0);
     ExpectBothCopiesStopped();
@@ -429,7 +470,8 @@ INSTANTIATE_TEST_SUITE_P(
                    u"app",
                    {QStringLiteral("long/") + QString(241, u'n') + QStringLiteral(".txt"),
                     QString(20, u'd') + u'/' + QString(20, u'e') + u'/' + QString(204, u'f') + QStringLiteral(".txt")},
-                   {}}),
+                   {}},
+        TNamesCase{"a_folder_the_updater_may_not_change", u"Program Files/Acme", {}, {}, true}),
     [](const ::testing::TestParamInfo<TNamesCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 } // namespace

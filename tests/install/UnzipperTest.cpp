@@ -822,6 +822,15 @@ QByteArray PackageVersion(char AFill) {
         .Bytes;
 }
 
+// The small well-formed archive, its end record counting ACount of its 3 entries.
+template <quint64 ACount>
+QByteArray CountedAs() {
+    TZipImage zip = SmallZip(false);
+    zip.Put16(zip.EndRecord + TEndRecord::DiskEntryCount, ACount);
+    zip.Put16(zip.EndRecord + TEndRecord::EntryCount, ACount);
+    return zip.Bytes;
+}
+
 struct TUntrustworthyCase {
     const char* Name;
     QByteArray (*Make)();
@@ -834,22 +843,8 @@ struct TUntrustworthyCase {
 TEST(UnZipper, AnUntrustworthyPackageIsRefusedBeforeAnythingIsWritten) {
     const std::vector<TUntrustworthyCase> cases = {
         {"the well-formed package (control)", [] { return SmallZip(false).Bytes; }, nullptr},
-        {"an end record that counts 0 of 3 entries",
-         [] {
-             TZipImage zip = SmallZip(false);
-             zip.Put16(zip.EndRecord + TEndRecord::DiskEntryCount, 0);
-             zip.Put16(zip.EndRecord + TEndRecord::EntryCount, 0);
-             return zip.Bytes;
-         },
-         "more records than the 0 its end record counts"},
-        {"an end record that counts 2 of 3 entries",
-         [] {
-             TZipImage zip = SmallZip(false);
-             zip.Put16(zip.EndRecord + TEndRecord::DiskEntryCount, 2);
-             zip.Put16(zip.EndRecord + TEndRecord::EntryCount, 2);
-             return zip.Bytes;
-         },
-         "more records than the 2 its end record counts"},
+        {"an end record that counts 0 of 3 entries", CountedAs<0>, "more records than the 0 its end record counts"},
+        {"an end record that counts 2 of 3 entries", CountedAs<2>, "more records than the 2 its end record counts"},
         {"two records for the entries of one local header",
          [] {
              TZipImage zip = TZipWriter().File("a.txt", "one").File("b.txt", "two").Write();
