@@ -25,6 +25,7 @@ constexpr qint64 ReadBlock = 1024 * 1024;
 // The largest value a ZIP without ZIP64 records holds in a 32-bit field (all ones is its marker).
 constexpr std::int64_t Max32 = 0xFFFFFFFE;
 constexpr std::int64_t MaxEntries16 = 0xFFFE;
+constexpr std::int64_t MaxSpanSum = std::int64_t{1} << 55; // times 100 still fits
 // "Version made by": a Unix system (the permission bits are valid), ZIP 2.0.
 constexpr quint16 MadeByUnix20 = (quint16{install::TZipDirectory::UnixHost} << 8) | 20;
 // The file's type (S_IFREG, S_IFDIR) in the high half of the external attributes, beside its mode.
@@ -164,7 +165,8 @@ TDeltaPlan PlanDelta(const signature::TManifest& AManifest, const QString& AFold
             continue;
         }
         plan.Changed.push_back(entries[i]);
-        plan.ChangedBytes += entries[i]->Span->Length;
+        // Saturated: the lengths of a manifest that is no publisher's could add up past any size.
+        plan.ChangedBytes = std::min(plan.ChangedBytes + entries[i]->Span->Length, MaxSpanSum);
     }
     std::sort(plan.Changed.begin(), plan.Changed.end(),
               [](const TManifestEntry* A, const TManifestEntry* B) { return A->Span->Offset < B->Span->Offset; });
