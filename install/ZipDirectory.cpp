@@ -321,7 +321,8 @@ void CheckSpans(const std::vector<TZipEntry>& AEntries, qint64 ADirectoryOffset)
 
 TZipDirectory ReadZipDirectory(const QString& AFileName) {
     QFile file(AFileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: the reader jumps from header to header, and a buffer would read ahead each time.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         Malformed(QStringLiteral("the file can't be read: %1").arg(file.errorString()));
     const TDirectoryPlace place = FindDirectory(file);
     const QByteArray directory = ReadAt(file, static_cast<qint64>(place.Offset), static_cast<qint64>(place.Size));
