@@ -101,6 +101,7 @@ struct TZLTHttp::TImpl {
     // State of the running request.
     std::exception_ptr Error; // thrown inside a callback, rethrown after the transfer
     std::int64_t RangeFrom = 0; // the first byte asked for; 0: the whole body
+    std::int64_t PartLast = -1; // the last byte of a part asked for; -1: the body to its end
     bool ResponseBegun = false;
     bool StatusRefused = false; // the final status is not 2xx: the body is not delivered
     bool Stalled = false;
@@ -171,7 +172,9 @@ struct TZLTHttp::TImpl {
         curl_off_t expected = -1;
         curl_easy_getinfo(Easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected);
         const std::int64_t declared = expected >= 0 ? static_cast<std::int64_t>(expected) : -1;
-        if (RangeFrom > 0 && code == 206)
+        if (PartLast >= 0)
+            CheckPart(code, declared);
+        else if (RangeFrom > 0 && code == 206)
             CheckContentRange(declared);
         else
             WholeBodyBegins(code, declared);
@@ -202,7 +205,8 @@ struct TZLTHttp::TImpl {
         // libcurl hands over what one read returned, often only a few KiB on a fast link;
         // a work event for each would make a progress display that repaints cost more than
         // the transfer itself.
-        if (Received - Reported >= WorkStepBytes || LastActivity - LastReport >= WorkStepTime) FireWork();
+        if (PartLast < 0 && (Received - Reported >= WorkStepBytes || LastActivity - LastReport >= WorkStepTime))
+            FireWork();
         return true;
     }
 
@@ -246,6 +250,24 @@ struct TZLTHttp::TImpl {
                                 .arg(QString::fromLatin1(range))
                                 .arg(RangeFrom)
                                 .arg(Total >= 0 ? QString::number(Total) : QStringLiteral("an unknown size")));
+    }
+
+    // The answer to a request for a part: that part and no other, or the refusal to serve parts.
+    void CheckPart(long ACode, std::int64_t ADeclared) const {
+        if (ACode != 206)
+            throw EPartsNotServed(QStringLiteral("the server answered a request for bytes %1-%2 with the whole file "
+                                                 "(HTTP %3)")
+                                      .arg(RangeFrom)
+                                      .arg(PartLast)
+                                      .arg(ACode));
+        const QByteArray range = ContentRange.trimmed();
+        const QByteArray expected = "bytes " + QByteArray::number(RangeFrom) + '-' + QByteArray::number(PartLast) + '/';
+        if (!range.startsWith(expected) || (ADeclared >= 0 && ADeclared != PartLast - RangeFrom + 1))
+            throw Exception(QStringLiteral("the server sent another part (Content-Range \"%1\", %2 bytes) for bytes %3-%4")
+                                .arg(QString::fromLatin1(range))
+                                .arg(ADeclared)
+                                .arg(RangeFrom)
+                                .arg(PartLast));
     }
 
     // What the sink got is void; the work count goes back with it.
@@ -343,6 +365,8 @@ struct TZLTHttp::TImpl {
     void SetCaBundle(const QString& AFile);
     void ConfigureLimits(); // connection, low-speed and stall time-outs
     void Perform(const QString& AURL, const TSink* ASink, const TBodyBegin* ABodyBegin, const TResume* AResume);
+    void PerformPart(const QString& AURL, std::int64_t AFirst, std::int64_t ALast, const TSink& ASink,
+                     const TResume& AResume);
     // One request of the transfer. Empty when it delivered the rest of the body; the cause when
     // it broke off in a way that another try may mend. Throws every other failure.
     QString Request(const QByteArray& AUrl, const std::function<Exception(const QString&)>& AFailure);
@@ -393,7 +417,9 @@ void TZLTHttp::TImpl::ConfigureHeaders(TCurlHeaders& AHeaders) {
     else
         Set(CURLOPT_USERAGENT, Owner.UserAgent.toUtf8().constData());
     if (!Owner.ContentEncoding.isEmpty()) AHeaders.Append("Content-Encoding: " + Owner.ContentEncoding.toUtf8());
-    if (RangeFrom > 0) {
+    if (PartLast >= 0) {
+        AHeaders.Append("Range: bytes=" + QByteArray::number(RangeFrom) + '-' + QByteArray::number(PartLast));
+    } else if (RangeFrom > 0) {
         AHeaders.Append("Range: bytes=" + QByteArray::number(RangeFrom) + '-');
         AHeaders.Append("If-Range: " + Validator);
     }
@@ -545,6 +571,37 @@ void TZLTHttp::TImpl::Perform(const QString& AURL, const TSink* ASink, const TBo
     if (Received != Reported) FireWork();
 }
 
+void TZLTHttp::TImpl::PerformPart(const QString& AURL, std::int64_t AFirst, std::int64_t ALast, const TSink& ASink,
+                                  const TResume& AResume) {
+    Owner.FResponseCode = 0;
+    Owner.FContentType.clear();
+    const QString shownUrl = DisplayUrl(AURL);
+    const auto failure = [&shownUrl](const QString& AReason) {
+        return Exception(QStringLiteral("GET %1 failed: %2").arg(shownUrl, AReason));
+    };
+    if (AFirst < 0 || ALast < AFirst) throw failure(QStringLiteral("no bytes %1-%2 to ask for").arg(AFirst).arg(ALast));
+    const QByteArray url = EncodedUrl(AURL);
+    BeginTransfer(&ASink, nullptr, &AResume);
+    const TScopeExit whole([this] {
+        PartLast = -1;
+        RangeFrom = 0;
+    });
+    Deadline = TClock::now() + std::chrono::milliseconds(Owner.TransferTimeoutMs);
+    for (RangeFrom = AFirst, PartLast = ALast;; RangeFrom = AFirst + Received) {
+        const QString cause = Request(url, failure);
+        if (cause.isEmpty()) break;
+        // Only a try that brought something is worth another.
+        if (Resumptions >= AResume.MaxResumptions || RequestReceived == 0) throw failure(cause);
+        ++Resumptions;
+        if (AResume.Resuming) AResume.Resuming(AFirst + Received, cause);
+        if (AResume.BackoffMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(AResume.BackoffMs) * Resumptions);
+    }
+    // A part whose answer declared no length ends where the server closed it.
+    if (Received != ALast - AFirst + 1)
+        throw failure(QStringLiteral("the part of bytes %1-%2 ended after %3 bytes").arg(AFirst).arg(ALast).arg(Received));
+}
+
 QString TZLTHttp::TImpl::Request(const QByteArray& AUrl, const std::function<Exception(const QString&)>& AFailure) {
     CURL* easy = Easy.get();
     // The headers must outlive the transfer; the share is detached on every path, so that a
@@ -612,6 +669,11 @@ void TZLTHttp::Get(const QString& AURL, const TSink& ASink, const TBodyBegin& AB
 void TZLTHttp::Download(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin,
                         const TResume& AResume) {
     FImpl->Perform(AURL, &ASink, &ABodyBegin, &AResume);
+}
+
+void TZLTHttp::GetPart(const QString& AURL, std::int64_t AFirst, std::int64_t ALast, const TSink& ASink,
+                       const TResume& AResume) {
+    FImpl->PerformPart(AURL, AFirst, ALast, ASink, AResume);
 }
 
 std::int32_t TZLTHttp::Resumptions() const { return FImpl->Resumptions; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Component.h"
+#include "common/Errors.h"
 #include "http/CookieStore.h"
 #include "http/Defaults.h"
 #include "http/ProxyParams.h"
@@ -92,7 +93,15 @@ public:
     // resumption. An answer to a resumption whose Content-Range is not the rest of the file
     // begun is a failure. After the last try, the last break is the failure thrown.
     void Download(const QString& AURL, const TSink& ASink, const TBodyBegin& ABodyBegin, const TResume& AResume);
-    // Tries after the first in the last Download.
+    // The bytes AFirst to ALast of AURL, asked for by "Range: bytes=AFirst-ALast", handed to
+    // ASink in order; the work events stay silent (the caller counts). The answer must be a
+    // part (206) whose Content-Range is exactly that range: a server that sends the whole file
+    // (200) throws EPartsNotServed at once, before its body is read, and any other part throws
+    // Exception. A break in the body is resumed from the next byte missing, as Download does
+    // (AResume's Restart is never called: a part is never started over).
+    void GetPart(const QString& AURL, std::int64_t AFirst, std::int64_t ALast, const TSink& ASink,
+                 const TResume& AResume);
+    // Tries after the first in the last Download or GetPart.
     std::int32_t Resumptions() const;
     // Whether the server has AURL, without taking its body: a HEAD request, or, when the server
     // does not answer HEAD (405, 501), a GET that ends at the first byte of the body. Returns
@@ -113,6 +122,12 @@ private:
     QPointer<TZLTSslHandler> FIOHandler;
     std::int32_t FResponseCode = 0;
     QString FContentType;
+};
+
+// A server that answers a range request with the whole file: it does not serve parts.
+class EPartsNotServed : public Exception {
+public:
+    using Exception::Exception;
 };
 
 // The address as messages and records show it: without any user name or password in it.

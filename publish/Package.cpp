@@ -1,6 +1,7 @@
 #include "publish/Package.h"
 
 #include "common/Errors.h"
+#include "install/ZipDirectory.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 #include <exception>
@@ -178,7 +180,53 @@ std::optional<signature::TManifestEntry> TZipWriter::Add(const TPackageItem& AIt
         throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AItem.Path, file.errorString()));
     if (size != AItem.Size) throw Exception(QStringLiteral("\"%1\" changed while it was packed").arg(AItem.Path));
     Check(archive_write_finish_entry(FArchive.get()));
-    return signature::TManifestEntry{AItem.Name, size, hash.Final()};
+    return signature::TManifestEntry{AItem.Name, size, hash.Final(), std::nullopt};
+}
+
+// BLAKE2b-256 of ALength bytes of AFile from AOffset.
+signature::TEntryDigest SpanHash(QFile& AFile, std::int64_t AOffset, std::int64_t ALength, QByteArray& ABlock) {
+    if (!AFile.seek(AOffset)) throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AFile.fileName(), AFile.errorString()));
+    signature::TEntryHash hash;
+    for (std::int64_t left = ALength; left > 0;) {
+        const qint64 read = AFile.read(ABlock.data(), std::min<qint64>(left, ABlock.size()));
+        if (read <= 0) throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AFile.fileName(), AFile.errorString()));
+        hash.Update(ABlock.constData(), static_cast<std::size_t>(read));
+        left -= read;
+    }
+    return hash.Final();
+}
+
+install::TZipDirectory ReadDirectory(const QString& AZipFile) {
+    try {
+        return install::ReadZipDirectory(AZipFile);
+    } catch (const install::EMalformedZip& error) {
+        throw Exception(QStringLiteral("Cannot read the directory of \"%1\": %2").arg(AZipFile, error.Message()));
+    }
+}
+
+// Each file's place in the package, as the ZIP written says it, so that a client can fetch a
+// changed file alone; the mode is the one packed, which only the central directory holds.
+void AddSpans(std::vector<signature::TManifestEntry>& AEntries, const std::vector<TPackageItem>& AItems,
+              const QString& AZipFile) {
+    const install::TZipDirectory directory = ReadDirectory(AZipFile);
+    QHash<QString, int> modes;
+    for (const TPackageItem& item : AItems) modes.insert(item.Folder ? item.Name + u'/' : item.Name, item.Mode);
+    QFile file(AZipFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AZipFile, file.errorString()));
+    QByteArray block(ReadBlock, Qt::Uninitialized);
+    for (signature::TManifestEntry& entry : AEntries) {
+        const QByteArray name = entry.Name.toUtf8();
+        if (!directory.Knows(name))
+            throw Exception(QStringLiteral("\"%1\" does not list %2 in its directory").arg(AZipFile, entry.Name));
+        const install::TZipEntry& place = directory.Entries[static_cast<std::size_t>(directory.Index.value(name))];
+        entry.Span = signature::TManifestSpan{place.LocalHeaderOffset,
+                                              place.SpanLength,
+                                              SpanHash(file, place.LocalHeaderOffset, place.SpanLength, block),
+                                              place.Crc,
+                                              place.CompressedSize,
+                                              modes.value(entry.Name)};
+    }
 }
 
 } // namespace
@@ -203,10 +251,35 @@ TPackageFacts WritePackage(const std::vector<TPackageItem>& AItems, const QStrin
     }
     if (!sink.File.flush()) throw Exception(QStringLiteral("Cannot write \"%1\": %2").arg(AZipFile, sink.File.errorString()));
     sink.File.close();
+    for (const TPackageItem& item : AItems)
+        if (item.Folder) facts.Folders.push_back({item.Name + u'/', 0, {}, std::nullopt});
+    AddSpans(facts.Entries, AItems, AZipFile);
+    AddSpans(facts.Folders, AItems, AZipFile);
     AProgress(step, total, total);
     facts.Size = sink.Size;
     facts.Hash = sink.Hash.Final();
     return facts;
+}
+
+QStringList MisplacedEntries(const std::vector<signature::TManifestEntry>& AEntries, const QString& AZipFile) {
+    const install::TZipDirectory directory = ReadDirectory(AZipFile);
+    QFile file(AZipFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Cannot read \"%1\": %2").arg(AZipFile, file.errorString()));
+    QByteArray block(ReadBlock, Qt::Uninitialized);
+    QStringList misplaced;
+    for (const signature::TManifestEntry& entry : AEntries) {
+        if (!entry.Span) continue;
+        const QByteArray name = entry.Name.toUtf8();
+        const signature::TManifestSpan& span = *entry.Span;
+        const install::TZipEntry* place =
+            directory.Knows(name) ? &directory.Entries[static_cast<std::size_t>(directory.Index.value(name))] : nullptr;
+        if (place == nullptr || place->LocalHeaderOffset != span.Offset || place->SpanLength != span.Length ||
+            place->Crc != span.Crc || place->CompressedSize != span.CompressedSize ||
+            SpanHash(file, span.Offset, span.Length, block) != span.Hash)
+            misplaced << entry.Name;
+    }
+    return misplaced;
 }
 
 namespace {
@@ -235,7 +308,7 @@ signature::TManifestEntry ReadEntry(archive* AArchive, const QString& AName, con
     }
     if (result != ARCHIVE_EOF)
         throw Exception(QStringLiteral("Cannot read %1 in \"%2\": %3").arg(AName, AZipFile, ArchiveError(AArchive)));
-    return {AName, size, hash.Final()};
+    return {AName, size, hash.Final(), std::nullopt};
 }
 
 } // namespace

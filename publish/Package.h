@@ -3,6 +3,7 @@
 #include "signature/Manifest.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,7 @@ struct TPackageFacts {
     std::int64_t Size = 0;
     signature::TDigest Hash{}; // BLAKE2b-512 of the whole file
     std::vector<signature::TManifestEntry> Entries;
+    std::vector<signature::TManifestEntry> Folders; // names ending with '/'
 };
 
 // Writes AItems into the ZIP file AZipFile (created; it must not exist): deflated, in the
@@ -45,5 +47,10 @@ TPackageFacts WritePackage(const std::vector<TPackageItem>& AItems, const QStrin
 // The files a ZIP holds, with their sizes and BLAKE2b-256, in the ZIP's order: what a
 // manifest's entries say of it. Throws Exception with libarchive's cause.
 std::vector<signature::TManifestEntry> ReadPackageEntries(const QString& AZipFile);
+
+// The entries of AEntries whose place the ZIP AZipFile does not hold: their span, CRC or
+// compressed size differ, or the span's bytes fail its hash. Entries without a place pass.
+// Throws Exception when the ZIP's directory can't be read.
+QStringList MisplacedEntries(const std::vector<signature::TManifestEntry>& AEntries, const QString& AZipFile);
 
 } // namespace zlt::publish

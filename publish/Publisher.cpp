@@ -106,6 +106,7 @@ QStringList MakeRelease(const TPublishOptions& AOptions, const QString& AStaging
     manifest.PackageSize = facts.Size;
     manifest.PackageHash = facts.Hash;
     manifest.Entries = facts.Entries;
+    manifest.Folders = facts.Folders;
     const QString manifestFile = package + QStringLiteral(".manifest");
     WriteNew(manifestFile, signature::ManifestJson(manifest));
     QStringList names{AOptions.Package, AOptions.Package + QStringLiteral(".manifest")};

@@ -172,6 +172,10 @@ QString TReleaseCheck::CheckEntries() {
         if (it != listed.end()) listed.erase(it);
     }
     for (const auto& [name, entry] : listed) differ << QStringLiteral("%1 is missing from the package").arg(name);
+    std::vector<signature::TManifestEntry> placed = FManifest->Entries;
+    placed.insert(placed.end(), FManifest->Folders.begin(), FManifest->Folders.end());
+    for (const QString& name : MisplacedEntries(placed, FPackage))
+        differ << QStringLiteral("%1 is not where the manifest places it").arg(name);
     if (!differ.isEmpty()) throw Exception(differ.join(QStringLiteral("; ")));
     return QStringLiteral("%1 files, each as the manifest says").arg(held.size());
 }

@@ -27,7 +27,7 @@ declare -A allowed=(
   [http]="http common platform"
   [install]="install common platform"
   [signature]="signature common platform"
-  [webupdater]="webupdater http signature ui common platform"
+  [webupdater]="webupdater http install signature ui common platform"
   [app]="app webupdater install http signature ui common platform"
   [publish]="publish webupdater install signature common platform"
 )

@@ -42,12 +42,38 @@ QString Text(const QJsonObject& AObject, const char* AKey, const QString& AWhere
     return Field(AObject, AKey, QJsonValue::String, AWhere).toString();
 }
 
-std::int64_t Size(const QJsonObject& AObject, const QString& AWhere) {
-    const double size = Field(AObject, "size", QJsonValue::Double, AWhere).toDouble();
+// A whole number from 0 to AMax under AKey.
+std::int64_t Whole(const QJsonObject& AObject, const char* AKey, const QString& AWhere,
+                   double AMax = 9007199254740992.0) {
+    const double value = Field(AObject, AKey, QJsonValue::Double, AWhere).toDouble();
     // JSON numbers are doubles: exact up to 2^53, far beyond any package.
-    if (size < 0 || size > 9007199254740992.0 || size != static_cast<double>(static_cast<std::int64_t>(size)))
-        throw Exception(QStringLiteral("%1 has no whole size").arg(AWhere));
-    return static_cast<std::int64_t>(size);
+    if (value < 0 || value > AMax || value != static_cast<double>(static_cast<std::int64_t>(value)))
+        throw Exception(QStringLiteral("%1 has no whole %2").arg(AWhere, QLatin1String(AKey)));
+    return static_cast<std::int64_t>(value);
+}
+
+std::int64_t Size(const QJsonObject& AObject, const QString& AWhere) { return Whole(AObject, "size", AWhere); }
+
+TManifestSpan Span(const QJsonObject& AObject, const QString& AWhere) {
+    TManifestSpan span;
+    span.Offset = Whole(AObject, "offset", AWhere);
+    span.Length = Whole(AObject, "span", AWhere);
+    span.Hash = DigestFromHex<32>(AObject.value(QLatin1String("blake2b256")), AWhere + QStringLiteral("'s blake2b256"));
+    span.Crc = static_cast<std::uint32_t>(Whole(AObject, "crc32", AWhere, 4294967295.0));
+    span.CompressedSize = Whole(AObject, "compressed", AWhere);
+    span.Mode = static_cast<int>(Whole(AObject, "mode", AWhere, 07777));
+    if (span.Length < span.CompressedSize)
+        throw Exception(QStringLiteral("%1's span is shorter than its compressed data").arg(AWhere));
+    return span;
+}
+
+QJsonObject SpanJson(const TManifestSpan& ASpan) {
+    return QJsonObject{{QStringLiteral("offset"), static_cast<double>(ASpan.Offset)},
+                       {QStringLiteral("span"), static_cast<double>(ASpan.Length)},
+                       {QStringLiteral("blake2b256"), HexText(ASpan.Hash)},
+                       {QStringLiteral("crc32"), static_cast<double>(ASpan.Crc)},
+                       {QStringLiteral("compressed"), static_cast<double>(ASpan.CompressedSize)},
+                       {QStringLiteral("mode"), ASpan.Mode}};
 }
 
 QDateTime Time(const QString& AText, const QString& AWhat) {
@@ -66,9 +92,25 @@ std::vector<TManifestEntry> Entries(const QJsonArray& AEntries) {
         entry.Name = Text(object, "name", where);
         entry.Size = Size(object, where);
         entry.Hash = DigestFromHex<32>(object.value(QLatin1String("blake2b256")), where + QStringLiteral("'s blake2b256"));
+        if (object.contains(QLatin1String("zip")))
+            entry.Span = Span(Field(object, "zip", QJsonValue::Object, where).toObject(), where + QStringLiteral("'s zip"));
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::vector<TManifestEntry> Folders(const QJsonArray& AFolders) {
+    std::vector<TManifestEntry> folders;
+    for (qsizetype i = 0; i < AFolders.size(); ++i) {
+        const QString where = QStringLiteral("folder %1").arg(i + 1);
+        const QJsonObject object = AFolders[i].toObject();
+        TManifestEntry folder;
+        folder.Name = Text(object, "name", where);
+        if (!folder.Name.endsWith(u'/')) throw Exception(QStringLiteral("%1 has no name ending with /").arg(where));
+        folder.Span = Span(Field(object, "zip", QJsonValue::Object, where).toObject(), where + QStringLiteral("'s zip"));
+        folders.push_back(std::move(folder));
+    }
+    return folders;
 }
 
 void ReadPackage(const QJsonObject& APackage, TManifest& AManifest) {
@@ -93,10 +135,13 @@ TReleaseFacts TManifest::Facts() const {
 
 QByteArray ManifestJson(const TManifest& AManifest) {
     QJsonArray entries;
-    for (const TManifestEntry& entry : AManifest.Entries)
-        entries.append(QJsonObject{{QStringLiteral("name"), entry.Name},
-                                   {QStringLiteral("size"), static_cast<double>(entry.Size)},
-                                   {QStringLiteral("blake2b256"), HexText(entry.Hash)}});
+    for (const TManifestEntry& entry : AManifest.Entries) {
+        QJsonObject object{{QStringLiteral("name"), entry.Name},
+                           {QStringLiteral("size"), static_cast<double>(entry.Size)},
+                           {QStringLiteral("blake2b256"), HexText(entry.Hash)}};
+        if (entry.Span) object.insert(QStringLiteral("zip"), SpanJson(*entry.Span));
+        entries.append(object);
+    }
     QJsonObject manifest{
         {QStringLiteral("format"), AManifest.Format},
         {QStringLiteral("app"), AManifest.App},
@@ -107,6 +152,13 @@ QByteArray ManifestJson(const TManifest& AManifest) {
                                                 {QStringLiteral("size"), static_cast<double>(AManifest.PackageSize)},
                                                 {QStringLiteral("blake2b512"), HexText(AManifest.PackageHash)}}},
         {QStringLiteral("entries"), entries}};
+    if (!AManifest.Folders.empty()) {
+        QJsonArray folders;
+        for (const TManifestEntry& folder : AManifest.Folders)
+            folders.append(QJsonObject{{QStringLiteral("name"), folder.Name},
+                                       {QStringLiteral("zip"), SpanJson(folder.Span.value_or(TManifestSpan{}))}});
+        manifest.insert(QStringLiteral("folders"), folders);
+    }
     if (AManifest.Expires) manifest.insert(QStringLiteral("expires"), TimeText(*AManifest.Expires));
     return QJsonDocument(manifest).toJson(QJsonDocument::Indented);
 }
@@ -132,6 +184,8 @@ TManifest ParseManifest(const QByteArray& AJson) {
             manifest.Expires = Time(Text(object, "expires", where), QStringLiteral("its expiry"));
         ReadPackage(Field(object, "package", QJsonValue::Object, where).toObject(), manifest);
         manifest.Entries = Entries(Field(object, "entries", QJsonValue::Array, where).toArray());
+        if (object.contains(QLatin1String("folders")))
+            manifest.Folders = Folders(Field(object, "folders", QJsonValue::Array, where).toArray());
         return manifest;
     } catch (const Exception& error) {
         throw Exception(QStringLiteral("The manifest is malformed: %1").arg(error.Message()));

@@ -16,12 +16,26 @@ namespace zlt::signature {
 
 using TEntryDigest = std::array<std::uint8_t, 32>; // BLAKE2b-256
 
-// One file of the package as the manifest lists it. The entries' places in the ZIP are to
-// join them; a reader ignores keys it does not know, so older clients read newer manifests.
+// Where an entry stands in the package, so that it can be fetched alone by an HTTP range: its
+// span runs from its local header through its data and data descriptor. With the facts that
+// only the package's central directory holds, a ZIP of the entry can be rebuilt around it.
+struct TManifestSpan {
+    std::int64_t Offset = 0; // of the local header, from the package's start
+    std::int64_t Length = 0;
+    TEntryDigest Hash{};     // BLAKE2b-256 of the span's bytes
+    std::uint32_t Crc = 0;   // CRC-32 of the entry's content, as the ZIP states it
+    std::int64_t CompressedSize = 0;
+    int Mode = 0; // Unix permission bits
+    bool operator==(const TManifestSpan&) const = default;
+};
+
+// One file of the package as the manifest lists it. A reader ignores keys it does not know,
+// so older clients read newer manifests.
 struct TManifestEntry {
     QString Name; // the stored path, '/'-separated
     std::int64_t Size = 0;
-    TEntryDigest Hash{};
+    TEntryDigest Hash{};              // BLAKE2b-256 of the file's content
+    std::optional<TManifestSpan> Span; // absent in the manifests of older publishers
 };
 
 // <package>.manifest: what zlt-publish states about a release, signed beside it.
@@ -37,6 +51,9 @@ struct TManifest {
     std::int64_t PackageSize = 0;
     TDigest PackageHash{};
     std::vector<TManifestEntry> Entries;
+    // The folders of the package (names end with '/'; no size or hash), each with its place, so
+    // that a folder missing from an installation, an empty one too, can travel alone.
+    std::vector<TManifestEntry> Folders;
 
     TReleaseFacts Facts() const;
 };

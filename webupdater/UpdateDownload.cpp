@@ -10,6 +10,7 @@
 #include "ui/Application.h"
 #include "ui/WindowMessages.h"
 #include "webupdater/BackgroundHash.h"
+#include "webupdater/DeltaPackage.h"
 #include "webupdater/PackageRecord.h"
 #include "webupdater/ProgressDialog.h"
 #include "signature/Manifest.h"
@@ -382,7 +383,78 @@ void VerifyPackage(const std::optional<TZLTWebUpdater::TSignatureCheck>& ACheck,
                                      OneLine(QString::fromUtf8(ACheck->Signature.TrustedComment))));
 }
 
+QString Mebibytes(std::int64_t ABytes) {
+    return QString::number(static_cast<double>(ABytes) / (1024.0 * 1024.0), 'f', 1) + QStringLiteral(" MiB");
+}
+
+// What travelled, for the log.
+QString DeltaReport(const TDeltaPlan& APlan, const TDeltaResult& AResult, std::int64_t APackageSize, double ASeconds,
+                    const QString& AFileName) {
+    return QStringLiteral("Fetched %1 of %2 entries (%3 of %4) in %5 requests; %6 unchanged (compared in %7 s, "
+                          "fetched in %8 s) into %9")
+        .arg(APlan.Changed.size())
+        .arg(APlan.Entries)
+        .arg(Mebibytes(AResult.Received), Mebibytes(APackageSize))
+        .arg(AResult.Requests)
+        .arg(APlan.Unchanged)
+        .arg(APlan.CompareSeconds, 0, 'f', 2)
+        .arg(ASeconds, 0, 'f', 2)
+        .arg(AFileName);
+}
+
 } // namespace
+
+bool TZLTWebUpdater::FetchChangedEntries(http::TZLTHttp& AClient, const signature::TManifest& AManifest,
+                                         QString& AFileName) {
+    const QString address = http::DisplayUrl(FstrDownloUrl);
+    const TDeltaPlan plan = PlanDelta(AManifest, platform::ExecutableFolder());
+    if (!plan.Refusal.isEmpty()) {
+        Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: %2 (compared in %3 s)")
+                                   .arg(address, plan.Refusal)
+                                   .arg(plan.CompareSeconds, 0, 'f', 2));
+        return false;
+    }
+    // The changed spans are what the ZIP of them holds, but for its directory.
+    const qint64 available = QStorageInfo(platform::ExecutableFolder() + QStringLiteral("Updates")).bytesAvailable();
+    if (available >= 0 && plan.ChangedBytes > available) {
+        Log(TLogLevel::llInfo, QStringLiteral("Package %1 travels whole: its changed entries (%2 bytes) do not fit on "
+                                              "the disk (%3 bytes free)")
+                                   .arg(address)
+                                   .arg(plan.ChangedBytes)
+                                   .arg(available));
+        return false;
+    }
+    platform::TExclusiveFile file = CreatePackageFile(PackageFileName());
+    const QString fileName = file.FileName();
+    TDeltaEvents events;
+    events.Begin = [&AClient](std::int64_t ATotal) {
+        if (AClient.OnWorkBegin) AClient.OnWorkBegin(&AClient, http::TWorkMode::wmRead, ATotal);
+    };
+    events.Progress = [&AClient](std::int64_t ADone) {
+        if (AClient.OnWork) AClient.OnWork(&AClient, http::TWorkMode::wmRead, ADone);
+    };
+    events.Resuming = [this, &address](std::int64_t AOffset, const QString& ACause) {
+        Log(TLogLevel::llWarning, QStringLiteral("Part of %1 broke off (%2); resuming from byte %3")
+                                      .arg(address, OneLine(ACause))
+                                      .arg(AOffset));
+    };
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        TDeltaZip zip(file);
+        const TDeltaResult result = FetchDelta(AClient, FstrDownloUrl, plan, zip, events);
+        Log(TLogLevel::llInfo, DeltaReport(plan, result, AManifest.PackageSize,
+                                           static_cast<double>(clock.nsecsElapsed()) / 1e9, fileName));
+    } catch (const std::exception&) {
+        file.Abandon();
+        DeleteIfExists(fileName);
+        Log(TLogLevel::llWarning, QStringLiteral("Changed entries of %1 not fetched: %2; the whole package is taken")
+                                      .arg(address, OneLine(ReasonOf(std::current_exception()))));
+        return false;
+    }
+    AFileName = fileName;
+    return true;
+}
 
 TZLTWebUpdater::TReleaseChecks TZLTWebUpdater::FetchReleaseChecks(http::TZLTHttp& AClient) {
     TReleaseChecks checks;
@@ -432,6 +504,8 @@ void TZLTWebUpdater::FetchPackage(http::TZLTHttp& AClient, QString& AFileName) {
     const std::optional<TSignatureCheck>& check = checks.Check;
     const std::optional<signature::TManifest>& manifest = checks.Manifest;
     const TPackageFolder folder;
+    if (manifest && FftyFileType_ == TFileTypeExt::tfeZip && FetchChangedEntries(AClient, *manifest, AFileName))
+        return;
     TPackageTransfer transfer(CreatePackageFile(PackageFileName()), check || manifest, address, log);
     // Named for the caller only once this call has made the file: a failure may then delete
     // it, and never a file that another call made.

@@ -142,6 +142,10 @@ private:
     // Names, creates and fills the package file. Errors in naming or creating the file pass;
     // a failed transfer deletes the partial file and throws ETransferFailed.
     void FetchPackage(http::TZLTHttp& AClient, QString& AFileName);
+    // The entries of the package that differ from the installed files, fetched alone by HTTP
+    // ranges into a ZIP of their own in Updates/, each checked against AManifest. false, with
+    // the cause logged and no file left, when the whole package must travel instead.
+    bool FetchChangedEntries(http::TZLTHttp& AClient, const signature::TManifest& AManifest, QString& AFileName);
     // The package's signature, fetched and parsed, and the trusted key that made it; throws
     // the cause of a refusal.
 public:

@@ -213,6 +213,9 @@ TEST_F(ReleaseEndToEnd, OnlyTheReleaseThisUpdaterExpectsIsInstalled) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
         const TTempDir root;
+        // A file that the installed folder lacks makes most of the package: the whole package
+        // travels, and its own checks are what these rows show.
+        WriteRandomFile(root.File(QStringLiteral("release/payload.bin")), 64 * 1024);
         ASSERT_NO_FATAL_FAILURE(Publish(root.Path(), c.Release));
         if (c.Spoil) c.Spoil(root.Path(), root.Path() + QStringLiteral("/www/acme/") + c.Release.Channel);
         bool installed = false;
@@ -223,6 +226,26 @@ TEST_F(ReleaseEndToEnd, OnlyTheReleaseThisUpdaterExpectsIsInstalled) {
             EXPECT_TRUE(log.contains(QStringLiteral(" ERROR Package http://127.0.0.1:"))) << log.toStdString();
         }
     }
+}
+
+// An application folder that holds most of a signed release already: only the changed file
+// travels, checked against the signed manifest, and the installation brings the release.
+TEST_F(ReleaseEndToEnd, OnlyTheChangedFileOfASignedReleaseTravels) {
+    const TTempDir root;
+    for (int i = 0; i < 20; ++i) {
+        const QString name = QStringLiteral("/data/f%1.bin").arg(i);
+        WriteRandomFile(root.File(QStringLiteral("release") + name), 32 * 1024, static_cast<std::uint32_t>(i + 1));
+        WriteRandomFile(root.File(QStringLiteral("app") + name), 32 * 1024, static_cast<std::uint32_t>(i + 1));
+    }
+    ASSERT_NO_FATAL_FAILURE(Publish(root.Path(), {}));
+    bool installed = false;
+    const QString log = Run(root.Path(), root.Path() + QStringLiteral("/www"), true, installed);
+    EXPECT_TRUE(installed) << log.toStdString();
+    // 21 files and the folder data/.
+    EXPECT_TRUE(log.contains(QStringLiteral("Fetched 1 of 22 entries"))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("21 unchanged"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Downloaded http://"))) << "the whole package did not travel";
+    EXPECT_EQ(ReadFile(root.File(QStringLiteral("app/data/f7.bin"))), ReadFile(root.File(QStringLiteral("release/data/f7.bin"))));
 }
 
 } // namespace zlt::test

@@ -282,4 +282,59 @@ TEST_F(ResumeTest, AWholeTransferEndsAtItsDeadline) {
     EXPECT_LT(clock.elapsed(), 30000) << "the body would drip for 50000 s";
 }
 
+// Parts of a file (GetPart): only the part asked for is taken; a server that ignores ranges is
+// told apart from one that sends the wrong part, and a part that breaks off goes on from its
+// next byte on a connection of its own.
+TEST_F(ResumeTest, APartIsThatPartOrNothing) {
+    const TTempDir root;
+    const QByteArray file = Pattern("The quick brown fox jumps over the lazy dog. ", 400000);
+    WriteFile(root.File(QStringLiteral("p.zip")), file);
+    const TFaultServer server(root.Path());
+    enum class TOutcome { Taken, NotServed, Refused };
+    struct TCase {
+        const char* Name;
+        QString Path;
+        std::int64_t First, Last;
+        TOutcome Outcome;
+        std::int32_t Resumptions;
+    };
+    const TCase cases[] = {
+        {"a part in the middle", QStringLiteral("/file/good/0/p.zip"), 1000, 250999, TOutcome::Taken, 0},
+        {"the last byte", QStringLiteral("/file/good/0/p.zip"), file.size() - 1, file.size() - 1, TOutcome::Taken, 0},
+        {"cut twice, resumed twice", QStringLiteral("/file/good/2/p.zip"), 5, 300004, TOutcome::Taken, 2},
+        {"a server without ranges (200)", QStringLiteral("/ok/400000"), 1000, 1999, TOutcome::NotServed, 0},
+        {"another part (206)", QStringLiteral("/file/shift/0/p.zip"), 1000, 1999, TOutcome::Refused, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TZLTHttp client(nullptr);
+        int work = 0;
+        client.OnWork = [&work](TZLTHttp*, TWorkMode, std::int64_t) { ++work; };
+        std::vector<std::int64_t> offsets;
+        TZLTHttp::TResume resume;
+        resume.Resuming = [&offsets](std::int64_t AOffset, const QString&) { offsets.push_back(AOffset); };
+        QByteArray body;
+        const auto sink = [&body](const char* AData, std::size_t ASize) { body.append(AData, static_cast<qsizetype>(ASize)); };
+        try {
+            client.GetPart(server.Url(c.Path), c.First, c.Last, sink, resume);
+            EXPECT_EQ(c.Outcome, TOutcome::Taken);
+            EXPECT_TRUE(body == file.mid(c.First, c.Last - c.First + 1)) << "the part's bytes, in order";
+        } catch (const EPartsNotServed& error) {
+            EXPECT_EQ(c.Outcome, TOutcome::NotServed) << error.Message().toStdString();
+            EXPECT_TRUE(body.isEmpty()) << "nothing of the whole file reaches the sink";
+        } catch (const Exception& error) {
+            EXPECT_EQ(c.Outcome, TOutcome::Refused) << error.Message().toStdString();
+            EXPECT_TRUE(error.Message().contains(QStringLiteral("another part"))) << error.Message().toStdString();
+            EXPECT_TRUE(body.isEmpty());
+        }
+        EXPECT_EQ(client.Resumptions(), c.Resumptions);
+        EXPECT_EQ(static_cast<std::int32_t>(offsets.size()), c.Resumptions);
+        EXPECT_EQ(work, 0) << "the caller counts parts itself";
+    }
+    const QStringList lines = server.RequestLines().filter(QStringLiteral("/file/good/2/"));
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("[Range: bytes=5-300004; If-Range: ]"))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("[Range: bytes=150005-300004; If-Range: ]"))) << lines[1].toStdString();
+}
+
 } // namespace zlt::test

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -285,6 +288,21 @@ TEST_F(PublishTest, VerifyPassesAGoodReleaseAndNamesEachFault) {
          [&] { WriteFile(Channel(QStringLiteral("checkUpdates.php")), webupdater::CheckScriptBytes(QStringLiteral("PHP"), QStringLiteral("1.9"))); },
          {QStringLiteral("--pubkey"), key.PublicKeyFile()},
          QStringLiteral("FAIL check script: checkUpdates.php names version 1.9, the manifest 2.0")},
+        {"a manifest that places an entry one byte off",
+         [&] {
+             const QString file = Channel(QStringLiteral("acme.zip.manifest"));
+             QJsonObject manifest = QJsonDocument::fromJson(ReadFile(file)).object();
+             QJsonArray entries = manifest[QStringLiteral("entries")].toArray();
+             QJsonObject first = entries[0].toObject();
+             QJsonObject zip = first[QStringLiteral("zip")].toObject();
+             zip[QStringLiteral("offset")] = zip[QStringLiteral("offset")].toDouble() + 1;
+             first[QStringLiteral("zip")] = zip;
+             entries[0] = first;
+             manifest[QStringLiteral("entries")] = entries;
+             WriteFile(file, QJsonDocument(manifest).toJson());
+             key.SignWithComment(file, QStringLiteral("version:2.0 channel:Produccion app:acme"));
+         },
+         {QStringLiteral("--pubkey"), key.PublicKeyFile()}, QStringLiteral("acme is not where the manifest places it")},
         {"a key the .cfi does not trust", [] {}, {QStringLiteral("--cfi"), cfi(stranger, QStringLiteral("stranger.cfi"))},
          QStringLiteral("FAIL signature of acme.zip.manifest: The package is signed with key")},
     };

@@ -404,9 +404,10 @@ quint16 StartScriptServer(TServerProcess& AProcess, const TTempDir& ADir, const 
 
 } // namespace
 
-TFaultServer::TFaultServer() {
-    FPort = StartScriptServer(FProcess, FDir, QStringLiteral("fault_server.py"),
-                              {HostPath(FDir.File(QStringLiteral("requests.log")))});
+TFaultServer::TFaultServer(const QString& ARoot) {
+    QStringList arguments{HostPath(FDir.File(QStringLiteral("requests.log")))};
+    if (!ARoot.isEmpty()) arguments << HostPath(ARoot);
+    FPort = StartScriptServer(FProcess, FDir, QStringLiteral("fault_server.py"), arguments);
 }
 
 TCutProxy::TCutProxy(quint16 AUpstreamPort, const QList<std::int64_t>& ACuts) {

@@ -260,10 +260,13 @@ private:
 //                    declaring charset C; without a charset parameter when C is not given
 //   /headers         200; body: the request line, then the request headers, one per line
 //   /setcookie       sets cookie zlt=1; /needcookie answers 200 only when it came back (else 403)
+//   /file/MODE/CUTS/NAME   the file NAME of the root folder given, served with single ranges;
+//                    the first CUTS answers on this path are closed halfway; MODE good, alter,
+//                    alterparts or shift (see fault_server.py)
 //   anything else    404
 class TFaultServer {
 public:
-    TFaultServer();
+    explicit TFaultServer(const QString& ARoot = QString());
     ~TFaultServer();
     QString Url(const QString& APath) const;
     quint16 Port() const { return FPort; }

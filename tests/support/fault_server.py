@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """An HTTP/1.1 server on 127.0.0.1 that plays the answers well-behaved servers never give.
 
-Usage: fault_server.py LOGFILE
+Usage: fault_server.py LOGFILE [ROOT]
 
-Binds a free port chosen by the system, prints it on its own line on stdout, then serves until
+ROOT is the folder that /file/ serves. Binds a free port chosen by the system, prints it on its own line on stdout, then serves until
 it is terminated. Every request line is appended to LOGFILE as it arrives. The paths are listed
 in TestSupport.h (class TFaultServer).
 """
 
 import http.server
+import os
 import select
 import socket
 import socketserver
@@ -21,6 +22,7 @@ import urllib.parse
 PATTERN = b"0123456789"
 LOG_LOCK = threading.Lock()
 LOG_PATH = None
+ROOT = None
 RANGE_COUNTS = {}  # answers given so far per /range/ path
 
 # Long enough to outlast any stall time-out of a test; the thread ends earlier when the client
@@ -199,6 +201,56 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(rest)
             self.wfile.flush()
 
+    def served_file(self, mode, cuts, name):
+        # A file of ROOT served with single ranges ("bytes=A-B" or "bytes=A-"). The faults touch
+        # only a package (NAME ends with .zip), never the files beside it: the first CUTS part
+        # answers on its path are closed halfway through what they send, and MODE plays one kind
+        # of server:
+        #   good        ranges honoured
+        #   alter       every answer, part or whole, has its middle byte changed
+        #   alterparts  parts have their middle byte changed; the whole file is sent as it is
+        #   shift       a part answer starts one byte later than asked, and says so
+        path = "%s/%s" % (ROOT, urllib.parse.unquote(name))
+        if ".." in name.split("/") or not os.path.isfile(path):
+            self.send_body(404, b"Not here", "text/plain")
+            return
+        with open(path, "rb") as source:
+            body = source.read()
+        size = len(body)
+        wanted = self.headers.get("Range", "")
+        first, last = 0, size - 1
+        part = wanted.startswith("bytes=") and "," not in wanted
+        if not name.endswith(".zip"):
+            mode, cuts = "good", 0
+        seen = cuts
+        if part:
+            with LOG_LOCK:
+                seen = RANGE_COUNTS.get(self.path, 0)
+                RANGE_COUNTS[self.path] = seen + 1
+            text_first, _, text_last = wanted[6:].partition("-")
+            first = int(text_first)
+            last = min(int(text_last), size - 1) if text_last else size - 1
+            if mode == "shift":
+                first += 1
+        rest = bytearray(body[first:last + 1])
+        if rest and (mode == "alter" or (mode == "alterparts" and part)):
+            rest[len(rest) // 2] ^= 0xFF
+        self.send_response(206 if part else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Accept-Ranges", "bytes")
+        if part:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
+        self.send_header("Content-Length", str(len(rest)))
+        self.end_headers()
+        if seen < cuts:
+            self.wfile.write(bytes(rest[: len(rest) // 2]))
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_WR)
+            self.close_connection = True
+        else:
+            self.wfile.write(bytes(rest))
+            self.wfile.flush()
+
     def echo_headers(self):
         lines = [self.requestline] + ["%s: %s" % (name, value) for name, value in self.headers.items()]
         self.send_body(200, ("\n".join(lines) + "\n").encode("latin-1", "replace"), "text/plain; charset=iso-8859-1")
@@ -231,7 +283,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             number = int(arg) if arg else 0
         except ValueError:
             number = -1
-        if url.path.endswith(".manifest"):
+        if head == "file" and len(parts) >= 4 and ROOT is not None:
+            self.served_file(parts[1], int(parts[2]), "/".join(parts[3:]))
+        elif url.path.endswith(".manifest"):
             # The release manifest a client asks for beside any package: none here.
             self.send_body(404, b"Not here", "text/plain")
         elif head == "ok" and number >= 0:
@@ -288,11 +342,12 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def main():
-    global LOG_PATH
-    if len(sys.argv) != 2:
-        sys.stderr.write("usage: fault_server.py LOGFILE\n")
+    global LOG_PATH, ROOT
+    if len(sys.argv) not in (2, 3):
+        sys.stderr.write("usage: fault_server.py LOGFILE [ROOT]\n")
         return 2
     LOG_PATH = sys.argv[1]
+    ROOT = sys.argv[2] if len(sys.argv) == 3 else None
     open(LOG_PATH, "a").close()
     server = Server(("127.0.0.1", 0), Handler)
     sys.stdout.write("%d\n" % server.server_address[1])
