@@ -3,6 +3,7 @@
 #   bench_require TOOL...      fails unless every tool can be run
 #   bench_build BUILD TARGET   builds TARGET of the repository in BUILD (Release when new)
 #   bench_work NAME
+#   bench_updated RELEASE FOLDER
 #
 # A temporary folder for the run (under TMPDIR), in $work, with www/, out/ and a private
 # XDG_RUNTIME_DIR, the Qt programs set to draw offscreen and transfers that stop moving bounded.
@@ -83,4 +84,18 @@ CONF
     echo "nginx did not start" >&2
     cat "$run/nginx-error.log" >&2
     return 1
+}
+
+# Whether FOLDER was updated to the tree RELEASE: the restarted program wrote its line (waited for
+# up to 10 s), and every file of RELEASE is in FOLDER as it is there (files of FOLDER alone, the
+# updater's among them, don't count). What differs goes to standard error.
+bench_updated() { # release folder
+    local release=$1 folder=$2 differences
+    for _ in $(seq 100); do
+        grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null && break
+        sleep 0.1
+    done
+    differences=$(diff -rq "$release" "$folder" | grep -v "^Only in $folder" || true)
+    [[ -z $differences ]] || echo "$differences" | head >&2
+    grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null && [[ -z $differences ]]
 }

@@ -117,15 +117,8 @@ run_case() {
     lines=$(wc -l <"$work/access.log")
     (cd "$folder" && /usr/bin/time -f '%e %U %S' -o "$work/time.txt" timeout 600 "./$updater_name" VER=1.0 \
         >"$work/out.txt" 2>&1) || { echo "run.sh: the updater failed in case $case" >&2; cat "$work/out.txt" >&2; exit 1; }
-    for _ in $(seq 100); do
-        grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    local differences
-    differences=$(diff -rq "$store/release" "$folder" | grep -v "^Only in $folder" || true)
-    if ! grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null || [[ -n $differences ]]; then
+    if ! bench_updated "$store/release" "$folder"; then
         echo "run.sh: case $case did not update the folder" >&2
-        echo "$differences" | head >&2
         cat "$folder/$updater_name.log" >&2
         exit 1
     fi

@@ -45,6 +45,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
+source "$root/bench/common.sh"
 build=${ZLT_BENCH_BUILD:-$root/build}
 work=${ZLT_BENCH_WORK:-$root/build/bench-update}
 rev=${ZLT_BENCH_REV:-}
@@ -206,15 +207,8 @@ fresh_copy() { # size folder
 # The update happened: the restarted program wrote its line, and the tree is version 2.0.
 check_updated() { # size folder side
     local size=$1 folder=$2 side=$3
-    for _ in $(seq 100); do
-        grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null && break
-        sleep 0.1
-    done
-    local differences
-    differences=$(diff -rq "$work/packages/$size/new" "$folder" | grep -v "^Only in $folder" || true)
-    if ! grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null || [[ -n $differences ]]; then
+    if ! bench_updated "$work/packages/$size/new" "$folder"; then
         echo "run.sh: $side did not update $folder" >&2
-        [[ -z $differences ]] || echo "$differences" | head >&2
         exit 1
     fi
     if [[ -n $(find "$folder" -name '.zlt-*.tmp' -print -quit) ]]; then
