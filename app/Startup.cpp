@@ -4,7 +4,9 @@
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Text.h"
+#include "app/Trial.h"
 #include "install/Journal.h"
+#include "install/Previous.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "webupdater/PackageRecord.h"
@@ -19,6 +21,8 @@
 #include <optional>
 
 namespace zlt::app {
+
+int RunExitCode = 0;
 
 namespace {
 
@@ -96,6 +100,12 @@ int RunStartup(int argc, char** argv) {
     RunLog().Info(QStringLiteral("Start: %1, version %2, channel %3, parameters: %4")
                       .arg(platform::ExecutablePath(), ParameterForLog(ParamVersion),
                            TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"), shown.join(u' ')));
+    if (RollBackMode && !install::ReadPreviousVersion(platform::ExecutableFolder())) {
+        RunLog().Error(QStringLiteral("Rollback refused: no previous version is kept in %1; nothing was stopped or changed")
+                           .arg(QDir::toNativeSeparators(platform::ExecutableFolder() + QStringLiteral("Updates/previous"))));
+        return 1;
+    }
+    RunExitCode = 0;
 
     // The toolkit gets the program's name alone: the parameters are ours, and an option the
     // toolkit would take for its own ("-platform", "-style") must neither change nor abort
@@ -116,8 +126,11 @@ int RunStartup(int argc, char** argv) {
         ui::Application().HandleException(error);
     }
     ui::Application().ReleaseOwned();
+    // After the window: the user sees the application, not the updater, while it is on trial;
+    // the lock stays held, so no second updater runs meanwhile.
+    RunTrial().Finish();
     RunLog().Info(QStringLiteral("End"));
-    return 0;
+    return RunExitCode;
 }
 
 } // namespace zlt::app

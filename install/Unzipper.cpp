@@ -271,6 +271,7 @@ public:
         } catch (const Exception& failure) {
             throw Undone(FCurrent, failure.Message());
         }
+        if (FOwner.KeepReplaced) FStaging.KeepReplaced();
         const TStaging::TCommitted committed = FStaging.Commit();
         FCounts.Replaced = committed.Replaced;
         FCounts.Added = committed.Added;

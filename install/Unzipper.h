@@ -58,6 +58,9 @@ public:
     // The stored path of the program that the package updates ("acme", "bin/acme"): a new
     // file of that path that stores no mode of its own is made executable.
     QString ProgramName;
+    // The commit keeps the replaced files for a verdict on the new version (see
+    // TStaging::KeepReplaced and FinishInstallation) instead of removing them.
+    bool KeepReplaced = false;
 
     // Opens AFileName as a ZIP archive and counts its entries and their declared sizes (from
     // the central directory). An archive without entries opens as one. Throws Exception when

@@ -3,6 +3,8 @@
 // What the portable files of platform/ ask of the system they run on; posix/ and win32/
 // implement it. Not for callers outside platform/: they use the headers of the families.
 
+#include "platform/Shell.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -20,5 +22,9 @@ std::optional<QByteArray> ReadRegularFile(const QString& AFileName);
 
 // Opens APath, a file that exists, as the shell's "open" verb does; true when something started.
 bool OpenFile(const QString& APath, const QString& AParameters);
+
+// As OpenFile, but a program is started as a child that the caller watches (see
+// TWatchedProgram); a document goes to the opener, unwatched.
+TShellStart OpenWatched(const QString& APath, const QString& AParameters);
 
 } // namespace zlt::platform::native
