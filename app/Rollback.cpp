@@ -22,11 +22,13 @@ void TfrmMainUpdater_::RollBackToPrevious() {
     pbrFormProgress->repaint();
     const QString base = platform::ExecutableFolder();
     try {
-        const install::TRestored restored =
-            install::RestorePreviousVersion(base, [this](int APercent) { MoveBar(APercent); });
+        const install::TRestored restored = install::RestorePreviousVersion(base, [this](int APercent) {
+            MoveBar(APercent);
+        });
         MoveBar(100);
         const install::TRecovery& kept = restored.Kept;
-        for (const QString& problem : kept.Problems) RunLog().Error(QStringLiteral("Not finished: %1").arg(OneLine(problem)));
+        for (const QString& problem : kept.Problems)
+            RunLog().Error(QStringLiteral("Not finished: %1").arg(OneLine(problem)));
         RunLog().Info(QStringLiteral("Rolled back: %1 files restored, %2 removed; the version rolled back from is %3")
                           .arg(restored.Committed.Replaced + restored.Committed.Added)
                           .arg(restored.Committed.Removed)

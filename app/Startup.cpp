@@ -101,8 +101,10 @@ int RunStartup(int argc, char** argv) {
                       .arg(platform::ExecutablePath(), ParameterForLog(ParamVersion),
                            TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"), shown.join(u' ')));
     if (RollBackMode && !install::ReadPreviousVersion(platform::ExecutableFolder())) {
-        RunLog().Error(QStringLiteral("Rollback refused: no previous version is kept in %1; nothing was stopped or changed")
-                           .arg(QDir::toNativeSeparators(platform::ExecutableFolder() + QStringLiteral("Updates/previous"))));
+        const QString kept = platform::ExecutableFolder() + QStringLiteral("Updates/previous");
+        RunLog().Error(
+            QStringLiteral("Rollback refused: no previous version is kept in %1; nothing was stopped or changed")
+                .arg(QDir::toNativeSeparators(kept)));
         return 1;
     }
     RunExitCode = 0;

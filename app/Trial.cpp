@@ -28,8 +28,8 @@ void RecordProblems(const install::TRecovery& ARecovery) {
 
 int TrialSeconds(const QString& AValue, bool* AValid) {
     const QString value = AValue.trimmed();
-    const bool digits =
-        !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    const bool digits = !value.isEmpty() &&
+                        std::all_of(value.begin(), value.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     if (AValid != nullptr) *AValid = value.isEmpty() || digits;
     if (!digits) return DefaultTrialSeconds;
     // A number too long to read is past the bound all the same.

@@ -158,7 +158,8 @@ public:
                 return QStringLiteral("%1: a file of that name can't be kept").arg(Shown(step.Target));
             version.Replaced.push_back(step.Target);
             const auto aside = Place(step.Aside, ".old");
-            if (!aside) return QStringLiteral("%1: the journal names a place outside the folder").arg(Shown(step.Target));
+            if (!aside)
+                return QStringLiteral("%1: the journal names a place outside the folder").arg(Shown(step.Target));
             if (Exists(*aside)) asides.emplace_back(step.Target, *aside);
         }
         version.Folders = AJournal.Folders;
@@ -192,7 +193,8 @@ private:
             place /= NativePath(parts[i]);
             std::error_code error;
             fs::create_directory(place, error);
-            if (!RealFolder(place)) return QStringLiteral("%1: its folder can't be made in the kept version").arg(Shown(ATarget));
+            if (!RealFolder(place))
+                return QStringLiteral("%1: its folder can't be made in the kept version").arg(Shown(ATarget));
         }
         place /= NativePath(parts.back());
         if (const QString failure = platform::RenameOver(PathText(AAside), PathText(place)); !failure.isEmpty())
@@ -222,8 +224,7 @@ private:
         fs::remove_all(retired, error);
         if (Exists(kept)) fs::rename(kept, retired, error);
         if (!error) fs::rename(AFresh, kept, error);
-        if (error)
-            return QStringLiteral("%1: %2").arg(PathText(kept), QString::fromLocal8Bit(error.message().c_str()));
+        if (error) return QStringLiteral("%1: %2").arg(PathText(kept), QString::fromLocal8Bit(error.message().c_str()));
         FReport.PreviousKept = true;
         fs::remove_all(retired, error);
         return {};
@@ -411,7 +412,8 @@ TRecovery FinishInstallation(const QString& ABase, bool APassed) {
     if (!APassed && !MarkJournal(ABase, "rollback")) {
         TRecovery report;
         report.Found = true;
-        report.Problems << QStringLiteral("%1: the rollback can't be recorded").arg(QDir::toNativeSeparators(JournalFileName(ABase)));
+        report.Problems << QStringLiteral("%1: the rollback can't be recorded")
+                               .arg(QDir::toNativeSeparators(JournalFileName(ABase)));
         return report;
     }
     return RecoverInstallation(ABase);

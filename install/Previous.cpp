@@ -62,7 +62,8 @@ void MakeFolders(TStaging& AStaging, const fs::path& ABase, const QByteArray& AT
             AStaging.WillMakeFolder(relative);
             fs::create_directory(place, error);
         }
-        if (!RealFolder(place)) throw EInstallationUndone(Shown(ATarget), QStringLiteral("its folder is no real folder"));
+        if (!RealFolder(place))
+            throw EInstallationUndone(Shown(ATarget), QStringLiteral("its folder is no real folder"));
     }
 }
 
@@ -135,8 +136,9 @@ std::optional<TPreviousVersion> ReadPreviousVersion(const QString& ABase) {
 TRestored RestorePreviousVersion(const QString& ABase, const std::function<void(int APercent)>& AProgress) {
     const std::optional<TPreviousVersion> version = ReadPreviousVersion(ABase);
     if (!version)
-        throw Exception(QStringLiteral("No previous version is kept in %1")
-                            .arg(QDir::toNativeSeparators(QDir(ABase).filePath(QString::fromLatin1(PreviousFolderName)))));
+        throw Exception(
+            QStringLiteral("No previous version is kept in %1")
+                .arg(QDir::toNativeSeparators(QDir(ABase).filePath(QString::fromLatin1(PreviousFolderName)))));
     const fs::path base = platform::FileSystemPath(ABase);
     const fs::path kept = base / NativePath(PreviousFolderName);
     // Every kept file is there before anything is touched.
@@ -157,9 +159,10 @@ TRestored RestorePreviousVersion(const QString& ABase, const std::function<void(
         }
     } catch (const EInstallationUndone& failure) {
         const QStringList problems = staging.Undo();
-        throw EInstallationUndone(failure.File(), problems.isEmpty() ? failure.Cause()
-                                                                     : failure.Cause() + QStringLiteral("; not put back: ") +
-                                                                           problems.join(QStringLiteral("; ")));
+        throw EInstallationUndone(failure.File(), problems.isEmpty()
+                                                      ? failure.Cause()
+                                                      : failure.Cause() + QStringLiteral("; not put back: ") +
+                                                            problems.join(QStringLiteral("; ")));
     }
     for (const QByteArray& path : version->Added) staging.StagedRemoval(path);
     TRestored restored{staging.Commit(), FinishInstallation(ABase, true)};

@@ -103,9 +103,8 @@ TStaging::TCommitted TStaging::Plan() {
     std::vector<TJournalStep> steps;
     for (TJournalStep staged : FStaged) {
         std::error_code error;
-        const bool standing =
-            taken.contains(staged.Target) ||
-            fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error));
+        const bool standing = taken.contains(staged.Target) ||
+                              fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error));
         if (staged.Staged.isEmpty() && !standing) continue; // nothing to remove
         if (standing) {
             staged.Aside = ParentWithSlash(staged.Target) + NewAsideName();

@@ -442,7 +442,6 @@ INSTANTIATE_TEST_SUITE_P(
                    {}}),
     [](const ::testing::TestParamInfo<TNamesCase>& AInfo) { return std::string(AInfo.param.Name); });
 
-
 // --- the new version on trial -------------------------------------------------------------------
 
 class EndToEndTrial : public EndToEnd {
@@ -480,7 +479,8 @@ protected:
     // Updates/previous/: its files, and its list as a sorted set of lines without the header.
     QMap<QString, QByteArray> Previous(QStringList* AList) const {
         QMap<QString, QByteArray> files = Tree(App + QStringLiteral("/Updates/previous"));
-        QStringList lines = QString::fromUtf8(files.take(QStringLiteral("previous.list"))).split(u'\n', Qt::SkipEmptyParts);
+        QStringList lines = QString::fromUtf8(files.take(QStringLiteral("previous.list")))
+                                .split(u'\n', Qt::SkipEmptyParts);
         if (!lines.isEmpty()) lines.removeFirst();
         lines.sort();
         *AList = lines;
@@ -492,8 +492,8 @@ protected:
 
 struct TTrialFailure {
     const char* Name;
-    const char* How;         // trial.txt of the new version
-    const char* PosixCause;  // as the record names it
+    const char* How;        // trial.txt of the new version
+    const char* PosixCause; // as the record names it
     const char* WindowsCause;
 };
 
@@ -590,8 +590,9 @@ TEST_F(EndToEndTrial, AVersionThatRunsOnPassesAtOnceWithoutTrialOrAtTheTrialsEnd
         WriteSettings(server.Port());
         EXPECT_EQ(RunUpdater(), 0);
         ASSERT_TRUE(WaitFor([&] { return Starts().back().contains("version=2.0 args=Upd=1"); }));
-        EXPECT_TRUE(RunLogText().contains(trial == 0 ? QLatin1String("Version on trial passed (no trial)")
-                                                     : QLatin1String("Version on trial passed (still running after 1.")))
+        EXPECT_TRUE(RunLogText().contains(trial == 0
+                                              ? QLatin1String("Version on trial passed (no trial)")
+                                              : QLatin1String("Version on trial passed (still running after 1.")))
             << RunLogText().toStdString();
         EXPECT_TRUE(QFileInfo::exists(App + QStringLiteral("/Updates/previous/version.txt")));
         ASSERT_NO_FATAL_FAILURE(StopNewVersion());
@@ -613,7 +614,8 @@ TEST_F(EndToEndTrial, ASecondUpdaterEndsAtOnceDuringTheTrialAndAKilledVersionIsR
     ASSERT_NO_FATAL_FAILURE(StopNewVersion());
     EXPECT_TRUE(updater->waitForFinished(30000)) << "the verdict waited for the trial's end";
     EXPECT_EQ(AppFiles(), Before);
-    EXPECT_TRUE(RunLogText().contains(QLatin1String("; the previous version is restored\n"))) << RunLogText().toStdString();
+    EXPECT_TRUE(RunLogText().contains(QLatin1String("; the previous version is restored\n")))
+        << RunLogText().toStdString();
 }
 
 } // namespace

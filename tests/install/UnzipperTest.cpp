@@ -1290,7 +1290,6 @@ TEST(UnZipperCommit, RecoveryTouchesOnlyTheNamesAnInstallationMakes) {
     EXPECT_EQ(ReadTree(outside).size(), 2u);
 }
 
-
 // --- the previous version kept ------------------------------------------------------------------
 
 // The new version, with the old one kept in Updates/previous/ (its list left out: see
@@ -1356,7 +1355,8 @@ TEST(PreviousVersion, AVerdictKeepsOrRestoresAndRollbacksGoBackAndForth) {
     expected.erase("Updates/update.zip");
     TTree actual = ReadTree(folder);
     actual.erase("Updates/update.zip");
-    for (auto it = actual.begin(); it != actual.end();) it = it->first.starts_with("Updates/previous") ? actual.erase(it) : std::next(it);
+    for (auto it = actual.begin(); it != actual.end();)
+        it = it->first.starts_with("Updates/previous") ? actual.erase(it) : std::next(it);
     ExpectSameTree(actual, expected);
     ExpectKeptList(folder, {"app.exe", "current", "data/base.db", "plugins/new/tool.dll", "readme.txt"}, {});
 

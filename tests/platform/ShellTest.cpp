@@ -1,8 +1,8 @@
 // The shell's "open" with the real shell: which file a bare name means, how an executable is
 // started, and where a document goes. Probes are small scripts that leave a marker file.
 
-#include "platform/Processes.h"
 #include "platform/Shell.h"
+#include "platform/Processes.h"
 #include "platform/System.h"
 #include "tests/support/TestSupport.h"
 
@@ -123,7 +123,6 @@ TEST(ShellOpen, DocumentGoesToTheDesktopOpener) {
     EXPECT_EQ(scene.WaitForMarker(), QStringList{document});
 }
 
-
 // A watched program's end as the system reports it, with the real sample application: its exit
 // code, the signal or exception that ended it, and a wait that ends at its limit while the
 // program runs on.
@@ -143,7 +142,8 @@ TEST(ShellWatched, TheEndOfTheProgramIsReportedAsItCame) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.How);
         TTempDir folder;
-        const QString program = folder.File(QStringLiteral("watched_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix());
+        const QString program = folder.File(QStringLiteral("watched_%1").arg(QCoreApplication::applicationPid()) +
+                                            ProgramSuffix());
         ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), program));
         WriteFile(folder.File(QStringLiteral("trial.txt")), c.How);
         platform::TShellStart start = platform::ShellExecuteWatched(program, QStringLiteral("Upd=1"));
@@ -158,7 +158,8 @@ TEST(ShellWatched, TheEndOfTheProgramIsReportedAsItCame) {
     }
 
     TTempDir folder;
-    const QString program = folder.File(QStringLiteral("running_%1").arg(QCoreApplication::applicationPid()) + ProgramSuffix());
+    const QString program = folder.File(QStringLiteral("running_%1").arg(QCoreApplication::applicationPid()) +
+                                        ProgramSuffix());
     ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), program));
     platform::TShellStart start = platform::ShellExecuteWatched(program, QStringLiteral("wait"));
     ASSERT_TRUE(start.Program.Watched());
