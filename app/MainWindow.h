@@ -140,6 +140,8 @@ private:
     void RollBackToPrevious();
     // The installation of a ZIP package; true when it was committed.
     bool InstallPackage(TZLTUnZipper& AUnZipper, const QString& AFileName);
+    // Removes the kept previous version when that frees what the package lacks; true then.
+    bool MakeRoom(const install::ENotEnoughSpace& AShortage);
 
     bool FCentred = false;
     int FTrialSeconds = DefaultTrialSeconds; // TRIAL=, as read

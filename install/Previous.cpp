@@ -133,6 +133,30 @@ std::optional<TPreviousVersion> ReadPreviousVersion(const QString& ABase) {
     return version;
 }
 
+std::int64_t PreviousVersionBytes(const QString& ABase) {
+    const fs::path kept = platform::FileSystemPath(ABase) / NativePath(PreviousFolderName);
+    if (!RealFolder(kept)) return 0;
+    std::int64_t bytes = 0;
+    std::error_code error;
+    // The iterator does not enter links to folders unless asked to.
+    for (fs::recursive_directory_iterator it(kept, error), end; !error && it != end; it.increment(error))
+        if (it->is_regular_file(error) && !it->is_symlink(error))
+            bytes += static_cast<std::int64_t>(it->file_size(error));
+    return bytes;
+}
+
+bool RemovePreviousVersion(const QString& ABase) {
+    const fs::path base = platform::FileSystemPath(ABase);
+    if (!RealFolder(base / "Updates")) return false;
+    bool removed = false;
+    for (const char* name : {PreviousFolderName, PreviousBuildName, PreviousRetiredName}) {
+        std::error_code error;
+        // remove_all takes a link itself away, never what it leads to.
+        removed = fs::remove_all(base / NativePath(name), error) > 0 || removed;
+    }
+    return removed;
+}
+
 TRestored RestorePreviousVersion(const QString& ABase, const std::function<void(int APercent)>& AProgress) {
     const std::optional<TPreviousVersion> version = ReadPreviousVersion(ABase);
     if (!version)

@@ -35,6 +35,13 @@ QByteArray PreviousListText(const TPreviousVersion& AVersion);
 // can be read.
 std::optional<TPreviousVersion> ReadPreviousVersion(const QString& ABase);
 
+// The bytes of the kept version's files below ABase (links not followed); 0 when none is kept.
+std::int64_t PreviousVersionBytes(const QString& ABase);
+
+// Removes the kept version below ABase, and a half-made or retired one; a link under one of
+// their names goes, never what it leads to. True when something was removed.
+bool RemovePreviousVersion(const QString& ABase);
+
 // Puts the kept version back over ABase through an installation's journal, all or nothing: a
 // copy of each kept file is staged beside its place, each added file goes aside, then one
 // commit. The files that the rollback replaces and removes become the kept version in their

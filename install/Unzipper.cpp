@@ -677,7 +677,8 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
         throw ENotEnoughSpace(QStringLiteral("The package needs %1 bytes, and the disk of \"%2\" has %3 bytes free")
                                   .arg(needed)
                                   .arg(QDir::toNativeSeparators(base))
-                                  .arg(available));
+                                  .arg(available),
+                              needed, available);
     if (FImpl->EntryCount == 0) {
         bool abort = false;
         if (OnArchiveProgress) OnArchiveProgress(this, 100, abort);

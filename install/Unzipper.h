@@ -26,7 +26,14 @@ enum class TZLTProcessType : std::uint8_t { ptExtract };
 // ExtractFiles before anything is written.
 class ENotEnoughSpace : public Exception {
 public:
-    using Exception::Exception;
+    ENotEnoughSpace(const QString& AMessage, std::int64_t ANeeded, std::int64_t AAvailable)
+        : Exception(AMessage), FNeeded(ANeeded), FAvailable(AAvailable) {}
+    std::int64_t Needed() const noexcept { return FNeeded; }       // bytes
+    std::int64_t Available() const noexcept { return FAvailable; } // bytes free on the disk
+
+private:
+    std::int64_t FNeeded;
+    std::int64_t FAvailable;
 };
 
 // A ZIP reader over libarchive: the archive type is always ZIP, never detected. Extraction

@@ -1453,5 +1453,29 @@ TEST(PreviousVersion, ARollbackWithAFileMissingOrOutsideChangesNothing) {
         ExpectSameTree(ReadTree(folder), before);
     }
 }
+
+// The space check may take the kept version's room: its size counts its files only, and its
+// removal takes a link under its names away, never what the link leads to.
+TEST(PreviousVersion, ItsSizeAndItsRemovalStayInsideIt) {
+    TTempDir dir;
+    const QString folder = dir.File(QStringLiteral("app"));
+    QDir().mkpath(folder + QStringLiteral("/Updates"));
+    EXPECT_EQ(PreviousVersionBytes(folder), 0);
+    EXPECT_FALSE(RemovePreviousVersion(folder)) << "nothing is kept";
+    WriteFile(folder + QStringLiteral("/Updates/previous/app.exe"), QByteArray(1000, 'a'));
+    WriteFile(folder + QStringLiteral("/Updates/previous/data/base.db"), QByteArray(24, 'b'));
+    WriteFile(dir.File(QStringLiteral("outside/big.bin")), QByteArray(5000, 'c'));
+    if (LinksCanBeMade(dir)) {
+        fs::create_directory_symlink(SystemPath(dir.File(QStringLiteral("outside"))),
+                                     SystemPath(folder + QStringLiteral("/Updates/previous/linked")));
+        fs::create_directory_symlink(SystemPath(dir.File(QStringLiteral("outside"))),
+                                     SystemPath(folder + QStringLiteral("/Updates/previous.old")));
+    }
+    EXPECT_EQ(PreviousVersionBytes(folder), 1024);
+    EXPECT_TRUE(RemovePreviousVersion(folder));
+    ExpectSameTree(ReadTree(folder), {{"Updates/", "dir"}});
+    EXPECT_EQ(ReadFile(dir.File(QStringLiteral("outside/big.bin"))).size(), 5000);
+}
+
 } // namespace
 } // namespace zlt::test
