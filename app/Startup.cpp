@@ -31,7 +31,15 @@ namespace {
 void FinishInterruptedInstallation() {
     const install::TRecovery recovery = install::RecoverInstallation(platform::ExecutableFolder());
     if (!recovery.Found) return;
-    if (recovery.Forward)
+    if (recovery.PreviousKept)
+        RunLog().Info(QStringLiteral("The last installation was complete and no verdict on its version was given; "
+                                     "taken as passed, the replaced files are kept in Updates/previous"));
+    else if (recovery.RolledBack)
+        RunLog().Warning(QStringLiteral("An interrupted rollback was finished: %1 old files restored, %2 files "
+                                        "removed; the previous version is in place")
+                             .arg(recovery.Restored)
+                             .arg(recovery.Removed));
+    else if (recovery.Forward)
         RunLog().Info(QStringLiteral("The last installation was complete; its clean-up is finished: %1 old files "
                                      "removed, %2 still in use")
                           .arg(recovery.Removed)
@@ -43,6 +51,9 @@ void FinishInterruptedInstallation() {
                              .arg(recovery.Removed));
     for (const QString& problem : recovery.Problems)
         RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
+    if (!recovery.PreviousNotKept.isEmpty())
+        RunLog().Warning(QStringLiteral("The previous version is not kept: %1; its files were removed")
+                             .arg(OneLine(recovery.PreviousNotKept)));
 }
 
 // One updater per folder, whatever its name: the lock in Updates/ (made for the run when

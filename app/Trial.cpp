@@ -70,7 +70,11 @@ void TTrial::Begin(const QString& AProgram, const QString& AParameters, int ASec
     } else {
         RunLog().Info(QStringLiteral("Started %1").arg(FCommand));
     }
-    Pass(ASeconds > 0 && start.Started ? QStringLiteral("not watched") : QStringLiteral("no trial"));
+    // Without a process to watch there is nothing to judge; a program that does not start at all
+    // is no sign that the one before it would.
+    Pass(!start.Started  ? QStringLiteral("not started")
+         : ASeconds == 0 ? QStringLiteral("no trial")
+                         : QStringLiteral("not watched"));
 }
 
 void TTrial::Finish() {

@@ -11,11 +11,14 @@
 # From each run's log (its lines are stamped to the millisecond): the installation's seconds,
 # the seconds from the new version's start to the verdict's line, and the part of those that is
 # the updater's own work after the program ended (the renames into Updates/previous/, or back).
-# Also the bytes in Updates/previous/ against the folder's. Writes the figures into RESULTS.md
+# Also the bytes in Updates/previous/ against the folder's, and each run's whole length (its log's
+# Start to End). Writes the figures into RESULTS.md
 # beside this script, between the markers "trial"; prints them too.
 #
 #   ZLT_BENCH_BUILD    build folder (default <repository>/build)
 #   ZLT_BENCH_RUNS     runs of each way (default 5)
+#   ZLT_BENCH_BASELINE an updater program without the trial (built from an older commit): its
+#                      runs ("before", the passing package) come first in each round
 #   TMPDIR             where the copies go (default /tmp; /dev/shm for tmpfs)
 set -euo pipefail
 
@@ -53,14 +56,16 @@ echo "exit 3" >"$work/new/trial.txt"
 (cd "$work/new" && zip -q -X "$work/www/acme/Produccion/fails.zip" trial.txt)
 start_nginx "$work" "$work/www" /acme/Produccion/passes.zip
 
-# One run of the way $1 in a fresh copy; prints: install-s verdict-s own-s previous-bytes folder-bytes
+# One run of the way $1 in a fresh copy with the updater $2; prints: install-s verdict-s own-s
+# previous-bytes folder-bytes run-s (verdict-s and own-s are 0 for an updater without a trial)
 run_once() {
-    local way=$1 app=$work/app
+    local way=$1 program=$2 app=$work/app package=$1
+    [[ $way == before ]] && package=passes
     rm -rf "$app"
     cp -a "$work/old" "$app"
-    cp "$build/bin/updater" "$app/$updater_name"
+    cp "$program" "$app/$updater_name"
     printf '[UPDATE]\r\nAPPNAME=Acme\r\nAPPEXE=%s\r\nSERVER1=http://127.0.0.1:%s/\r\nPATHUPD=acme\r\nFILEPHP=c.php\r\nFILEZIP=%s.zip\r\nTRIAL=10\r\n' \
-        "$app_name" "$nginx_port" "$way" >"$app/$updater_name.cfi"
+        "$app_name" "$nginx_port" "$package" >"$app/$updater_name.cfi"
     sync -f "$app"
     (cd "$app" && timeout 120 "./$updater_name" VER=1.0)
     local previous=0
@@ -70,43 +75,53 @@ import re, sys
 from datetime import datetime
 stamp = lambda line: datetime.fromisoformat(line.split(' ', 1)[0])
 lines = open(sys.argv[1], encoding='utf-8').read().splitlines()
-installed = next(l for l in lines if ' INFO Installed ' in l)
-started = next(l for l in lines if ' on trial for ' in l)
-verdict = next(l for l in lines if 'Version on trial ' in l)
-waited = float(re.search(r'after (\d+\.\d+) s', verdict).group(1))
-total = (stamp(verdict) - stamp(started)).total_seconds()
-print('%.3f %.3f %.3f %s %s' % (float(re.search(r' in (\d+\.\d+) s:', installed).group(1)), total,
-                                total - waited, sys.argv[2], sys.argv[3]))
+first = lambda text: next((l for l in lines if text in l), None)
+installed, started, verdict = first(' INFO Installed '), first(' on trial for '), first('Version on trial ')
+total = waited = 0.0
+if started and verdict:
+    waited = float(re.search(r'after (\d+\.\d+) s', verdict).group(1))
+    total = (stamp(verdict) - stamp(started)).total_seconds()
+run = (stamp(first(' INFO End')) - stamp(first(' INFO Start: '))).total_seconds()
+print('%.3f %.3f %.3f %s %s %.3f' % (float(re.search(r' in (\d+\.\d+) s:', installed).group(1)), total,
+                                     total - waited, sys.argv[2], sys.argv[3], run))
 PY
 }
 
+ways=(passes fails)
+[[ -n ${ZLT_BENCH_BASELINE:-} ]] && ways=(before passes fails)
 results=()
 for i in $(seq "$runs"); do
-    for way in passes fails; do
-        results+=("$way $(run_once "$way")")
+    for way in "${ways[@]}"; do
+        program=$build/bin/updater
+        [[ $way == before ]] && program=$ZLT_BENCH_BASELINE
+        results+=("$way $(run_once "$way" "$program")")
         echo "${results[-1]}"
     done
 done
 
-figures=$(printf '%s\n' "${results[@]}" | python3 -c '
+printf '%s\n' "${results[@]}" >"$work/results.txt"
+figures=$(python3 - "$work/results.txt" <<'PY'
 import statistics, sys
 rows = {}
-for line in sys.stdin:
+for line in open(sys.argv[1]):
     way, *values = line.split()
     rows.setdefault(way, []).append([float(v) for v in values])
-print("| run | installation | start to verdict | of which after the program ended | Updates/previous | folder |")
-print("|---|---|---|---|---|---|")
+print('| way (runs) | whole run | installation | start to verdict | of it, work after the program ended | that work / whole run | Updates/previous | application folder |')
+print('|---|---|---|---|---|---|---|---|')
 for way, values in rows.items():
     m = lambda i: statistics.median(v[i] for v in values)
-    print("| %s (median of %d) | %.3f s | %.3f s | %.3f s | %.1f MB | %.1f MB |" % (
-        way, len(values), m(0), m(1), m(2), m(3) / 1e6, m(4) / 1e6))
-')
+    own = statistics.median(v[2] / v[5] for v in values)
+    print('| %s (%d) | %.2f s | %.2f s | %.3f s | %.3f s | %.1f %% | %.1f MB | %.1f MB |' % (
+        way, len(values), m(5), m(0), m(1), m(2), 100 * own, m(3) / 1e6, m(4) / 1e6))
+PY
+)
 echo "$figures"
 place=$(stat -f -c %T "${TMPDIR:-/tmp}")
-begin="<!-- trial: written by trial.sh -->"
-end="<!-- end of trial -->"
+label=trial-$place
+begin="<!-- $label: written by trial.sh -->"
+end="<!-- end of $label -->"
 block="$begin
-$(date -u +%Y-%m-%d), $(git -C "$root" rev-parse --short HEAD), copies on $place:
+$(date -u +%Y-%m-%d), $(git -C "$root" rev-parse --short HEAD), copies on $place, medians:
 
 $figures
 $end"

@@ -468,10 +468,11 @@ protected:
 
     QList<QByteArray> Starts() const { return ReadFile(App + QStringLiteral("/sample_app.log")).trimmed().split('\n'); }
 
-    // Ends the copy of the application that runs version 2.0 (the last one started).
+    // Ends the copy of the application that runs version 2.0 (the last one started), once it
+    // has written its line.
     void StopNewVersion() {
+        ASSERT_TRUE(WaitFor([&] { return Starts().back().contains("version=2.0"); })) << Starts().back().toStdString();
         const QByteArray last = Starts().back();
-        ASSERT_TRUE(last.contains("version=2.0")) << last.toStdString();
         const quint32 id = last.mid(4, last.indexOf(' ') - 4).toUInt();
         ASSERT_TRUE(platform::TerminateProcessById(id, 1)) << last.toStdString();
     }
@@ -489,6 +490,28 @@ protected:
 
     QMap<QString, QByteArray> Before;
 };
+
+// An updater killed while its new version is on trial gave no verdict: the next start takes the
+// version as passed and keeps the replaced files.
+TEST_F(EndToEndTrial, AnUpdaterKilledDuringTheTrialLeavesTheNewVersionWithThePreviousKept) {
+    ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", 50));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    const std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
+    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000))
+        << RunLogText().toStdString();
+    updater->kill();
+    ASSERT_TRUE(updater->waitForFinished(10000));
+    ASSERT_NO_FATAL_FAILURE(StopNewVersion());
+
+    WriteSettings(FreePort());
+    EXPECT_EQ(RunUpdater(), 0);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO The last installation was complete and no verdict")))
+        << RunLogText().toStdString();
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "2.0\n");
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/Updates/previous/version.txt")), "1.0\n");
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/install.journal")));
+}
 
 struct TTrialFailure {
     const char* Name;
