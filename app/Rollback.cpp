@@ -14,6 +14,8 @@ namespace zlt::app {
 
 void TfrmMainUpdater_::RollBackToPrevious() {
     RunLog().Info(QStringLiteral("Rollback to the previous version kept in Updates/previous"));
+    // Until it is done: an application that can't be stopped ends the run through the guard.
+    RunExitCode = 1;
     StopApplication();
     pbrFormProgress->setVisible(true);
     pbrFormProgress->setMinimum(0);
@@ -26,6 +28,7 @@ void TfrmMainUpdater_::RollBackToPrevious() {
             MoveBar(APercent);
         });
         MoveBar(100);
+        RunExitCode = 0;
         const install::TRecovery& kept = restored.Kept;
         for (const QString& problem : kept.Problems)
             RunLog().Error(QStringLiteral("Not finished: %1").arg(OneLine(problem)));
@@ -35,11 +38,9 @@ void TfrmMainUpdater_::RollBackToPrevious() {
                           .arg(kept.PreviousKept ? QStringLiteral("kept in Updates/previous")
                                                  : QStringLiteral("not kept: ") + OneLine(kept.PreviousNotKept)));
     } catch (const install::EInstallationUndone& error) {
-        RunExitCode = 1;
         RunLog().Error(QStringLiteral("Rollback undone: %1: %2; the application is as it was")
                            .arg(error.File(), OneLine(error.Cause())));
     } catch (const Exception& error) {
-        RunExitCode = 1;
         RunLog().Error(QStringLiteral("Rollback not begun: %1").arg(OneLine(error.Message())));
     }
     StartProgram(strAppliExeFile, QStringLiteral("Upd=1"));
