@@ -122,7 +122,8 @@ std::optional<TPreviousVersion> ReadPreviousVersion(const QString& ABase) {
     for (const QByteArray& line : lines.mid(1)) {
         const qsizetype blank = line.indexOf(' ');
         const QByteArray path = QByteArray::fromPercentEncoding(line.mid(blank + 1));
-        if (blank < 0 || !PlainRelative(path)) continue;
+        // Updates/ is the updater's own: its journal, its lock and the kept version itself.
+        if (blank < 0 || !PlainRelative(path) || path.split('/').front().toLower() == "updates") continue;
         if (line.startsWith("replaced "))
             version.Replaced.push_back(path);
         else if (line.startsWith("added "))

@@ -1445,8 +1445,14 @@ TEST(PreviousVersion, ARollbackWithAFileMissingOrOutsideChangesNothing) {
                                          SystemPath(folder + QStringLiteral("/Updates/previous/planted")));
         const TTree before = ReadTree(folder);
         if (*listed == '\0') {
+            // The updater's own files are never the kept version's to remove.
+            WriteFile(folder + QStringLiteral("/Updates/updater.lock"), "");
+            WriteFile(folder + QStringLiteral("/Updates/previous/previous.list"),
+                      ReadFile(folder + QStringLiteral("/Updates/previous/previous.list")) +
+                          "added Updates/updater.lock\nadded updates/previous/app.exe\n");
             RestorePreviousVersion(folder, {});
             EXPECT_EQ(ReadFile(folder + QStringLiteral("/app.exe")), "previous");
+            EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Updates/updater.lock")));
             continue;
         }
         EXPECT_THROW(RestorePreviousVersion(folder, {}), Exception);
