@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Trial.h"
 #include "install/Unzipper.h"
 #include "platform/Processes.h"
 #include "webupdater/Types.h"
@@ -134,7 +135,16 @@ private:
     // Moves the window's bar to APosition and repaints it when that changed what it shows.
     void MoveBar(int APosition);
 
+    // The ROLLBACK run: the application stopped, the kept previous version put back, the
+    // application started again (Rollback.cpp).
+    void RollBackToPrevious();
+    // The installation of a ZIP package; true when it was committed.
+    bool InstallPackage(TZLTUnZipper& AUnZipper, const QString& AFileName);
+    // Removes the kept previous version when that frees what the package lacks; true then.
+    bool MakeRoom(const install::ENotEnoughSpace& AShortage);
+
     bool FCentred = false;
+    int FTrialSeconds = DefaultTrialSeconds; // TRIAL=, as read
     QSet<quint32> FNamesakesLogged;
 };
 

@@ -1,8 +1,11 @@
 #include "app/MainWindow.h"
 
 #include "app/RunLog.h"
+#include "app/Trial.h"
 #include "common/Errors.h"
 #include "common/Text.h"
+#include "install/Journal.h"
+#include "install/Previous.h"
 #include "install/Unzipper.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -55,32 +58,60 @@ void TfrmMainUpdater_::wupPelmoraUpdaUpdateDownloaded(TZLTWebUpdater* /*Sender*/
             // uses them, whatever a later change does to the set-up above.
             unzipper->CreateDirs = true;
             unzipper->RestorePath = true;
-            unzipper->Open(AFileName);
-            unzipper->BaseDirectory = platform::ExecutableFolder();
-            unzipper->ProgramName = strAppliExeFile;
-            QElapsedTimer clock;
-            clock.start();
-            try {
-                unzipper->ExtractFiles(QStringLiteral("*"));
-                LogInstallation(*unzipper, static_cast<double>(clock.nsecsElapsed()) / 1e9);
-            } catch (const install::ENotEnoughSpace& error) {
-                // Nothing was written: like a package that can't be opened, it is deleted and
-                // the application is not started as if it had been updated.
-                RunLog().Error(QStringLiteral("Installation refused: %1").arg(error.Message()));
-                throw;
-            } catch (const install::EInstallationUndone& error) {
-                // The folder holds the old version whole; the application is started as it is.
-                RunLog().Error(QStringLiteral("Installation undone: %1: %2; the application is as it was")
-                                   .arg(error.File(), OneLine(error.Cause())));
-            } catch (const std::exception& error) {
-                // Nothing was begun (no journal could be made); the application is started.
-                RunLog().Error(QStringLiteral("Installation not begun: %1").arg(QString::fromUtf8(error.what())));
-            }
-            StartProgram(strAppliExeFile, QStringLiteral("Upd=1"));
+            // A committed installation keeps what it replaced until the new version's trial.
+            if (InstallPackage(*unzipper, AFileName) &&
+                install::InstallationAwaitsVerdict(platform::ExecutableFolder()))
+                RunTrial().Begin(strAppliExeFile, QStringLiteral("Upd=1"), FTrialSeconds);
+            else
+                StartProgram(strAppliExeFile, QStringLiteral("Upd=1"));
         } else {
             StartProgram(AFileName, QString());
         }
     });
+}
+
+bool TfrmMainUpdater_::InstallPackage(TZLTUnZipper& AUnZipper, const QString& AFileName) {
+    AUnZipper.Open(AFileName);
+    AUnZipper.BaseDirectory = platform::ExecutableFolder();
+    AUnZipper.ProgramName = strAppliExeFile;
+    AUnZipper.KeepReplaced = true;
+    for (bool roomMade = false;; roomMade = true) {
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            AUnZipper.ExtractFiles(QStringLiteral("*"));
+            LogInstallation(AUnZipper, static_cast<double>(clock.nsecsElapsed()) / 1e9);
+            return true;
+        } catch (const install::ENotEnoughSpace& error) {
+            if (!roomMade && MakeRoom(error)) continue;
+            // Nothing was written: like a package that can't be opened, it is deleted and
+            // the application is not started as if it had been updated.
+            RunLog().Error(QStringLiteral("Installation refused: %1").arg(error.Message()));
+            throw;
+        } catch (const install::EInstallationUndone& error) {
+            // The folder holds the old version whole; the application is started as it is.
+            RunLog().Error(QStringLiteral("Installation undone: %1: %2; the application is as it was")
+                               .arg(error.File(), OneLine(error.Cause())));
+        } catch (const std::exception& error) {
+            // Nothing was begun (no journal could be made); the application is started.
+            RunLog().Error(QStringLiteral("Installation not begun: %1").arg(QString::fromUtf8(error.what())));
+        }
+        return false;
+    }
+}
+
+bool TfrmMainUpdater_::MakeRoom(const install::ENotEnoughSpace& AShortage) {
+    // The version before the current one is worth less than the update: it goes when, and only
+    // when, its space is what the update lacks.
+    const QString base = platform::ExecutableFolder();
+    const std::int64_t kept = install::PreviousVersionBytes(base);
+    if (kept == 0 || AShortage.Available() + kept < AShortage.Needed()) return false;
+    if (!install::RemovePreviousVersion(base)) return false;
+    RunLog().Warning(QStringLiteral("%1; the previous version kept in Updates/previous (%2 bytes) was removed to "
+                                    "make room")
+                         .arg(AShortage.Message())
+                         .arg(kept));
+    return true;
 }
 
 void TfrmMainUpdater_::LogInstallation(const TZLTUnZipper& AUnZipper, double ASeconds) {

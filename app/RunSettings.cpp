@@ -9,6 +9,7 @@ QString ParamUser;
 QString ParamPassword;
 bool TestMode = false;
 bool WebVersionMode = false;
+bool RollBackMode = false;
 
 namespace {
 
@@ -20,6 +21,7 @@ constexpr qsizetype ValueLength = 512;
 void ParseParameters(const QStringList& AParameters) {
     TestMode = false;
     WebVersionMode = false;
+    RollBackMode = false;
     for (const QString& parameter : AParameters) {
         // Only a to z change: letters of other scripts must not turn into a key.
         const QString upper = AsciiUpperCase(parameter);
@@ -35,6 +37,8 @@ void ParseParameters(const QStringList& AParameters) {
             TestMode = true;
         else if (upper.contains(u"WEB_VERSION"))
             WebVersionMode = true;
+        else if (upper == u"ROLLBACK")
+            RollBackMode = true;
     }
 }
 

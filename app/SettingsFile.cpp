@@ -2,6 +2,7 @@
 
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
+#include "app/Trial.h"
 #include "app/UpdateSettings.h"
 #include "common/Errors.h"
 #include "common/Settings.h"
@@ -24,6 +25,7 @@ TUpdateSettings ReadUpdateSettings() {
     IniFileLoad(section, QStringLiteral("PATHUPD"), QString(), settings.Path);
     IniFileLoad(section, QStringLiteral("FILEPHP"), QString(), settings.FilePhp);
     IniFileLoad(section, QStringLiteral("FILEZIP"), QString(), settings.FileZip);
+    IniFileLoad(section, QStringLiteral("TRIAL"), QString(), settings.Trial);
     // A default that no line gives tells a PUBKEY line that names no key from no line at all.
     const QString missing(QChar(0x1));
     IniFileLoad(section, QStringLiteral("PUBKEY"), missing, settings.PublicKeys);
@@ -86,6 +88,12 @@ void TfrmMainUpdater_::ConfigFileRead() {
         wupPelmoraUpda->SetPReleaseChannel(TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"));
         wupPelmoraUpda->SetPReleaseApp(StringIsEmpty(settings.AppExe) ? QString()
                                                                       : signature::AppOfProgram(settings.AppExe.trimmed()));
+        bool trialValid = true;
+        FTrialSeconds = TrialSeconds(settings.Trial, &trialValid);
+        if (!trialValid)
+            RunLog().Warning(QStringLiteral("Settings %1: TRIAL=%2 is no number of seconds; %3 s are used")
+                                 .arg(SettingsFileName(), settings.Trial.trimmed())
+                                 .arg(FTrialSeconds));
         lblUpdProduct__->setText(strAppliName___);
         LogSettings();
     });

@@ -4,7 +4,9 @@
 #include "app/RunLog.h"
 #include "app/RunSettings.h"
 #include "common/Text.h"
+#include "app/Trial.h"
 #include "install/Journal.h"
+#include "install/Previous.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -21,6 +23,8 @@
 
 namespace zlt::app {
 
+int RunExitCode = 0;
+
 namespace {
 
 // An installation that a kill or a power cut interrupted is finished before anything else:
@@ -28,7 +32,15 @@ namespace {
 void FinishInterruptedInstallation() {
     const install::TRecovery recovery = install::RecoverInstallation(platform::ExecutableFolder());
     if (!recovery.Found) return;
-    if (recovery.Forward)
+    if (recovery.PreviousKept)
+        RunLog().Info(QStringLiteral("The last installation was complete and no verdict on its version was given; "
+                                     "taken as passed, the replaced files are kept in Updates/previous"));
+    else if (recovery.RolledBack)
+        RunLog().Warning(QStringLiteral("An interrupted rollback was finished: %1 old files restored, %2 files "
+                                        "removed; the previous version is in place")
+                             .arg(recovery.Restored)
+                             .arg(recovery.Removed));
+    else if (recovery.Forward)
         RunLog().Info(QStringLiteral("The last installation was complete; its clean-up is finished: %1 old files "
                                      "removed, %2 still in use")
                           .arg(recovery.Removed)
@@ -40,6 +52,9 @@ void FinishInterruptedInstallation() {
                              .arg(recovery.Removed));
     for (const QString& problem : recovery.Problems)
         RunLog().Error(QStringLiteral("Not undone: %1").arg(OneLine(problem)));
+    if (!recovery.PreviousNotKept.isEmpty())
+        RunLog().Warning(QStringLiteral("The previous version is not kept: %1; its files were removed")
+                             .arg(OneLine(recovery.PreviousNotKept)));
 }
 
 // One updater per folder, whatever its name: the lock in Updates/ (made for the run when
@@ -128,6 +143,14 @@ int RunStartup(int argc, char** argv) {
     RunLog().Info(QStringLiteral("Start: %1, version %2, channel %3, parameters: %4")
                       .arg(platform::ExecutablePath(), ParameterForLog(ParamVersion),
                            TestMode ? QStringLiteral("Pruebas") : QStringLiteral("Produccion"), shown.join(u' ')));
+    if (RollBackMode && !install::ReadPreviousVersion(platform::ExecutableFolder())) {
+        const QString kept = platform::ExecutableFolder() + QStringLiteral("Updates/previous");
+        RunLog().Error(
+            QStringLiteral("Rollback refused: no previous version is kept in %1; nothing was stopped or changed")
+                .arg(QDir::toNativeSeparators(kept)));
+        return 1;
+    }
+    RunExitCode = 0;
 
     // The toolkit gets the program's name alone: the parameters are ours, and an option the
     // toolkit would take for its own ("-platform", "-style") must neither change nor abort
@@ -148,8 +171,11 @@ int RunStartup(int argc, char** argv) {
         ui::Application().HandleException(error);
     }
     ui::Application().ReleaseOwned();
+    // After the window: the user sees the application, not the updater, while it is on trial;
+    // the lock stays held, so no second updater runs meanwhile.
+    RunTrial().Finish();
     RunLog().Info(QStringLiteral("End"));
-    return 0;
+    return RunExitCode;
 }
 
 } // namespace zlt::app

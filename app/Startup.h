@@ -6,7 +6,8 @@
 namespace zlt::app {
 
 // The whole start-up: single-copy check, the end without parameters, parsing, the window and
-// the event loop. Returns the exit code, 0 in every case.
+// the event loop, then the verdict on a new version on trial. Returns the exit code: 0, or 1
+// when ROLLBACK finds no previous version or can't put it back.
 int RunStartup(int argc, char** argv);
 
 // Whether the run may go on in AFolder, the updater's own folder: it must be able to make and
@@ -16,5 +17,8 @@ int RunStartup(int argc, char** argv);
 // AParameters, and this copy ends. Where that start is refused or impossible, the run ends
 // too. The record says which. Done before the single-copy lock, which is itself a file there.
 bool EnsureWritableFolder(const QString& AFolder, const QStringList& AParameters);
+
+// The exit code that the run gives back; set by the rollback.
+extern int RunExitCode;
 
 } // namespace zlt::app

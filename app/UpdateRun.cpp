@@ -49,6 +49,11 @@ void TfrmMainUpdater_::RunUpdate() {
     Guarded(QStringLiteral("FormShow"), [this] {
         wupPelmoraUpda->SetPVersionNumber(ParamVersion);
         RemoveLeftovers();
+        if (RollBackMode) {
+            RollBackToPrevious();
+            close();
+            return;
+        }
         // Check first, stop last: an update that can't happen leaves the application running.
         if (!ReadyToUpdate()) {
             close();

@@ -13,6 +13,7 @@ struct TUpdateSettings {
     QString FilePhp;    // FILEPHP: the check script in the channel's folder
     QString FileZip;    // FILEZIP: the package in the channel's folder
     QString PublicKeys; // PUBKEY: optional minisign public keys, separated by commas
+    QString Trial;      // TRIAL: seconds the new version is watched after an update (see TrialSeconds)
     bool PublicKeysGiven = false; // a PUBKEY line is there, whether it names a key or not
 };
 

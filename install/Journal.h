@@ -18,7 +18,7 @@ namespace zlt::install {
 // '/'-separated, as the archive stores them.
 struct TJournalStep {
     QByteArray Target; // where the new file goes
-    QByteArray Staged; // the new file's temporary name beside it
+    QByteArray Staged; // the new file's temporary name beside it; empty when the step only removes
     QByteArray Aside;  // the name the old file takes; empty when nothing stood at Target
 };
 
@@ -31,6 +31,10 @@ struct TJournal {
     std::vector<QByteArray> Leftovers;
     bool CommitBegun = false; // every step is recorded and on the disk
     bool Committed = false;   // every new file is in place and on the disk
+    // The replaced files are kept in Updates/previous/ once the commit is done, not removed.
+    bool KeepReplaced = false;
+    bool RollBack = false; // a committed installation that is to be undone all the same
+    bool Kept = false;     // Updates/previous/ holds the replaced files: only the clean-up is left
 };
 
 // The journal's file below ABase.
@@ -50,6 +54,7 @@ public:
     void Folder(const QByteArray& APath);
     void Leftover(const QByteArray& APath);
     void Step(const TJournalStep& AStep);
+    void KeepReplaced();
     void CommitBegun();
     void Committed();
     void Sync() { FFile.Sync(); }
@@ -70,6 +75,9 @@ private:
 struct TRecovery {
     bool Found = false;           // a journal was there
     bool Forward = false;         // its commit was done: only its clean-up was finished
+    bool PreviousKept = false;    // Updates/previous/ now holds the files that the commit replaced
+    bool RolledBack = false;      // a committed installation was undone by its verdict
+    QString PreviousNotKept;      // why the replaced files could not be kept (they were removed)
     int Restored = 0;             // old files put back
     int Removed = 0;              // temporary, aside and new files removed
     std::vector<QByteArray> Kept; // aside files still in use, left for a later run
@@ -77,10 +85,13 @@ struct TRecovery {
 };
 
 // Finishes AJournal over ABase: backwards (old files back, new files without an old one
-// removed, temporaries and the staging's empty folders removed) unless it is committed, then
-// forwards (the old files' aside copies removed). Touches only the names the journal records,
-// and only where they lie below ABase on ABase's own file system, never through a link; a
-// temporary or aside name must be one that an installation makes.
+// removed, temporaries and the staging's empty folders removed) unless it is committed and not
+// marked for a rollback, then forwards: the old files' aside copies are moved into
+// Updates/previous/ when the journal asks to keep them (see PreviousFolder), else removed.
+// Touches only the names the journal records, and only where they lie below ABase on ABase's
+// own file system, never through a link; a temporary or aside name must be one that an
+// installation makes. A previous version that can't be kept whole is not kept at all: its
+// files are removed as without the request, and PreviousNotKept says why.
 TRecovery ApplyJournal(const QString& ABase, const TJournal& AJournal);
 
 // Reads the journal that a killed run left below ABase, applies it, and removes it; while an
@@ -88,6 +99,16 @@ TRecovery ApplyJournal(const QString& ABase, const TJournal& AJournal);
 // that could not be applied whole (Problems) stays as it is, for the next run to try again.
 // Found is false when there is none.
 TRecovery RecoverInstallation(const QString& ABase);
+
+// A committed installation whose replaced files wait for a verdict (the new version on trial):
+// its journal asks to keep them and is neither kept nor rolled back yet.
+bool InstallationAwaitsVerdict(const QString& ABase);
+
+// The verdict on such an installation. APassed: the replaced files go into Updates/previous/,
+// which they replace whole. Otherwise the journal is first marked for a rollback (so that a
+// kill midway is finished backwards by the next recovery) and the old files are put back, the
+// new ones removed. Either way the journal is then removed, as by RecoverInstallation.
+TRecovery FinishInstallation(const QString& ABase, bool APassed);
 
 // The reserved names of the files that an installation makes beside their places.
 QByteArray NewTemporaryName(); // ".zlt-<8 hex digits>.tmp"

@@ -66,6 +66,8 @@ void TStaging::Staged(const QByteArray& ATarget, const QByteArray& ATemporary) {
     FStaged.push_back({ATarget, ATemporary, {}});
 }
 
+void TStaging::StagedRemoval(const QByteArray& ATarget) { FStaged.push_back({ATarget, {}, {}}); }
+
 QStringList TStaging::Undo() noexcept {
     if (FFinished) return {};
     FFinished = true;
@@ -98,18 +100,27 @@ TStaging::TCommitted TStaging::Plan() {
     // name goes there first.
     TCommitted committed;
     QSet<QByteArray> taken;
-    for (TJournalStep& staged : FStaged) {
+    std::vector<TJournalStep> steps;
+    for (TJournalStep staged : FStaged) {
         std::error_code error;
-        if (taken.contains(staged.Target) ||
-            fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error))) {
+        const bool standing = taken.contains(staged.Target) ||
+                              fs::exists(fs::symlink_status(platform::FileSystemPath(Place(staged.Target)), error));
+        if (staged.Staged.isEmpty() && !standing) continue; // nothing to remove
+        if (standing) {
             staged.Aside = ParentWithSlash(staged.Target) + NewAsideName();
-            ++committed.Replaced;
+            ++(staged.Staged.isEmpty() ? committed.Removed : committed.Replaced);
         } else {
             ++committed.Added;
         }
-        taken.insert(staged.Target);
+        if (!staged.Staged.isEmpty()) taken.insert(staged.Target);
+        steps.push_back(staged);
         FJournal.Steps.push_back(staged);
         FWriter->Step(staged);
+    }
+    FStaged = std::move(steps);
+    if (FKeepReplaced) {
+        FWriter->KeepReplaced();
+        FJournal.KeepReplaced = true;
     }
     FWriter->CommitBegun();
     FJournal.CommitBegun = true;
@@ -123,7 +134,7 @@ void TStaging::MoveIntoPlace() {
         QString failure;
         CommitStep(count);
         if (!staged.Aside.isEmpty()) failure = platform::RenameOver(target, Place(staged.Aside));
-        if (failure.isEmpty()) {
+        if (failure.isEmpty() && !staged.Staged.isEmpty()) {
             CommitStep(count);
             failure = platform::RenameOver(Place(staged.Staged), target);
         }
@@ -148,12 +159,17 @@ void TStaging::MoveIntoPlace() {
 TStaging::TCommitted TStaging::Commit() {
     TCommitted committed = Plan();
     QStringList stagedFiles;
-    for (const TJournalStep& staged : FStaged) stagedFiles << Place(staged.Staged);
+    for (const TJournalStep& staged : FStaged)
+        if (!staged.Staged.isEmpty()) stagedFiles << Place(staged.Staged);
     // The new files and the journal reach the disk before the first rename.
     if (const QString failure = platform::FlushToDisk(FBase, stagedFiles); !failure.isEmpty())
         throw Failed(QDir::toNativeSeparators(FBase), failure);
     FWriter->Sync();
     MoveIntoPlace();
+    if (FKeepReplaced) {
+        FWriter->Close(); // for the verdict
+        return committed;
+    }
     const TRecovery cleaned = ApplyJournal(FBase, FJournal);
     committed.InUse = static_cast<int>(cleaned.Kept.size());
     if (cleaned.Kept.empty())

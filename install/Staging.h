@@ -47,11 +47,19 @@ public:
     void NotMade(const QByteArray& APath);
     void WillMakeFolder(const QByteArray& APath);
     void Staged(const QByteArray& ATarget, const QByteArray& ATemporary);
+    // The file at ATarget goes at the commit (aside, as a replaced file does); nothing when
+    // none stands there then.
+    void StagedRemoval(const QByteArray& ATarget);
+    // The commit leaves the replaced files aside and the journal in place, for a verdict
+    // (FinishInstallation): kept in Updates/previous/, or put back. A kill before the verdict
+    // is finished as kept by the next recovery. Set before Commit.
+    void KeepReplaced() { FKeepReplaced = true; }
 
     struct TCommitted {
         int Replaced = 0;
         int Added = 0;
-        int InUse = 0; // old files still in use, left under their aside names for a later run
+        int Removed = 0; // files that StagedRemoval took away
+        int InUse = 0;   // old files still in use, left under their aside names for a later run
     };
     // Puts every staged file in place. On failure the folder is put back as it was and
     // EInstallationUndone names the file and the cause.
@@ -75,6 +83,7 @@ private:
     TJournal FJournal; // what the journal's file holds
     std::vector<TJournalStep> FStaged;
     bool FFinished = false;
+    bool FKeepReplaced = false;
 };
 
 // A test seam: called before each act of a commit that changes the folder or the journal

@@ -269,6 +269,7 @@ public:
         } catch (const Exception& failure) {
             throw Undone(FCurrent, failure.Message());
         }
+        if (FOwner.KeepReplaced) FStaging.KeepReplaced();
         const TStaging::TCommitted committed = FStaging.Commit();
         FCounts.Replaced = committed.Replaced;
         FCounts.Added = committed.Added;
@@ -677,7 +678,8 @@ void TZLTUnZipper::ExtractFiles(const QString& AMask) {
         throw ENotEnoughSpace(QStringLiteral("The package needs %1 bytes, and the disk of \"%2\" has %3 bytes free")
                                   .arg(needed)
                                   .arg(QDir::toNativeSeparators(base))
-                                  .arg(available));
+                                  .arg(available),
+                              needed, available);
     if (FImpl->Directory.EntryCount == 0) {
         bool abort = false;
         if (OnArchiveProgress) OnArchiveProgress(this, 100, abort);

@@ -26,7 +26,14 @@ enum class TZLTProcessType : std::uint8_t { ptExtract };
 // ExtractFiles before anything is written.
 class ENotEnoughSpace : public Exception {
 public:
-    using Exception::Exception;
+    ENotEnoughSpace(const QString& AMessage, std::int64_t ANeeded, std::int64_t AAvailable)
+        : Exception(AMessage), FNeeded(ANeeded), FAvailable(AAvailable) {}
+    std::int64_t Needed() const noexcept { return FNeeded; }       // bytes
+    std::int64_t Available() const noexcept { return FAvailable; } // bytes free on the disk
+
+private:
+    std::int64_t FNeeded;
+    std::int64_t FAvailable;
 };
 
 // A ZIP reader over libarchive: the archive type is always ZIP, never detected. Extraction
@@ -58,6 +65,9 @@ public:
     // The stored path of the program that the package updates ("acme", "bin/acme"): a new
     // file of that path that stores no mode of its own is made executable.
     QString ProgramName;
+    // The commit keeps the replaced files for a verdict on the new version (see
+    // TStaging::KeepReplaced and FinishInstallation) instead of removing them.
+    bool KeepReplaced = false;
 
     // Opens AFileName as a ZIP archive and counts its entries and their declared sizes (from
     // the central directory). An archive without entries opens as one. Throws Exception, with

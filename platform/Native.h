@@ -3,6 +3,8 @@
 // What the portable files of platform/ ask of the system they run on; posix/ and win32/
 // implement it. Not for callers outside platform/: they use the headers of the families.
 
+#include "platform/Shell.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -24,5 +26,9 @@ bool OpenFile(const QString& APath, const QString& AParameters);
 
 // StartElevated without the test's hook.
 QString StartElevated(const QString& AProgram, const QStringList& AParameters);
+
+// As OpenFile, but a program is started as a child that the caller watches (see
+// TWatchedProgram); a document goes to the opener, unwatched.
+TShellStart OpenWatched(const QString& APath, const QString& AParameters);
 
 } // namespace zlt::platform::native

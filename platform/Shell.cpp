@@ -53,6 +53,21 @@ bool ShellExecuteOpen(const QString& AFileName, const QString& AParameters) {
     return !path.isEmpty() && native::OpenFile(path, AParameters);
 }
 
+TShellStart ShellExecuteWatched(const QString& AFileName, const QString& AParameters) {
+    if (const TShellExecuteHook& hook = ShellHook()) return {hook(AFileName, AParameters), {}};
+    if (AFileName.isEmpty()) return {};
+    const QString path = ResolveFile(AFileName);
+    if (path.isEmpty()) return {};
+    return native::OpenWatched(path, AParameters);
+}
+
+QString TProgramEnd::Text() const {
+    if (Signal) return QStringLiteral("signal %1").arg(Code);
+    if (Code >= 0xC0000000u)
+        return QStringLiteral("exit code 0x%1").arg(QString::number(Code, 16).toUpper().rightJustified(8, u'0'));
+    return QStringLiteral("exit code %1").arg(Code);
+}
+
 TShellExecuteHook SetShellExecuteHook(TShellExecuteHook AHook) { return std::exchange(ShellHook(), std::move(AHook)); }
 
 QString StartElevated(const QString& AProgram, const QStringList& AParameters) {

@@ -9,16 +9,52 @@
 
 #include <string>
 
-namespace zlt::platform::native {
+namespace zlt::platform {
 
-bool OpenFile(const QString& APath, const QString& AParameters) {
+std::optional<TProgramEnd> TWatchedProgram::WaitForEnd(unsigned AMilliseconds) {
+    if (FEnd || !FHandle.Valid()) return FEnd;
+    if (::WaitForSingleObject(win32::Native(FHandle), AMilliseconds) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    if (::GetExitCodeProcess(win32::Native(FHandle), &code) == FALSE) return std::nullopt;
+    // An unhandled exception ends the process with the exception's code (0xC0000005 ...).
+    FEnd = TProgramEnd{static_cast<quint32>(code), false};
+    return FEnd;
+}
+
+namespace native {
+
+namespace {
+
+// The shell's "open" of APath; AProcess gets the started process's handle when asked for one
+// and the shell gives it (a program; not a document handed to a running opener).
+bool ShellOpen(const QString& APath, const QString& AParameters, HANDLE* AProcess) {
     const std::wstring file = win32::WidePath(APath);
     const std::wstring parameters = AParameters.toStdWString();
-    // No folder: the program starts in the caller's working folder. Results above 32 mean
-    // success.
-    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", file.c_str(),
-                                             parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL);
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = AProcess != nullptr ? SEE_MASK_NOCLOSEPROCESS : 0;
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    // No folder: the program starts in the caller's working folder.
+    info.lpDirectory = nullptr;
+    info.nShow = SW_SHOWNORMAL;
+    if (::ShellExecuteExW(&info) == FALSE) return false;
+    if (AProcess != nullptr) *AProcess = info.hProcess;
+    return true;
+}
+
+} // namespace
+
+bool OpenFile(const QString& APath, const QString& AParameters) { return ShellOpen(APath, AParameters, nullptr); }
+
+TShellStart OpenWatched(const QString& APath, const QString& AParameters) {
+    HANDLE process = nullptr;
+    if (!ShellOpen(APath, AParameters, &process)) return {};
+    TUniqueHandle handle = win32::Own(process);
+    if (!handle.Valid()) return {true, {}};
+    const DWORD id = ::GetProcessId(process);
+    return {true, TWatchedProgram(std::move(handle), static_cast<quint32>(id))};
 }
 
 namespace {
@@ -75,4 +111,6 @@ QString StartElevated(const QString& AProgram, const QStringList& AParameters) {
     return {};
 }
 
-} // namespace zlt::platform::native
+} // namespace native
+
+} // namespace zlt::platform

@@ -2,17 +2,20 @@
 // application running twice, nginx serving the package made by zip, the real shell start.
 
 #include "platform/Network.h"
+#include "platform/Processes.h"
 #include "tests/support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -77,10 +80,11 @@ protected:
         WriteFile(App + u'/' + UpdaterName + QStringLiteral(".cfi"),
                   QStringLiteral(
                       "[UPDATE]\r\nAPPNAME=Acme Contabilidad\r\nAPPEXE=%1\r\nSERVER1=http://127.0.0.1:%2/\r\n"
-                      "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3")
+                      "PATHUPD=acme\r\nFILEPHP=checkUpdates.php\r\nFILEZIP=acme.zip\r\n%3%4")
                       .arg(AppExe)
                       .arg(APort)
-                      .arg(APublicKeys.isEmpty() ? QString() : QStringLiteral("PUBKEY=%1\r\n").arg(APublicKeys))
+                      .arg(APublicKeys.isEmpty() ? QString() : QStringLiteral("PUBKEY=%1\r\n").arg(APublicKeys),
+                           ExtraSettings)
                       .toUtf8());
     }
 
@@ -125,17 +129,22 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return ReadFile(App + QStringLiteral("/sample_app.log")).count('\n') == 2; }));
     }
 
-    int RunUpdater() {
-        QProcess updater;
+    std::unique_ptr<QProcess> StartUpdater(const QStringList& AArguments) {
+        auto updater = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         for (const auto& [name, value] : std::as_const(UpdaterEnvironment)) environment.insert(name, value);
-        updater.setProcessEnvironment(environment);
-        updater.setWorkingDirectory(App);
-        updater.start(Updater, {QStringLiteral("VER=1.0")});
-        EXPECT_TRUE(updater.waitForFinished(60000)) << "the updater did not end";
-        EXPECT_EQ(updater.exitStatus(), QProcess::NormalExit);
-        return updater.exitCode();
+        updater->setProcessEnvironment(environment);
+        updater->setWorkingDirectory(App);
+        updater->start(Updater, AArguments);
+        return updater;
+    }
+
+    int RunUpdater(const QStringList& AArguments = {QStringLiteral("VER=1.0")}) {
+        const std::unique_ptr<QProcess> updater = StartUpdater(AArguments);
+        EXPECT_TRUE(updater->waitForFinished(60000)) << "the updater did not end";
+        EXPECT_EQ(updater->exitStatus(), QProcess::NormalExit);
+        return updater->exitCode();
     }
 
     void ExpectBothCopiesStopped() {
@@ -150,6 +159,7 @@ protected:
 
     TTempDir Root;
     QList<QPair<QString, QString>> UpdaterEnvironment; // added to the updater's
+    QString ExtraSettings; // more lines of [UPDATE]
     QString App;
     QString UpdaterName; // without the system's suffix
     QString Updater;     // the program in App
@@ -473,6 +483,205 @@ INSTANTIATE_TEST_SUITE_P(
                    {}},
         TNamesCase{"a_folder_the_updater_may_not_change", u"Program Files/Acme", {}, {}, true}),
     [](const ::testing::TestParamInfo<TNamesCase>& AInfo) { return std::string(AInfo.param.Name); });
+
+// --- the new version on trial -------------------------------------------------------------------
+
+class EndToEndTrial : public EndToEnd {
+protected:
+    // The new version of the package ends after its restart as AHow says (see the sample
+    // application); the folder as it is now is the version to come back to.
+    void PackageEndingAs(const QByteArray& AHow, int ATrialSeconds) {
+        WriteFile(Root.File(QStringLiteral("package/trial.txt")), AHow);
+        QFile::remove(Package());
+        ASSERT_EQ(ZipFolder(Root.File(QStringLiteral("package")), Package()), 0);
+        ExtraSettings = QStringLiteral("TRIAL=%1\r\n").arg(ATrialSeconds);
+        Before = AppFiles();
+    }
+
+    // The application's folder without the settings, the records of the runs and Updates/.
+    QMap<QString, QByteArray> AppFiles() const {
+        QMap<QString, QByteArray> files = Tree(App);
+        for (auto it = files.begin(); it != files.end();) {
+            const bool record = it.key().startsWith(UpdaterName + u'.') || it.key().startsWith(u"sample_app.log");
+            it = record || it.key() == u"Updates" || it.key().startsWith(u"Updates/") ? files.erase(it) : std::next(it);
+        }
+        return files;
+    }
+
+    QList<QByteArray> Starts() const { return ReadFile(App + QStringLiteral("/sample_app.log")).trimmed().split('\n'); }
+
+    // Ends the copy of the application that runs version 2.0 (the last one started), once it
+    // has written its line.
+    void StopNewVersion() {
+        ASSERT_TRUE(WaitFor([&] { return Starts().back().contains("version=2.0"); })) << Starts().back().toStdString();
+        const QByteArray last = Starts().back();
+        const quint32 id = last.mid(4, last.indexOf(' ') - 4).toUInt();
+        ASSERT_TRUE(platform::TerminateProcessById(id, 1)) << last.toStdString();
+    }
+
+    // Updates/previous/: its files, and its list as a sorted set of lines without the header.
+    QMap<QString, QByteArray> Previous(QStringList* AList) const {
+        QMap<QString, QByteArray> files = Tree(App + QStringLiteral("/Updates/previous"));
+        QStringList lines = QString::fromUtf8(files.take(QStringLiteral("previous.list")))
+                                .split(u'\n', Qt::SkipEmptyParts);
+        if (!lines.isEmpty()) lines.removeFirst();
+        lines.sort();
+        *AList = lines;
+        return files;
+    }
+
+    QMap<QString, QByteArray> Before;
+};
+
+// An updater killed while its new version is on trial gave no verdict: the next start takes the
+// version as passed and keeps the replaced files.
+TEST_F(EndToEndTrial, AnUpdaterKilledDuringTheTrialLeavesTheNewVersionWithThePreviousKept) {
+    ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", 50));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    const std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
+    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000))
+        << RunLogText().toStdString();
+    updater->kill();
+    ASSERT_TRUE(updater->waitForFinished(10000));
+    ASSERT_NO_FATAL_FAILURE(StopNewVersion());
+
+    WriteSettings(FreePort());
+    EXPECT_EQ(RunUpdater(), 0);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO The last installation was complete and no verdict")))
+        << RunLogText().toStdString();
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/version.txt")), "2.0\n");
+    EXPECT_EQ(ReadFile(App + QStringLiteral("/Updates/previous/version.txt")), "1.0\n");
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/install.journal")));
+}
+
+struct TTrialFailure {
+    const char* Name;
+    const char* How;        // trial.txt of the new version
+    const char* PosixCause; // as the record names it
+    const char* WindowsCause;
+};
+
+void PrintTo(const TTrialFailure& ACase, std::ostream* AOut) { *AOut << ACase.Name; }
+
+class EndToEndTrialFailure : public EndToEndTrial, public ::testing::WithParamInterface<TTrialFailure> {};
+
+// The new version ends at once: the verdict comes then, not at the end of the trial; the
+// folder is wholly the previous version, which is started again with Upd=1.
+TEST_P(EndToEndTrialFailure, TheFolderIsThePreviousVersionAgainAndItIsStarted) {
+    const TTrialFailure& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(PackageEndingAs(c.How, 50));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(RunUpdater(), 0);
+    EXPECT_LT(clock.elapsed(), 40000) << "the updater waited for the end of the trial";
+    ASSERT_TRUE(WaitFor([&] { return Starts().size() == 2; })) << RunLogText().toStdString();
+    EXPECT_TRUE(Starts()[0].contains("version=2.0 args=Upd=1")) << Starts()[0].toStdString();
+    EXPECT_TRUE(Starts()[1].contains("version=1.0 args=Upd=1")) << Starts()[1].toStdString();
+    EXPECT_EQ(AppFiles(), Before);
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/previous")));
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/install.journal")));
+    const QString cause = QString::fromLatin1(ProgramSuffix() == QLatin1String(".exe") ? c.WindowsCause : c.PosixCause);
+    const QRegularExpression line(
+        QStringLiteral(" ERROR Version on trial ended with %1 after \\d+\\.\\d s; the previous version is restored\n")
+            .arg(QRegularExpression::escape(cause)));
+    EXPECT_TRUE(line.match(RunLogText()).hasMatch()) << RunLogText().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Trial, EndToEndTrialFailure,
+                         ::testing::Values(TTrialFailure{"exit_code_3", "exit 3", "exit code 3", "exit code 3"},
+                                           TTrialFailure{"crash", "crash", "signal 11", "exit code 0xC0000005"}),
+                         [](const ::testing::TestParamInfo<TTrialFailure>& AInfo) {
+                             return std::string(AInfo.param.Name);
+                         });
+
+// A healthy version passes: the files it replaced are kept, with the list of what it added;
+// ROLLBACK then stops the application and puts that version back, and keeps the one it leaves.
+TEST_F(EndToEndTrial, APassedVersionKeepsThePreviousOneAndRollbackReturnsToIt) {
+    ASSERT_NO_FATAL_FAILURE(PackageEndingAs("exit 0", 50));
+    const QByteArray oldProgram = ReadFile(App + u'/' + AppExe);
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    EXPECT_EQ(RunUpdater(), 0);
+    ExpectInstalledAndRestarted();
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO Version on trial passed (ended with exit code 0 after ")))
+        << RunLogText().toStdString();
+    QStringList list;
+    const QMap<QString, QByteArray> kept{{AppExe, oldProgram}, {QStringLiteral("version.txt"), "1.0\n"}};
+    EXPECT_EQ(Previous(&list), kept);
+    EXPECT_EQ(list, QStringList({QStringLiteral("added data/base.db"), QStringLiteral("added trial.txt"),
+                                 QStringLiteral("folder data"), QStringLiteral("replaced ") + AppExe,
+                                 QStringLiteral("replaced version.txt")}));
+    const QMap<QString, QByteArray> updated = AppFiles();
+
+    QFile::remove(App + QStringLiteral("/sample_app.log"));
+    StartApplicationTwice();
+    EXPECT_EQ(RunUpdater({QStringLiteral("ROLLBACK")}), 0) << RunLogText().toStdString();
+    ExpectBothCopiesStopped();
+    ASSERT_TRUE(WaitFor([&] { return Starts().size() == 3; })) << RunLogText().toStdString();
+    EXPECT_TRUE(Starts()[2].contains("version=1.0 args=Upd=1")) << Starts()[2].toStdString();
+    EXPECT_EQ(AppFiles(), Before);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" INFO Rolled back: 2 files restored, 2 removed;")))
+        << RunLogText().toStdString();
+    // What the rollback left is the previous version now.
+    const QMap<QString, QByteArray> left = Previous(&list);
+    EXPECT_EQ(left.keys(), QStringList({AppExe, QStringLiteral("data"), QStringLiteral("data/base.db"),
+                                        QStringLiteral("trial.txt"), QStringLiteral("version.txt")}));
+    for (const QString& name : left.keys()) EXPECT_EQ(left.value(name), updated.value(name)) << name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/Updates/install.journal")));
+}
+
+TEST_F(EndToEndTrial, RollbackWithoutAPreviousVersionEndsWithCode1AndChangesNothing) {
+    WriteSettings(FreePort());
+    Before = AppFiles();
+    EXPECT_EQ(RunUpdater({QStringLiteral("rollback")}), 1);
+    EXPECT_EQ(AppFiles(), Before);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" ERROR Rollback refused: no previous version is kept in ")))
+        << RunLogText().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(App + QStringLiteral("/sample_app.log"))) << "nothing was started";
+}
+
+// A version that still runs: with TRIAL=0 the updater ends right after the start, as without
+// a trial; with a trial it passes at its end.
+TEST_F(EndToEndTrial, AVersionThatRunsOnPassesAtOnceWithoutTrialOrAtTheTrialsEnd) {
+    TNginx server(Root.File(QStringLiteral("www")));
+    for (const int trial : {0, 1}) {
+        SCOPED_TRACE("TRIAL=" + std::to_string(trial));
+        QFile::remove(App + QStringLiteral("/version.txt"));
+        WriteFile(App + QStringLiteral("/version.txt"), "1.0\n");
+        ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", trial));
+        WriteSettings(server.Port());
+        EXPECT_EQ(RunUpdater(), 0);
+        ASSERT_TRUE(WaitFor([&] { return Starts().back().contains("version=2.0 args=Upd=1"); }));
+        EXPECT_TRUE(RunLogText().contains(trial == 0
+                                              ? QLatin1String("Version on trial passed (no trial)")
+                                              : QLatin1String("Version on trial passed (still running after 1.")))
+            << RunLogText().toStdString();
+        EXPECT_TRUE(QFileInfo::exists(App + QStringLiteral("/Updates/previous/version.txt")));
+        ASSERT_NO_FATAL_FAILURE(StopNewVersion());
+    }
+}
+
+// While the new version is on trial the lock is held: a second updater ends at once. A kill
+// of the new version within the trial is a failure too.
+TEST_F(EndToEndTrial, ASecondUpdaterEndsAtOnceDuringTheTrialAndAKilledVersionIsRolledBack) {
+    ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", 50));
+    TNginx server(Root.File(QStringLiteral("www")));
+    WriteSettings(server.Port());
+    const std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
+    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000))
+        << RunLogText().toStdString();
+    EXPECT_EQ(RunUpdater(), 0);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String(" WARNING Start refused: another updater runs for ")))
+        << RunLogText().toStdString();
+    ASSERT_NO_FATAL_FAILURE(StopNewVersion());
+    EXPECT_TRUE(updater->waitForFinished(30000)) << "the verdict waited for the trial's end";
+    EXPECT_EQ(AppFiles(), Before);
+    EXPECT_TRUE(RunLogText().contains(QLatin1String("; the previous version is restored\n")))
+        << RunLogText().toStdString();
+}
 
 } // namespace
 } // namespace zlt::test

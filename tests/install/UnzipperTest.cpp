@@ -7,6 +7,7 @@
 #include "install/Unzipper.h"
 #include "common/Errors.h"
 #include "install/Journal.h"
+#include "install/Previous.h"
 #include "install/Staging.h"
 #include "install/ZipDirectory.h"
 #include "platform/Exception.h"
@@ -1410,6 +1411,199 @@ TEST(UnZipperCommit, RecoveryTouchesOnlyTheNamesAnInstallationMakes) {
     EXPECT_TRUE(QFile::remove(JournalFileName(folder))) << "a journal not applied whole stays";
     ExpectSameTree(ReadTree(folder), before);
     EXPECT_EQ(ReadTree(outside).size(), 2u);
+}
+
+// --- the previous version kept ------------------------------------------------------------------
+
+// The new version, with the old one kept in Updates/previous/ (its list left out: see
+// ExpectKeptList).
+TTree WithKept(TTree ATree, const TTree& AKept) {
+    ATree["Updates/previous/"] = "dir";
+    for (const auto& [name, data] : AKept) ATree["Updates/previous/" + name] = data;
+    return ATree;
+}
+
+const TTree OldKept{{"app.exe", "old program"}, {"data/", "dir"}, {"data/base.db", "old base"}};
+
+TTree WithoutList(TTree ATree) {
+    ATree.erase("Updates/previous/previous.list");
+    return ATree;
+}
+
+void ExpectKeptList(const QString& AFolder, std::vector<QByteArray> AReplaced, std::vector<QByteArray> AAdded) {
+    const std::optional<TPreviousVersion> kept = ReadPreviousVersion(AFolder);
+    ASSERT_TRUE(kept.has_value()) << "no readable list";
+    std::vector<QByteArray> replaced = kept->Replaced;
+    std::vector<QByteArray> added = kept->Added;
+    std::sort(replaced.begin(), replaced.end());
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(replaced, AReplaced);
+    EXPECT_EQ(added, AAdded);
+}
+
+// The installation as the updater runs it: the replaced files wait for the verdict.
+void InstallKeeping(const TVersions& AVersions, const QString& AFolder) {
+    TInstaller installer;
+    installer.UnZipper.KeepReplaced = true;
+    installer.Install(AVersions.Zip, AFolder);
+    ASSERT_TRUE(InstallationAwaitsVerdict(AFolder));
+}
+
+// The verdicts: a failed trial puts the old version back whole and keeps nothing; a passed one
+// keeps the replaced files (and replaces an older kept version whole); a rollback goes back to
+// them and keeps the version it leaves, so a second rollback returns to it.
+TEST(PreviousVersion, AVerdictKeepsOrRestoresAndRollbacksGoBackAndForth) {
+    TTempDir dir;
+    const TVersions versions = TVersions::Make(dir);
+    const QString failed = versions.Place(dir, QStringLiteral("failed"));
+    ASSERT_NO_FATAL_FAILURE(InstallKeeping(versions, failed));
+    const TRecovery undone = FinishInstallation(failed, false);
+    EXPECT_TRUE(undone.RolledBack);
+    EXPECT_TRUE(undone.Problems.isEmpty()) << undone.Problems.join(u'\n').toStdString();
+    ExpectSameTree(ReadTree(failed), versions.Old);
+
+    const QString folder = versions.Place(dir, QStringLiteral("passed"));
+    WriteFile(folder + QStringLiteral("/Updates/previous/stale.txt"), "a version before the last");
+    ASSERT_NO_FATAL_FAILURE(InstallKeeping(versions, folder));
+    const TRecovery kept = FinishInstallation(folder, true);
+    EXPECT_TRUE(kept.PreviousKept) << kept.PreviousNotKept.toStdString();
+    ExpectSameTree(WithoutList(ReadTree(folder)), WithKept(versions.New, OldKept));
+    ExpectKeptList(folder, {"app.exe", "data/base.db"}, {"current", "plugins/new/tool.dll", "readme.txt"});
+    EXPECT_FALSE(InstallationAwaitsVerdict(folder));
+
+    const TRestored back = RestorePreviousVersion(folder, {});
+    EXPECT_EQ(back.Committed.Replaced, 2);
+    EXPECT_EQ(back.Committed.Removed, 3);
+    TTree expected = versions.Old;
+    expected.erase("Updates/update.zip");
+    TTree actual = ReadTree(folder);
+    actual.erase("Updates/update.zip");
+    for (auto it = actual.begin(); it != actual.end();)
+        it = it->first.starts_with("Updates/previous") ? actual.erase(it) : std::next(it);
+    ExpectSameTree(actual, expected);
+    ExpectKeptList(folder, {"app.exe", "current", "data/base.db", "plugins/new/tool.dll", "readme.txt"}, {});
+
+    RestorePreviousVersion(folder, {});
+    ExpectSameTree(WithoutList(ReadTree(folder)), WithKept(versions.New, OldKept));
+}
+
+// A kill at any step of a commit that keeps the replaced files, or during the trial after it:
+// the next run's recovery finds the old version whole, or the new one with the old one kept
+// (a trial that no verdict ended counts as passed).
+TEST(PreviousVersion, AKillBeforeTheVerdictIsFinishedAsPassed) {
+    TTempDir dir;
+    if (!LinksCanBeMade(dir)) GTEST_SKIP() << "this system makes no symbolic links (Wine) and no fork for a kill";
+    GTEST_FLAG_SET(death_test_style, "fast");
+    const TVersions versions = TVersions::Make(dir);
+    const int steps = 2 * 5 + 3;
+    for (int kill = 0; kill <= steps; ++kill) {
+        SCOPED_TRACE("killed at step " + std::to_string(kill));
+        const QString folder = versions.Place(dir, QStringLiteral("killed%1").arg(kill));
+        EXPECT_EXIT(
+            {
+                SetCommitStepHook([kill](int ACount) {
+                    if (ACount == kill) std::_Exit(77);
+                });
+                TInstaller installer;
+                installer.UnZipper.KeepReplaced = true;
+                installer.Install(versions.Zip, folder);
+                std::_Exit(77); // step 13: killed during the trial
+            },
+            testing::ExitedWithCode(77), "");
+        const TRecovery recovery = RecoverInstallation(folder);
+        EXPECT_TRUE(recovery.Problems.isEmpty()) << recovery.Problems.join(u'\n').toStdString();
+        const bool committed = kill >= steps - 1;
+        EXPECT_EQ(recovery.PreviousKept, committed);
+        ExpectSameTree(WithoutList(ReadTree(folder)), committed ? WithKept(versions.New, OldKept) : versions.Old);
+        EXPECT_FALSE(RecoverInstallation(folder).Found) << "the journal is gone";
+    }
+}
+
+// Cut in the middle of the verdict: a rollback that had put one file back, a keep that had moved
+// one file. The recovery goes on the way the verdict went.
+TEST(PreviousVersion, AVerdictCutMidwayIsFinishedTheWayItWent) {
+    TTempDir dir;
+    const TVersions versions = TVersions::Make(dir);
+    for (const bool passed : {false, true}) {
+        SCOPED_TRACE(passed ? "keep" : "rollback");
+        const QString folder = versions.Place(dir, passed ? QStringLiteral("keep") : QStringLiteral("rollback"));
+        ASSERT_NO_FATAL_FAILURE(InstallKeeping(versions, folder));
+        const QString journal = JournalFileName(folder);
+        QByteArray aside;
+        for (const QByteArray& line : ReadFile(journal).split('\n'))
+            if (line.startsWith("step app.exe ")) aside = line.split(' ').at(3);
+        ASSERT_FALSE(aside.isEmpty());
+        const QString from = folder + u'/' + QString::fromUtf8(aside);
+        if (passed) {
+            QDir().mkpath(folder + QStringLiteral("/Updates/previous.new"));
+            ASSERT_TRUE(QFile::rename(from, folder + QStringLiteral("/Updates/previous.new/app.exe")));
+        } else {
+            WriteFile(journal, ReadFile(journal) + "rollback\n");
+            ASSERT_TRUE(platform::RenameOver(from, folder + QStringLiteral("/app.exe")).isEmpty());
+        }
+        const TRecovery recovery = RecoverInstallation(folder);
+        EXPECT_TRUE(recovery.Problems.isEmpty()) << recovery.Problems.join(u'\n').toStdString();
+        EXPECT_EQ(recovery.RolledBack, !passed);
+        ExpectSameTree(WithoutList(ReadTree(folder)), passed ? WithKept(versions.New, OldKept) : versions.Old);
+    }
+}
+
+// A kept version is read as the hostile folder it may be: a list that names a file that is
+// missing, or one reached through a link, stops the rollback before anything changes. The
+// control row: the same folder whose list names only what is there.
+TEST(PreviousVersion, ARollbackWithAFileMissingOrOutsideChangesNothing) {
+    TTempDir dir;
+    const bool links = LinksCanBeMade(dir);
+    for (const char* listed : {"", "gone.txt", "planted/secret.txt"}) {
+        SCOPED_TRACE(listed);
+        if (!links && QByteArray(listed).contains('/')) continue;
+        const QString folder = dir.File(QStringLiteral("app%1").arg(QByteArray(listed).size()));
+        WriteFile(folder + QStringLiteral("/app.exe"), "current");
+        WriteFile(dir.File(QStringLiteral("outside/secret.txt")), "not ours");
+        WriteFile(folder + QStringLiteral("/Updates/previous/app.exe"), "previous");
+        WriteFile(folder + QStringLiteral("/Updates/previous/previous.list"),
+                  "zlt-previous 1\nreplaced app.exe\n" + (*listed ? "replaced " + QByteArray(listed) + "\n" : ""));
+        if (links)
+            fs::create_directory_symlink(SystemPath(dir.File(QStringLiteral("outside"))),
+                                         SystemPath(folder + QStringLiteral("/Updates/previous/planted")));
+        const TTree before = ReadTree(folder);
+        if (*listed == '\0') {
+            // The updater's own files are never the kept version's to remove.
+            WriteFile(folder + QStringLiteral("/Updates/updater.lock"), "");
+            WriteFile(folder + QStringLiteral("/Updates/previous/previous.list"),
+                      ReadFile(folder + QStringLiteral("/Updates/previous/previous.list")) +
+                          "added Updates/updater.lock\nadded updates/previous/app.exe\n");
+            RestorePreviousVersion(folder, {});
+            EXPECT_EQ(ReadFile(folder + QStringLiteral("/app.exe")), "previous");
+            EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/Updates/updater.lock")));
+            continue;
+        }
+        EXPECT_THROW(RestorePreviousVersion(folder, {}), Exception);
+        ExpectSameTree(ReadTree(folder), before);
+    }
+}
+
+// The space check may take the kept version's room: its size counts its files only, and its
+// removal takes a link under its names away, never what the link leads to.
+TEST(PreviousVersion, ItsSizeAndItsRemovalStayInsideIt) {
+    TTempDir dir;
+    const QString folder = dir.File(QStringLiteral("app"));
+    QDir().mkpath(folder + QStringLiteral("/Updates"));
+    EXPECT_EQ(PreviousVersionBytes(folder), 0);
+    EXPECT_FALSE(RemovePreviousVersion(folder)) << "nothing is kept";
+    WriteFile(folder + QStringLiteral("/Updates/previous/app.exe"), QByteArray(1000, 'a'));
+    WriteFile(folder + QStringLiteral("/Updates/previous/data/base.db"), QByteArray(24, 'b'));
+    WriteFile(dir.File(QStringLiteral("outside/big.bin")), QByteArray(5000, 'c'));
+    if (LinksCanBeMade(dir)) {
+        fs::create_directory_symlink(SystemPath(dir.File(QStringLiteral("outside"))),
+                                     SystemPath(folder + QStringLiteral("/Updates/previous/linked")));
+        fs::create_directory_symlink(SystemPath(dir.File(QStringLiteral("outside"))),
+                                     SystemPath(folder + QStringLiteral("/Updates/previous.old")));
+    }
+    EXPECT_EQ(PreviousVersionBytes(folder), 1024);
+    EXPECT_TRUE(RemovePreviousVersion(folder));
+    ExpectSameTree(ReadTree(folder), {{"Updates/", "dir"}});
+    EXPECT_EQ(ReadFile(dir.File(QStringLiteral("outside/big.bin"))).size(), 5000);
 }
 
 } // namespace

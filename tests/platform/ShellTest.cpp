@@ -2,6 +2,7 @@
 // started, and where a document goes. Probes are small scripts that leave a marker file.
 
 #include "platform/Shell.h"
+#include "platform/Processes.h"
 #include "platform/System.h"
 #include "tests/support/TestSupport.h"
 
@@ -120,6 +121,53 @@ TEST(ShellOpen, DocumentGoesToTheDesktopOpener) {
 
     ASSERT_TRUE(platform::ShellExecuteOpen(document, QStringLiteral("Upd=1")));
     EXPECT_EQ(scene.WaitForMarker(), QStringList{document});
+}
+
+// A watched program's end as the system reports it, with the real sample application: its exit
+// code, the signal or exception that ended it, and a wait that ends at its limit while the
+// program runs on.
+TEST(ShellWatched, TheEndOfTheProgramIsReportedAsItCame) {
+    const bool windows = ProgramSuffix() == QLatin1String(".exe");
+    struct TCase {
+        const char* How; // trial.txt beside the program
+        quint32 Code;
+        bool Signal;
+        const char* Text;
+    };
+    const TCase cases[] = {
+        {"exit 0", 0, false, "exit code 0"},
+        {"exit 3", 3, false, "exit code 3"},
+        {"crash", windows ? 0xC0000005u : 11u, !windows, windows ? "exit code 0xC0000005" : "signal 11"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.How);
+        TTempDir folder;
+        const QString program = folder.File(QStringLiteral("watched_%1").arg(QCoreApplication::applicationPid()) +
+                                            ProgramSuffix());
+        ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), program));
+        WriteFile(folder.File(QStringLiteral("trial.txt")), c.How);
+        platform::TShellStart start = platform::ShellExecuteWatched(program, QStringLiteral("Upd=1"));
+        ASSERT_TRUE(start.Started);
+        ASSERT_TRUE(start.Program.Watched());
+        const std::optional<platform::TProgramEnd> end = start.Program.WaitForEnd(60000);
+        ASSERT_TRUE(end.has_value()) << "woken when the program ended, long before the limit";
+        EXPECT_EQ(end->Code, c.Code);
+        EXPECT_EQ(end->Signal, c.Signal);
+        EXPECT_EQ(end->Failed(), c.Code != 0 || c.Signal);
+        EXPECT_EQ(end->Text(), QString::fromLatin1(c.Text));
+    }
+
+    TTempDir folder;
+    const QString program = folder.File(QStringLiteral("running_%1").arg(QCoreApplication::applicationPid()) +
+                                        ProgramSuffix());
+    ASSERT_TRUE(QFile::copy(BinProgram(QStringLiteral("zlt_sample_app")), program));
+    platform::TShellStart start = platform::ShellExecuteWatched(program, QStringLiteral("wait"));
+    ASSERT_TRUE(start.Program.Watched());
+    EXPECT_FALSE(start.Program.WaitForEnd(50).has_value()) << "it runs on";
+    ASSERT_TRUE(platform::TerminateProcessById(start.Program.ProcessId(), 7));
+    const std::optional<platform::TProgramEnd> end = start.Program.WaitForEnd(60000);
+    ASSERT_TRUE(end.has_value());
+    EXPECT_TRUE(end->Failed());
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // itself to sample_app.log beside its executable:
 //   pid=<pid> version=<version.txt beside it> args=<its arguments>
 // then, by its arguments:
-//   Upd=1            ends at once (the updater restarted it)
+//   Upd=1            ends at once (the updater restarted it) with code 0, or as trial.txt beside
+//                    it says: "exit N" ends with code N, "crash" ends by an access violation
+//                    (SIGSEGV; exception 0xC0000005 on Windows), "run" waits as below
 //   --run-updater X  starts the updater beside it with "VER=<version>" and X..., then waits
 //   --hold FILE      opens FILE (beside it) as a program does that shares it for reading only,
 //                    so that on Windows nobody may rename or delete it, then waits
@@ -17,6 +19,9 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+#else
+#include <signal.h>
+#include <sys/resource.h>
 #endif
 
 namespace {
@@ -32,6 +37,30 @@ void Hold(const QString& AFileName) {
     static QFile file(AFileName);
     file.open(QIODevice::ReadOnly);
 #endif
+}
+
+// How a version that the updater restarted ends, by trial.txt beside it; -1: it runs on.
+int EndAfterUpdate(const QDir& AFolder) {
+    QFile trial(AFolder.filePath(QStringLiteral("trial.txt")));
+    if (!trial.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray how = trial.readAll().trimmed();
+    trial.close();
+    if (how.startsWith("exit ")) return how.mid(5).toInt();
+    if (how == "run") return -1;
+    if (how == "crash") {
+#ifdef Q_OS_WIN
+        // No crash dialog nor debugger that would wait for someone: the process ends with the
+        // exception's code, as a crashing program does for its parent.
+        ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+#else
+        // No core file in the application's folder.
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::raise(SIGSEGV);
+#endif
+    }
+    return 0;
 }
 
 } // namespace
@@ -61,7 +90,8 @@ int main(int argc, char** argv) {
     }
     lock.unlock();
 
-    if (arguments.contains(QStringLiteral("Upd=1"))) return 0;
+    if (arguments.contains(QStringLiteral("Upd=1")))
+        if (const int code = EndAfterUpdate(folder); code >= 0) return code;
 
     if (const qsizetype hold = arguments.indexOf(QStringLiteral("--hold")); hold >= 0 && hold + 1 < arguments.size())
         Hold(folder.filePath(arguments[hold + 1]));
