@@ -49,9 +49,10 @@ int EndAfterUpdate(const QDir& AFolder) {
     if (how == "run") return -1;
     if (how == "crash") {
 #ifdef Q_OS_WIN
-        // No crash dialog nor debugger that would wait for someone: the process ends with the
-        // exception's code, as a crashing program does for its parent.
+        // No crash dialog nor debugger that would wait for someone: the last filter ends the
+        // process with the exception's code, as a crashing program ends for its parent.
         ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+        ::SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
         ::RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 #else
         // No core file in the application's folder.
