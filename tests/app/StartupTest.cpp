@@ -1,7 +1,7 @@
 // Start-up: the parameter table and the trial's seconds. The built updater refusing to start is an end-to-end test.
 
-#include "app/RunSettings.h"
 #include "app/Startup.h"
+#include "app/RunSettings.h"
 #include "app/Trial.h"
 #include "platform/Shell.h"
 #include "tests/support/TestSupport.h"

@@ -13,9 +13,9 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -159,7 +159,7 @@ protected:
 
     TTempDir Root;
     QList<QPair<QString, QString>> UpdaterEnvironment; // added to the updater's
-    QString ExtraSettings; // more lines of [UPDATE]
+    QString ExtraSettings;                             // more lines of [UPDATE]
     QString App;
     QString UpdaterName; // without the system's suffix
     QString Updater;     // the program in App
