@@ -4,6 +4,7 @@
 #   bench_build BUILD TARGET   builds TARGET of the repository in BUILD (Release when new)
 #   bench_work NAME
 #   bench_updated RELEASE FOLDER
+#   bench_app_tree FOLDER VERSION LARGE-BYTES PROGRAM NAME
 #
 # A temporary folder for the run (under TMPDIR), in $work, with www/, out/ and a private
 # XDG_RUNTIME_DIR, the Qt programs set to draw offscreen and transfers that stop moving bounded.
@@ -98,4 +99,23 @@ bench_updated() { # release folder
     differences=$(diff -rq "$release" "$folder" | grep -v "^Only in $folder" || true)
     [[ -z $differences ]] || echo "$differences" | head >&2
     grep -q "version=2.0 args=Upd=1" "$folder/sample_app.log" 2>/dev/null && [[ -z $differences ]]
+}
+
+# A version of the benchmarks' application in FOLDER: the sample program PROGRAM as NAME,
+# version.txt, 3000 random files of 4 KiB in 30 folders of data/, and big.bin of LARGE-BYTES
+# random bytes, with an empty Updates/.
+bench_app_tree() { # folder version large-bytes program name
+    local folder=$1 version=$2 large=$3
+    mkdir -p "$folder/Updates"
+    cp "$4" "$folder/$5"
+    echo "$version" >"$folder/version.txt"
+    python3 - "$folder/data" <<'PY'
+import os, sys
+for n in range(3000):
+    folder = os.path.join(sys.argv[1], 'm%02d' % (n % 30))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, 'f%04d.bin' % n), 'wb') as f:
+        f.write(os.urandom(4096))
+PY
+    timeout 300 head -c "$large" /dev/urandom >"$folder/big.bin"
 }

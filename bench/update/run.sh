@@ -114,19 +114,7 @@ done
 # 3000 files of 4 KiB in 30 folders, big.bin) zipped, and version 1.0 with the same names and
 # other random bytes as the installed folder that each run copies.
 make_tree() { # folder version large-bytes
-    local folder=$1 version=$2 large=$3
-    mkdir -p "$folder/Updates"
-    cp "$build/bin/zlt_sample_app" "$folder/$app_name"
-    echo "$version" >"$folder/version.txt"
-    python3 - "$folder/data" <<'PY'
-import os, sys
-for n in range(3000):
-    folder = os.path.join(sys.argv[1], 'm%02d' % (n % 30))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, 'f%04d.bin' % n), 'wb') as f:
-        f.write(os.urandom(4096))
-PY
-    timeout 300 head -c "$large" /dev/urandom >"$folder/big.bin"
+    bench_app_tree "$1" "$2" "$3" "$build/bin/zlt_sample_app" "$app_name"
 }
 
 mkdir -p "$work/www/acme/Produccion"

@@ -34,18 +34,7 @@ bench_work zlt-bench-trial
 updater_name=zltbench-trial-updater
 app_name=zltbench-trial-app
 make_tree() { # folder version
-    mkdir -p "$1"
-    cp "$build/bin/zlt_sample_app" "$1/$app_name"
-    echo "$2" >"$1/version.txt"
-    python3 - "$1/data" <<'PY'
-import os, sys
-for n in range(3000):
-    folder = os.path.join(sys.argv[1], 'm%02d' % (n % 30))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, 'f%04d.bin' % n), 'wb') as f:
-        f.write(os.urandom(4096))
-PY
-    head -c $((100 * 1024 * 1024)) /dev/urandom >"$1/big.bin"
+    bench_app_tree "$1" "$2" $((100 * 1024 * 1024)) "$build/bin/zlt_sample_app" "$app_name"
 }
 make_tree "$work/old" 1.0
 make_tree "$work/new" 2.0

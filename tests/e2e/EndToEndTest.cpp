@@ -498,6 +498,15 @@ protected:
         Before = AppFiles();
     }
 
+    // An updater run against AServer, once its new version (a package that runs on) is on a
+    // trial of 50 s; nullptr when the trial did not begin.
+    std::unique_ptr<QProcess> UpdaterWithAVersionOnTrial(const TNginx& AServer) {
+        WriteSettings(AServer.Port());
+        std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
+        if (!WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000)) return {};
+        return updater;
+    }
+
     // The application's folder without the settings, the records of the runs and Updates/.
     QMap<QString, QByteArray> AppFiles() const {
         QMap<QString, QByteArray> files = Tree(App);
@@ -538,10 +547,8 @@ protected:
 TEST_F(EndToEndTrial, AnUpdaterKilledDuringTheTrialLeavesTheNewVersionWithThePreviousKept) {
     ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", 50));
     TNginx server(Root.File(QStringLiteral("www")));
-    WriteSettings(server.Port());
-    const std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
-    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000))
-        << RunLogText().toStdString();
+    const std::unique_ptr<QProcess> updater = UpdaterWithAVersionOnTrial(server);
+    ASSERT_TRUE(updater) << RunLogText().toStdString();
     updater->kill();
     ASSERT_TRUE(updater->waitForFinished(10000));
     ASSERT_NO_FATAL_FAILURE(StopNewVersion());
@@ -669,10 +676,8 @@ TEST_F(EndToEndTrial, AVersionThatRunsOnPassesAtOnceWithoutTrialOrAtTheTrialsEnd
 TEST_F(EndToEndTrial, ASecondUpdaterEndsAtOnceDuringTheTrialAndAKilledVersionIsRolledBack) {
     ASSERT_NO_FATAL_FAILURE(PackageEndingAs("run", 50));
     TNginx server(Root.File(QStringLiteral("www")));
-    WriteSettings(server.Port());
-    const std::unique_ptr<QProcess> updater = StartUpdater({QStringLiteral("VER=1.0")});
-    ASSERT_TRUE(WaitFor([&] { return RunLogText().contains(QLatin1String(" on trial for 50 s")); }, 30000))
-        << RunLogText().toStdString();
+    const std::unique_ptr<QProcess> updater = UpdaterWithAVersionOnTrial(server);
+    ASSERT_TRUE(updater) << RunLogText().toStdString();
     EXPECT_EQ(RunUpdater(), 0);
     EXPECT_TRUE(RunLogText().contains(QLatin1String(" WARNING Start refused: another updater runs for ")))
         << RunLogText().toStdString();
