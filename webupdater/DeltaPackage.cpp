@@ -204,13 +204,22 @@ namespace {
 constexpr qsizetype WriteBlock = 1024 * 1024;
 constexpr std::int64_t ProgressStep = 512 * 1024;
 
+// A field of a record read from the span's bytes; a field that lies beyond them is an error,
+// and the check also tells the compiler that no read goes past the record.
+void CheckField(const QByteArray& ARecord, qint64 AOffset, std::size_t ASize) {
+    if (AOffset < 0 || AOffset + static_cast<qint64>(ASize) > ARecord.size())
+        throw Exception(QStringLiteral("A header of the changed entries is cut short"));
+}
+
 template <typename T>
 void Put(QByteArray& ARecord, qint64 AOffset, T AValue) {
+    CheckField(ARecord, AOffset, sizeof(T));
     qToLittleEndian<T>(AValue, ARecord.data() + AOffset);
 }
 
 template <typename T>
 T Get(const QByteArray& ARecord, qint64 AOffset) {
+    CheckField(ARecord, AOffset, sizeof(T));
     return qFromLittleEndian<T>(ARecord.constData() + AOffset);
 }
 
