@@ -78,7 +78,8 @@ private:
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
         signature::TEntryHash hash;
         qint64 read = 0;
-        while ((read = file.read(FBlock.data(), ReadBlock)) > 0) hash.Update(FBlock.constData(), static_cast<std::size_t>(read));
+        while ((read = file.read(FBlock.data(), ReadBlock)) > 0)
+            hash.Update(FBlock.constData(), static_cast<std::size_t>(read));
         if (read < 0 || file.error() != QFile::NoError) return std::nullopt;
         return hash.Final();
     }
@@ -223,6 +224,12 @@ T Get(const QByteArray& ARecord, qint64 AOffset) {
     return qFromLittleEndian<T>(ARecord.constData() + AOffset);
 }
 
+// The length of a local header with its name and extra field, which its first 30 bytes give.
+qint64 LocalHeaderLength(const QByteArray& AHeader) {
+    return install::TLocalHeader::Size + Get<quint16>(AHeader, install::TLocalHeader::NameLength) +
+           Get<quint16>(AHeader, install::TLocalHeader::ExtraLength);
+}
+
 } // namespace
 
 TDeltaZip::TDeltaZip(platform::TExclusiveFile& AFile) : FFile(AFile) { FPending.reserve(WriteBlock); }
@@ -242,17 +249,14 @@ void TDeltaZip::Append(const char* AData, std::size_t ASize) {
         throw Exception(QStringLiteral("More bytes than the span of %1 holds").arg(record.Entry->Name));
     // The local header, name and extra field are kept for the directory; they are the span's
     // first bytes, and their lengths stand in the header's first 30.
-    qint64 wanted = install::TLocalHeader::Size;
-    if (record.Header.size() >= wanted)
-        wanted += Get<quint16>(record.Header, install::TLocalHeader::NameLength) +
-                  Get<quint16>(record.Header, install::TLocalHeader::ExtraLength);
+    qint64 wanted = record.Header.size() >= install::TLocalHeader::Size ? LocalHeaderLength(record.Header)
+                                                                        : install::TLocalHeader::Size;
     for (qsizetype taken = 0; record.Header.size() < wanted && taken < static_cast<qsizetype>(ASize);) {
-        const qsizetype piece = std::min<qsizetype>(wanted - record.Header.size(), static_cast<qsizetype>(ASize) - taken);
+        const qsizetype piece = std::min<qsizetype>(wanted - record.Header.size(),
+                                                    static_cast<qsizetype>(ASize) - taken);
         record.Header.append(AData + taken, piece);
         taken += piece;
-        if (record.Header.size() == install::TLocalHeader::Size)
-            wanted += Get<quint16>(record.Header, install::TLocalHeader::NameLength) +
-                      Get<quint16>(record.Header, install::TLocalHeader::ExtraLength);
+        if (record.Header.size() == install::TLocalHeader::Size) wanted = LocalHeaderLength(record.Header);
     }
     FHash->Update(AData, ASize);
     Write(AData, ASize);
@@ -266,10 +270,11 @@ void TDeltaZip::EndSpan() {
     const signature::TEntryDigest digest = FHash->Final();
     FHash.reset();
     if (digest != span.Hash)
-        throw Exception(QStringLiteral("The bytes of %1 (%2 at byte %3 of the package) do not match the manifest's hash")
-                            .arg(record.Entry->Name)
-                            .arg(span.Length)
-                            .arg(span.Offset));
+        throw Exception(
+            QStringLiteral("The bytes of %1 (%2 at byte %3 of the package) do not match the manifest's hash")
+                .arg(record.Entry->Name)
+                .arg(span.Length)
+                .arg(span.Offset));
     // The hash vouches for what the publisher wrote; this vouches for what the directory will say.
     const qint64 nameLength = record.Header.size() >= install::TLocalHeader::Size
                                   ? Get<quint16>(record.Header, install::TLocalHeader::NameLength)
@@ -298,11 +303,11 @@ QByteArray TDeltaZip::DirectoryRecord(const TRecord& ARecord) const {
     QByteArray record(TDirectoryHeader::Size, '\0');
     Put<quint32>(record, 0, TDirectoryHeader::Signature);
     Put<quint16>(record, TDirectoryHeader::VersionMadeBy, MadeByUnix20);
-    for (const auto& [from, to] : {std::pair{TLocalHeader::VersionNeeded, TDirectoryHeader::VersionNeeded},
-                                   std::pair{TLocalHeader::Flags, TDirectoryHeader::Flags},
-                                   std::pair{TLocalHeader::Method, TDirectoryHeader::Method},
-                                   std::pair{TLocalHeader::Time, TDirectoryHeader::Time},
-                                   std::pair{TLocalHeader::Date, TDirectoryHeader::Date}})
+    for (const auto& [from, to] :
+         {std::pair{TLocalHeader::VersionNeeded, TDirectoryHeader::VersionNeeded},
+          std::pair{TLocalHeader::Flags, TDirectoryHeader::Flags},
+          std::pair{TLocalHeader::Method, TDirectoryHeader::Method},
+          std::pair{TLocalHeader::Time, TDirectoryHeader::Time}, std::pair{TLocalHeader::Date, TDirectoryHeader::Date}})
         Put<quint16>(record, to, Get<quint16>(ARecord.Header, from));
     Put<quint32>(record, TDirectoryHeader::Crc, span.Crc);
     Put<quint32>(record, TDirectoryHeader::CompressedSize, static_cast<quint32>(span.CompressedSize));
@@ -367,8 +372,8 @@ public:
 private:
     const TPartRequest& FRequest;
     TDeltaZip& FZip;
-    std::int64_t FAt;       // the package's byte that comes next
-    std::size_t FNext = 0;  // the entry that comes next
+    std::int64_t FAt;      // the package's byte that comes next
+    std::size_t FNext = 0; // the entry that comes next
 };
 
 } // namespace
